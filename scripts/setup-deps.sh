@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs every Debian package BrintelShot needs to build, test, benchmark and run.
+# Idempotent: packages already present are left alone and apt is not touched at all.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake pkg-config clang-format
+  # user interface, X11, keyboard hook
+  qt6-base-dev libx11-dev libxext-dev libxi-dev libgl-dev
+  # imaging and video
+  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libxvidcore-dev
+  # fonts with Hangul for the caption band and dialogs
+  fonts-nanum
+  # tests and benchmarks
+  libgtest-dev libbenchmark-dev xvfb openbox trayer ffmpeg xdotool xclip x11-utils imagemagick
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+
+wait_for_dpkg_lock() {
+  command -v fuser >/dev/null 2>&1 || return 0
+  local tries=0
+  while fuser /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock >/dev/null 2>&1; do
+    tries=$((tries + 1))
+    [ $tries -gt 300 ] && { echo "setup-deps: dpkg is still locked after 5 minutes" >&2; return 1; }
+    sleep 1
+  done
+}
+
+export DEBIAN_FRONTEND=noninteractive
+echo "setup-deps: installing ${missing[*]}"
+wait_for_dpkg_lock
+$SUDO apt-get update -qq
+wait_for_dpkg_lock
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

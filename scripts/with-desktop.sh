@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Runs a command on a private X desktop as a user has one: Xvfb 1920x1080x24, the openbox
+# window manager and the trayer notification-area host. Everything started here is ended
+# when the command ends; its exit status is the command's.
+#   scripts/with-desktop.sh [--bare] COMMAND...   (--bare: no window manager, no tray host)
+set -uo pipefail
+
+bare=0
+[ "${1:-}" = "--bare" ] && { bare=1; shift; }
+
+display=99
+while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done
+export DISPLAY=:$display
+runtime=$(mktemp -d /tmp/brintel-runtime.XXXXXX)
+chmod 700 "$runtime"
+export XDG_RUNTIME_DIR=$runtime
+
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$runtime"
+}
+trap cleanup EXIT
+
+Xvfb "$DISPLAY" -screen 0 1920x1080x24 -noreset -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+xdpyinfo >/dev/null 2>&1 || { echo "with-desktop: Xvfb did not start on $DISPLAY" >&2; exit 1; }
+
+if [ $bare -eq 0 ]; then
+  openbox >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.05; done
+  trayer --edge bottom --align right --widthtype request --height 24 --transparent false >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do xprop -root 2>/dev/null | grep -q '_NET_SYSTEM_TRAY_S0\|MANAGER' && break; xwininfo -root -tree 2>/dev/null | grep -qi trayer && break; sleep 0.05; done
+fi
+
+"$@"
