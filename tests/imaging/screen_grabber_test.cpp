@@ -249,6 +249,35 @@ TEST(ScreenGrabberSetup, ImageMagickSeesTheSameScreen) {
     }
 }
 
+int g_foreignErrors = 0;
+int CountForeignError(Display*, XErrorEvent*) {
+    ++g_foreignErrors;
+    return 0;
+}
+
+// The grabber's X error handler is process-wide: errors of other connections must still reach
+// the handler that was there before it.
+TEST(ScreenGrabberSetup, ErrorsOfOtherConnectionsReachTheirOwnHandler) {
+    Display* other = XOpenDisplay(nullptr);
+    ASSERT_NE(other, nullptr);
+    XErrorHandler before = XSetErrorHandler(CountForeignError);
+    g_foreignErrors = 0;
+    {
+        CScreenGrabber grabber;  // puts its handler in front of ours
+        CSvImage image;
+        grabber.GrabImage(CSvRect{-10, -10, 10, 10}, &image);
+        EXPECT_TRUE(ShowsPattern(image, CSvRect{-10, -10, 10, 10}));
+    }
+    // Off the root window: BadMatch, which must come to our handler, not end the process.
+    XImage* refused = XGetImage(other, DefaultRootWindow(other), PatternScreen::width - 5, 0, 10,
+                                10, AllPlanes, ZPixmap);
+    EXPECT_EQ(refused, nullptr);
+    XSync(other, False);
+    EXPECT_EQ(g_foreignErrors, 1);
+    XSetErrorHandler(before);
+    XCloseDisplay(other);
+}
+
 // Changes DISPLAY for a while and puts it back.
 TEST(ScreenGrabberNoDisplay, WithoutADisplayTheGrabberSaysSoAndEmptiesTheTarget) {
     const std::string saved = std::getenv("DISPLAY");
