@@ -1,6 +1,9 @@
 #include "encoding/avi_recorder.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <cstring>
 #include <functional>
@@ -194,4 +197,40 @@ TEST(AviRecorderTest, FailedBeginLeavesEverythingAlone) {
     const std::string negative = dir.File("negative.avi");
     EXPECT_FALSE(recorder.BeginRecording(CSvRect{0, 0, -9, 10}, negative));
     EXPECT_FALSE(FileExists(negative));
+}
+
+// The disk refuses more data (file-size limit): the frame is reported as failed, and the end of
+// the recording still finishes, frees everything and tells the caller that finishing failed.
+TEST(AviRecorderTest, WriteFailuresAreReportedNotFatal) {
+    TempDir dir;
+    const std::string path = dir.File("full.avi");
+    CAviRecorder recorder;
+    ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 160, 120}, path));
+    CSvImage image;
+    FillImage(image, StaticDesktopFrame(164, 124, 0));
+    ASSERT_TRUE(recorder.AddFrame(&image));
+
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limited = saved;
+    limited.rlim_cur = static_cast<rlim_t>(FileSize(path));
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+    testing::internal::CaptureStdout();
+    FillImage(image, FullMotionFrame(164, 124, 1));
+    const bool added = recorder.AddFrame(&image);
+    bool failed = false;
+    const int total = recorder.EndRecording(&failed);
+    const std::string console = testing::internal::GetCapturedStdout();
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    EXPECT_FALSE(added);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(1, recorder.FrameCount());
+    // Header, the one frame's chunk and nothing more: no part of the refused frame stays.
+    EXPECT_EQ(2048 + 8 + total + (total & 1), FileSize(path));
+    EXPECT_EQ("Venc Error while writing frame: 1\nVenc Error while ending encoding: 4\n", console);
+    EXPECT_STRNE("", recorder.LastError());
+    EXPECT_FALSE(recorder.IsRecording());
+    EXPECT_FALSE(recorder.AddRepeatFrame());
 }
