@@ -75,6 +75,7 @@ void RecordAndVerify(const FrameMaker& make, int count, int repeatAfter) {
     EXPECT_EQ("124", ProbeStreamField(path, "v:0", "height"));
     EXPECT_EQ("30/1", ProbeStreamField(path, "v:0", "r_frame_rate"));
     EXPECT_EQ(std::to_string(frames), ProbeStreamField(path, "v:0", "nb_frames"));
+    EXPECT_EQ("", ProbeStreamField(path, "a:0", "codec_name"));  // no audio stream
 
     // Every coded frame decodes; a player shows the source in every slot, the picture before
     // the repeat frame in its slot.

@@ -162,18 +162,6 @@ std::string ProbeStreamField(const std::string& path, const char* streamSelector
     return first;
 }
 
-int ProbeStreamCount(const std::string& path, const char* streamSelector) {
-    const std::string out =
-        RunCommand(std::string("ffprobe -v error -select_streams ") + streamSelector +
-                   " -show_entries stream=index -of csv=p=0 '" + path + "'");
-    int count = 0;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        count += line.empty() ? 0 : 1;
-    }
-    return count;
-}
-
 std::vector<std::vector<uint8_t>> DecodeLuma(const std::string& path, int width, int height,
                                              bool* decodeClean) {
     const std::string raw = path + ".yuv";
