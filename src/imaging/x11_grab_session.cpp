@@ -132,8 +132,15 @@ void Convert(XImage* image, cv::Mat& target) {
                          static_cast<size_t>(image->bytes_per_line));
     if (target.channels() == 3) {
         cv::cvtColor(source, target, cv::COLOR_BGRA2BGR);
-    } else {
-        cv::bitwise_or(source, cv::Scalar(0, 0, 0, 255), target);
+        return;
+    }
+    // The fourth byte of an X pixel is undefined; the bitmap's is always 255.
+    for (int y = 0; y < target.rows; ++y) {
+        const uint32_t* from = source.ptr<uint32_t>(y);
+        uint32_t* to = target.ptr<uint32_t>(y);
+        for (int x = 0; x < target.cols; ++x) {
+            to[x] = from[x] | 0xFF000000u;
+        }
     }
 }
 
@@ -352,14 +359,13 @@ XImage* CX11GrabSession::FetchPlain(const CSvRect& area) {
 }
 
 bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* error) {
+    bool sharedFailed = false;
     if (m_bShmAttached) {
         if (XImage* image = FetchShared(area)) {
             Convert(image, target);
             return true;
         }
-        // Shared memory stopped working (or never could hold this grab): use the plain path
-        // from now on.
-        DetachSharedMemory();
+        sharedFailed = true;
     }
     XImage* image = FetchPlain(area);
     if (image == nullptr) {
@@ -369,5 +375,10 @@ bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* er
     }
     Convert(image, target);
     XDestroyImage(image);
+    if (sharedFailed) {
+        // The plain request worked where the shared one did not: shared memory is what fails,
+        // so this connection stops using it.
+        DetachSharedMemory();
+    }
     return true;
 }
