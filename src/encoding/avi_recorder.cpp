@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+#include <opencv2/imgproc.hpp>
+
 #include "encoding/venc_interface.h"
 #include "imaging/sv_image.h"
 
@@ -137,17 +139,22 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
     return true;
 }
 
-bool CAviRecorder::CopyIntoFrameBuffer(const CSvImage& image) {
+bool CAviRecorder::ScaleIntoFrameBuffer(const CSvImage& image) {
     const cv::Mat* held = image.m_pImage;
-    if (held == nullptr || held->type() != CV_8UC3 || held->cols != m_frameRect.Width() ||
-        held->rows != m_frameRect.Height()) {
+    if (held == nullptr || held->type() != CV_8UC3 || held->empty()) {
         return false;
     }
-    const size_t rowBytes = static_cast<size_t>(kBgrPixelBytes) * m_frameRect.Width();
-    for (int row = 0; row < held->rows; ++row) {
-        std::memcpy(m_frameBuffer + row * rowBytes, held->ptr(row), rowBytes);
+    // The frame buffer's rows are packed (3 x frame width bytes each), so a matrix header over
+    // it lets the nearest-neighbour scaling write the frame in place: no image is allocated
+    // and no row is copied a second time per frame.
+    cv::Mat frame(m_frameRect.Height(), m_frameRect.Width(), CV_8UC3, m_frameBuffer,
+                  static_cast<size_t>(kBgrPixelBytes) * m_frameRect.Width());
+    try {
+        cv::resize(*held, frame, frame.size(), 0, 0, cv::INTER_NEAREST);
+    } catch (const cv::Exception&) {
+        return false;
     }
-    return true;
+    return frame.data == m_frameBuffer;
 }
 
 bool CAviRecorder::AddFrame(CSvImage* image) {
@@ -158,8 +165,7 @@ bool CAviRecorder::AddFrame(CSvImage* image) {
         m_lastError = "Frame skipped: not a 3-channel image";
         return false;
     }
-    image->Resize(m_frameRect.Width(), m_frameRect.Height());
-    if (!CopyIntoFrameBuffer(*image)) {
+    if (!ScaleIntoFrameBuffer(*image)) {
         m_lastError = "Frame skipped: the image could not be scaled to the frame size";
         return false;
     }

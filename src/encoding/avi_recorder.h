@@ -28,8 +28,9 @@ public:
     // reason is in LastError(). A recording still running is not touched (false as well).
     bool BeginRecording(CSvRect region, std::string path);
 
-    // Scales the image in place to the frame size and encodes it. False when no recording runs,
-    // the image is empty or not 3-channel 8-bit, or the encoder failed (see LastError()).
+    // Scales the image (nearest neighbour) to the frame size and encodes it; the image itself
+    // is left as it is. False when no recording runs, the image is empty or not 3-channel
+    // 8-bit, or the encoder failed (see LastError()).
     bool AddFrame(CSvImage* image);
 
     // Appends a repeat of the previous frame (a zero-length frame) without encoding anything.
@@ -53,7 +54,7 @@ public:
 
 private:
     void SetError(const char* what, Venc_Status status);
-    bool CopyIntoFrameBuffer(const CSvImage& image);
+    bool ScaleIntoFrameBuffer(const CSvImage& image);
     void ReleaseRecording();
 
     Venc_Settings m_params{};
