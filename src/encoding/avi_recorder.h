@@ -8,7 +8,6 @@
 #include <string>
 
 #include "encoding/venc_types.h"
-
 #include "imaging/sv_rect.h"
 
 class CSvImage;
@@ -38,7 +37,8 @@ public:
     bool AddRepeatFrame();
 
     // Finishes the file, frees the handle and the frame buffer and returns the total bytes.
-    // *failed (optional) tells whether finishing failed. Does nothing after a failed begin.
+    // *failed (optional) tells whether finishing failed. Without a running recording (never
+    // begun, or the begin failed) it does nothing and returns 0 with *failed false.
     int EndRecording(bool* failed = nullptr);
 
     bool IsRecording() const { return m_recording; }
@@ -49,7 +49,9 @@ public:
     int RepeatFrameCount() const { return m_repeatCount; }
     const CSvRect& Region() const { return m_region; }
     const std::string& OutputPath() const { return m_outputPath; }
-    // Text of the last failure, or "" when none happened since the last BeginRecording.
+    // Text of the last failure for a status line, or "" when none happened since the last
+    // BeginRecording. Like every member, read it on the thread that drives the recording (or
+    // after that thread has ended): the recorder has no lock.
     const char* LastError() const { return m_lastError.c_str(); }
 
 private:
