@@ -6,8 +6,6 @@
 #include <new>
 #include <utility>
 
-#include <opencv2/imgproc.hpp>
-
 #include "encoding/venc_interface.h"
 #include "imaging/sv_image.h"
 
@@ -140,21 +138,12 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
 }
 
 bool CAviRecorder::ScaleIntoFrameBuffer(const CSvImage& image) {
+    // The frame buffer's rows are packed (3 x frame width bytes each), so the scaling writes
+    // the frame in place: no image is allocated and no row is copied a second time.
     const cv::Mat* held = image.m_pImage;
-    if (held == nullptr || held->type() != CV_8UC3 || held->empty()) {
-        return false;
-    }
-    // The frame buffer's rows are packed (3 x frame width bytes each), so a matrix header over
-    // it lets the nearest-neighbour scaling write the frame in place: no image is allocated
-    // and no row is copied a second time per frame.
-    cv::Mat frame(m_frameRect.Height(), m_frameRect.Width(), CV_8UC3, m_frameBuffer,
-                  static_cast<size_t>(kBgrPixelBytes) * m_frameRect.Width());
-    try {
-        cv::resize(*held, frame, frame.size(), 0, 0, cv::INTER_NEAREST);
-    } catch (const cv::Exception&) {
-        return false;
-    }
-    return frame.data == m_frameBuffer;
+    return held != nullptr &&
+           m_scaler.Scale(*held, m_frameBuffer, m_frameRect.Width(), m_frameRect.Height(),
+                          static_cast<size_t>(kBgrPixelBytes) * m_frameRect.Width());
 }
 
 bool CAviRecorder::AddFrame(CSvImage* image) {

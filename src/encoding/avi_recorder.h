@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "encoding/nearest_scaler.h"
 #include "encoding/venc_types.h"
 #include "imaging/sv_rect.h"
 
@@ -69,6 +70,7 @@ private:
 
     int m_repeatCount = 0;
     unsigned char* m_frameBuffer = nullptr;
+    CNearestScaler m_scaler;
     bool m_recording = false;
     std::string m_lastError;
 };

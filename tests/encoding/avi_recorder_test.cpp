@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "encoding/nearest_scaler.h"
 #include "encoding/venc_interface.h"
 #include "encoding_test_support.h"
 #include "imaging/sv_image.h"
+
+#include <opencv2/imgproc.hpp>
 
 using namespace enctest;
 
@@ -242,4 +245,23 @@ TEST(AviRecorderTest, WriteFailuresAreReportedNotFatal) {
     EXPECT_STRNE("", recorder.LastError());
     EXPECT_FALSE(recorder.IsRecording());
     EXPECT_FALSE(recorder.AddRepeatFrame());
+}
+
+// The front's scaling takes exactly the pixels OpenCV's nearest-neighbour resize takes.
+TEST(NearestScalerTest, MatchesOpenCvNearestResize) {
+    struct Sizes {
+        int sw, sh, tw, th;
+    };
+    CNearestScaler scaler;
+    for (const Sizes s :
+         {Sizes{1920, 1080, 1924, 1084}, Sizes{641, 479, 644, 480}, Sizes{61, 41, 64, 44},
+          Sizes{200, 150, 64, 44}, Sizes{7, 5, 12, 8}, Sizes{3, 3, 300, 3}}) {
+        cv::Mat source(s.sh, s.sw, CV_8UC3);
+        cv::randu(source, 0, 256);
+        cv::Mat expected;
+        cv::resize(source, expected, cv::Size(s.tw, s.th), 0, 0, cv::INTER_NEAREST);
+        cv::Mat actual(s.th, s.tw, CV_8UC3);
+        ASSERT_TRUE(scaler.Scale(source, actual.data, s.tw, s.th, actual.step[0]));
+        EXPECT_EQ(0, cv::norm(expected, actual, cv::NORM_INF)) << s.sw << "->" << s.tw;
+    }
 }
