@@ -65,6 +65,7 @@ bool CScreenGrabber::GrabInto(const CSvRect& rect, cv::Mat& target, const cv::Sc
         target.setTo(*outside);
     }
     if (inside.IsEmpty()) {
+        m_strLastError.clear();
         return true;  // all of it is off the screen: all black
     }
     cv::Mat part = target(

@@ -168,11 +168,13 @@ std::unique_ptr<CX11GrabSession> CX11GrabSession::Acquire(bool allowSharedMemory
     const std::string name = CurrentDisplayName();
     {
         SessionPool& pool = Pool();
-        std::lock_guard<std::mutex> lock(pool.mutex);
+        std::unique_lock<std::mutex> lock(pool.mutex);
         for (auto it = pool.idle.begin(); it != pool.idle.end(); ++it) {
             if (it->displayName == name && it->allowSharedMemory == allowSharedMemory) {
                 std::unique_ptr<CX11GrabSession> session = std::move(it->session);
                 pool.idle.erase(it);
+                lock.unlock();
+                InstallErrorHandler();  // another library may have set its own since
                 return session;
             }
         }
