@@ -1,0 +1,76 @@
+#pragma once
+// The recording front: turns a capture region's size into encoder settings, opens one AVI file
+// through the encoder handle interface, takes grabbed images one at a time, brings each to the
+// fixed frame size and closes the file at the end. Progress and error lines go to standard
+// output; failures are returned to the caller, never end the process.
+
+#include <cstdint>
+#include <string>
+
+#include "encoding/nearest_scaler.h"
+#include "encoding/venc_types.h"
+#include "imaging/sv_rect.h"
+
+class CSvImage;
+
+class CAviRecorder {
+public:
+    CAviRecorder();
+    ~CAviRecorder();
+    CAviRecorder(const CAviRecorder&) = delete;
+    CAviRecorder& operator=(const CAviRecorder&) = delete;
+
+    // Frame dimension for a region dimension: the next multiple of 4 strictly above it
+    // (640 -> 644, 641 -> 644).
+    static int FrameDimensionOf(int regionDimension);
+
+    // Creates the file and starts the encoder. False when the recording did not start; the
+    // reason is in LastError(). A recording still running is not touched (false as well).
+    bool BeginRecording(CSvRect region, std::string path);
+
+    // Scales the image (nearest neighbour) to the frame size and encodes it; the image itself
+    // is left as it is. False when no recording runs, the image is empty or not 3-channel
+    // 8-bit, or the encoder failed (see LastError()).
+    bool AddFrame(CSvImage* image);
+
+    // Appends a repeat of the previous frame (a zero-length frame) without encoding anything.
+    // It counts as a frame of the file (FrameCount) and is printed as a frame of 0 bytes.
+    bool AddRepeatFrame();
+
+    // Finishes the file, frees the handle and the frame buffer and returns the total bytes.
+    // *failed (optional) tells whether finishing failed. Without a running recording (never
+    // begun, or the begin failed) it does nothing and returns 0 with *failed false.
+    int EndRecording(bool* failed = nullptr);
+
+    bool IsRecording() const { return m_recording; }
+    int FrameWidth() const { return m_frameRect.Width(); }
+    int FrameHeight() const { return m_frameRect.Height(); }
+    // Frames in the file since BeginRecording, repeat frames included.
+    int FrameCount() const { return m_frameCount; }
+    int RepeatFrameCount() const { return m_repeatCount; }
+    const CSvRect& Region() const { return m_region; }
+    const std::string& OutputPath() const { return m_outputPath; }
+    // Text of the last failure for a status line, or "" when none happened since the last
+    // BeginRecording. Like every member, read it on the thread that drives the recording (or
+    // after that thread has ended): the recorder has no lock.
+    const char* LastError() const { return m_lastError.c_str(); }
+
+private:
+    void SetError(const char* what, Venc_Status status);
+    bool ScaleIntoFrameBuffer(const CSvImage& image);
+    void ReleaseRecording();
+
+    Venc_Settings m_params{};
+    Venc_Picture m_picture{};
+    int32_t m_hEncoder = -1;
+    std::string m_outputPath;
+    CSvRect m_region;
+    int m_frameCount = 0;
+    CSvRect m_frameRect;
+
+    int m_repeatCount = 0;
+    unsigned char* m_frameBuffer = nullptr;
+    CNearestScaler m_scaler;
+    bool m_recording = false;
+    std::string m_lastError;
+};
