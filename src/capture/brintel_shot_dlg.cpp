@@ -46,7 +46,7 @@ const char kAboutItemText[] = "BrintelShot 정보(&A)...";
 const char kSizeTooSmallText[] = "크기가 너무 작습니다.";
 const char kSizeTooLargeText[] = "크기가 너무 큽니다.";
 
-QFont CaptionFont() {
+QFont MakeCaptionFont() {
     QFont font;
     font.setFamilies({QStringLiteral("맑은 고딕"), QStringLiteral("Malgun Gothic")});
     font.setStyleHint(QFont::SansSerif);  // fontconfig picks a sans-serif face with Hangul
@@ -112,7 +112,7 @@ void CBrintelShotDlg::InitCaptureFrame() {
     LayoutToolBar();
     m_rcCapture = CaptureRegionForSize(width(), height(), m_nToolbarHeight);
     setMinimumSize(kExtraWidth + 2, m_nToolbarHeight + kExtraHeightWithoutToolbar);
-    m_fontCaption = CaptionFont();
+    m_fontCaption = MakeCaptionFont();
     ApplyShape(true);
 }
 

@@ -56,6 +56,7 @@ public:
     // What the last paint drew, for callers that check what the user sees.
     QString LastCaptionText() const { return m_strLastCaption; }
     QString LastCoordinatesText() const { return m_strLastCoordinates; }
+    const QFont& CaptionFont() const { return m_fontCaption; }
 
     // Distances between the window edges and the frame band's outer edge (all 4).
     QMargins m_rcMargin;
