@@ -56,6 +56,23 @@ protected:
     void mousePressEvent(QMouseEvent* event) override { m_presses.append(event->pos()); }
 };
 
+// Notes when a widget receives a mouse button press.
+class CPressWatcher : public QObject {
+public:
+    explicit CPressWatcher(QWidget* target) : m_target(target) { target->installEventFilter(this); }
+    ~CPressWatcher() override { m_target->removeEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonPress) {
+            m_bPressed = true;
+        }
+        return false;
+    }
+    bool m_bPressed = false;
+
+private:
+    QWidget* m_target;
+};
+
 // Runs xdotool and waits for it while the event loop keeps running.
 bool Xdo(const QStringList& args) {
     QProcess process;
@@ -139,6 +156,22 @@ protected:
         return ::testing::AssertionFailure() << text.str();
     }
 
+    // Presses the left button at from, moves to to and releases it there. The moves wait
+    // until the capture window has seen the press, so that a window manager asked to run
+    // the move or resize is already tracking the pointer.
+    bool Drag(const QPoint& from, const QPoint& to) {
+        CPressWatcher watcher(&dlg);
+        if (!Xdo(At(from) << "mousedown"
+                          << "1") ||
+            !QTest::qWaitFor([&] { return watcher.m_bPressed; }, kWaitMs)) {
+            return false;
+        }
+        QTest::qWait(150);
+        const bool moved = Xdo(At(from + (to - from) / 4)) && Xdo(At(to));
+        QTest::qWait(100);
+        return Xdo({QStringLiteral("mouseup"), QStringLiteral("1")}) && moved;
+    }
+
     const QRect kStart{420, 300, 400, 330};
     CPatternWindow pattern;
     CBrintelShotDlg dlg;
@@ -190,14 +223,7 @@ TEST_F(CaptureDesktopTest, DragCaptionMovesWindowAndCoordinatesFollow) {
     const QPoint from = Global(150, 18);
     ASSERT_EQ(FrameHitTest(dlg.geometry(), from.x(), from.y()), FrameHit::Caption);
     const QPoint to = from + QPoint(60, 40);
-    ASSERT_TRUE(Xdo(At(from) << "mousedown"
-                             << "1"
-                             << "sleep"
-                             << "0.2" << At(from + QPoint(5, 5)) << "sleep"
-                             << "0.1" << At(to) << "sleep"
-                             << "0.2"
-                             << "mouseup"
-                             << "1"));
+    ASSERT_TRUE(Drag(from, to));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return dlg.pos() == kStart.topLeft() + QPoint(60, 40); }, kWaitMs))
         << dlg.pos().x() << "," << dlg.pos().y();
@@ -215,14 +241,7 @@ TEST_F(CaptureDesktopTest, DragBottomEdgeChangesOnlyRegionHeight) {
     const QPoint from = Global(200, dlg.height() - 2);
     ASSERT_EQ(FrameHitTest(dlg.geometry(), from.x(), from.y()), FrameHit::Bottom);
     const QPoint to = from + QPoint(0, 50);
-    ASSERT_TRUE(Xdo(At(from) << "mousedown"
-                             << "1"
-                             << "sleep"
-                             << "0.2" << At(from + QPoint(0, 5)) << "sleep"
-                             << "0.1" << At(to) << "sleep"
-                             << "0.2"
-                             << "mouseup"
-                             << "1"));
+    ASSERT_TRUE(Drag(from, to));
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.height() == kStart.height() + 50; }, kWaitMs))
         << dlg.height();
     EXPECT_EQ(dlg.geometry().topLeft(), kStart.topLeft());
