@@ -8,6 +8,7 @@
 
 #include "capture/brintel_shot_dlg.h"
 #include "capture/frame_geometry.h"
+#include "capture/toolbar_images.h"
 
 // Readable failure messages for Qt strings.
 void PrintTo(const QString& s, std::ostream* os) {
@@ -87,6 +88,24 @@ TEST_F(CapturePaintTest, LongStatusIsCutWithEllipsisAtTheCaptionArea) {
     const QFontMetrics metrics(dlg.CaptionFont());
     EXPECT_GE(metrics.horizontalAdvance(caption), 210);
     EXPECT_LT(metrics.horizontalAdvance(kept.chopped(1) + "..."), 210);
+}
+
+TEST(ToolbarImages, StripHoldsSixImagesWithTransparentBackground) {
+    for (int i = 0; i < kToolbarImageCount; ++i) {
+        const QImage image = ToolbarIcon(i).pixmap(16, 15).toImage();
+        ASSERT_EQ(image.size(), QSize(16, 15)) << i;
+        EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0) << i;  // the grey background
+    }
+    auto pixel = [](int index, int x, int y) {
+        return ToolbarIcon(index).pixmap(16, 15).toImage().pixelColor(x, y).rgba();
+    };
+    EXPECT_EQ(pixel(kRecordImage, 7, 7), qRgb(255, 0, 0));     // red disc
+    EXPECT_EQ(pixel(kRegionImage, 1, 7), qRgb(0, 128, 0));     // green outline
+    EXPECT_EQ(pixel(kRegionImage, 7, 7) >> 24, 0u);            // hollow inside
+    EXPECT_EQ(pixel(kRecordingImage, 2, 7), qRgb(0, 0, 0));    // black border
+    EXPECT_EQ(pixel(kRecordingImage, 7, 7), qRgb(255, 0, 0));  // red square
+    EXPECT_TRUE(ToolbarIcon(kToolbarImageCount).isNull());
+    EXPECT_TRUE(ToolbarIcon(-1).isNull());
 }
 
 }  // namespace
