@@ -111,6 +111,7 @@ void CBrintelShotDlg::InitCaptureFrame() {
     CreateToolBar();
     LayoutToolBar();
     m_rcCapture = CaptureRegionForSize(width(), height(), m_nToolbarHeight);
+    UpdateRegionOnScreen();
     setMinimumSize(kExtraWidth + 2, m_nToolbarHeight + kExtraHeightWithoutToolbar);
     m_fontCaption = MakeCaptionFont();
     ApplyShape(true);
@@ -170,9 +171,16 @@ CaptureRect CBrintelShotDlg::CaptureRegion() const {
 }
 
 CaptureRect CBrintelShotDlg::CaptureRegionOnScreen() const {
+    std::lock_guard<std::mutex> lock(m_regionMutex);
+    return m_rcCaptureOnScreen;
+}
+
+void CBrintelShotDlg::UpdateRegionOnScreen() {
     const QPoint origin = mapToGlobal(QPoint(0, 0));
-    return CaptureRect{m_rcCapture.left + origin.x(), m_rcCapture.top + origin.y(),
-                       m_rcCapture.right + origin.x(), m_rcCapture.bottom + origin.y()};
+    std::lock_guard<std::mutex> lock(m_regionMutex);
+    m_rcCaptureOnScreen =
+        CaptureRect{m_rcCapture.left + origin.x(), m_rcCapture.top + origin.y(),
+                    m_rcCapture.right + origin.x(), m_rcCapture.bottom + origin.y()};
 }
 
 void CBrintelShotDlg::SnapToWindowRect(const QRect& windowRect) {
@@ -284,12 +292,14 @@ void CBrintelShotDlg::ApplyShape(bool bandVisible) {
 
 void CBrintelShotDlg::OnSize(int cx, int cy) {
     m_rcCapture = CaptureRegionForSize(cx, cy, m_nToolbarHeight);
+    UpdateRegionOnScreen();
     LayoutToolBar();
     ApplyShape(m_bShapeBandVisible);
     InvalidateBands();
 }
 
 void CBrintelShotDlg::OnWindowPosChanged() {
+    UpdateRegionOnScreen();
     InvalidateBands();
 }
 

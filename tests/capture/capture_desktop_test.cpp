@@ -80,7 +80,8 @@ bool Xdo(const QStringList& args) {
     if (!process.waitForStarted()) {
         return false;
     }
-    while (!process.waitForFinished(10)) {
+    // waitForFinished() also returns false once the process has ended, so test the state.
+    while (process.state() != QProcess::NotRunning && !process.waitForFinished(10)) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     QCoreApplication::processEvents();
@@ -271,8 +272,9 @@ TEST_F(CaptureDesktopTest, ToolbarButtonsShowTheirTooltips) {
 
 // The region dialog, opened by the toolbar button and answered with the given keys.
 std::string RegionDialogScript(const QPoint& button, const std::string& keys) {
-    return "xdotool mousemove " + std::to_string(button.x()) + " " + std::to_string(button.y()) +
-           " click 1 && xdotool search --sync --onlyvisible --name '^Region Setting$'"
+    return "timeout 20 xdotool mousemove " + std::to_string(button.x()) + " " +
+           std::to_string(button.y()) +
+           " click 1 && timeout 20 xdotool search --sync --onlyvisible --name '^Region Setting$'"
            " windowactivate --sync %1 && sleep 0.2 && " +
            keys;
 }
@@ -315,7 +317,8 @@ TEST_F(CaptureDesktopTest, RegionDialogRejectsTooSmallSizeWithMessage) {
     // Width left empty (reads as 0), height 240.
     CBackgroundScript script(RegionDialogScript(
         Global(button.center().x(), button.center().y()),
-        "xdotool key Tab && xdotool type 240 && xdotool key Return && xdotool search --sync "
+        "xdotool key Tab && xdotool type 240 && xdotool key Return && timeout 20 xdotool search "
+        "--sync "
         "--onlyvisible --name '^BrintelShot$' windowactivate --sync %1 && sleep 0.2 && "
         "xdotool key Return"));
     ASSERT_TRUE(script.Finish());
