@@ -112,7 +112,7 @@ void CBrintelShotDlg::InitCaptureFrame() {
     LayoutToolBar();
     m_rcCapture = CaptureRegionForSize(width(), height(), m_nToolbarHeight);
     UpdateRegionOnScreen();
-    setMinimumSize(kExtraWidth + 2, m_nToolbarHeight + kExtraHeightWithoutToolbar);
+    setMinimumSize(kMinWindowWidth, m_nToolbarHeight + kExtraHeightWithoutToolbar);
     m_fontCaption = MakeCaptionFont();
     ApplyShape(true);
 }
@@ -222,7 +222,7 @@ void CBrintelShotDlg::RunRegionSetting() {
     const int64_t windowHeight =
         int64_t(dlg.m_nHeight) + m_nToolbarHeight + kExtraHeightWithoutToolbar;
     // A negative height would turn the region inside out, so it counts as too small.
-    if (windowWidth < 10 || windowHeight < 3 || dlg.m_nHeight < 0) {
+    if (windowWidth < kMinWindowWidth || windowHeight < kMinWindowHeight || dlg.m_nHeight < 0) {
         ShowMessage(this, kSizeTooSmallText);
         return;
     }

@@ -304,7 +304,7 @@ TEST_F(CaptureDesktopTest, RegionDialogEscapeChangesNothing) {
     EXPECT_EQ(dlg.geometry(), kStart);
 }
 
-TEST_F(CaptureDesktopTest, RegionDialogRejectsTooSmallSizeWithMessage) {
+TEST_F(CaptureDesktopTest, RegionDialogRejectsUnusableSizesWithAMessage) {
     QString shownText;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -314,16 +314,25 @@ TEST_F(CaptureDesktopTest, RegionDialogRejectsTooSmallSizeWithMessage) {
     });
     watch.start(20);
     const QRect button = dlg.ToolButtonRect(ID_REGION_SET);
-    // Width left empty (reads as 0), height 240.
-    CBackgroundScript script(RegionDialogScript(
-        Global(button.center().x(), button.center().y()),
-        "xdotool key Tab && xdotool type 240 && xdotool key Return && timeout 20 xdotool search "
-        "--sync "
-        "--onlyvisible --name '^BrintelShot$' windowactivate --sync %1 && sleep 0.2 && "
-        "xdotool key Return"));
-    ASSERT_TRUE(script.Finish());
-    EXPECT_EQ(shownText, QString::fromUtf8("크기가 너무 작습니다."));
-    EXPECT_EQ(dlg.geometry(), kStart);
+    const QPoint click = Global(button.center().x(), button.center().y());
+    // Width field keys, height field keys, the message expected.
+    const char* const cases[][3] = {
+        {"", "240", "크기가 너무 작습니다."},     // an empty field reads as 0
+        {"100", "-5", "크기가 너무 작습니다."},   // a region turned inside out
+        {"40000", "240", "크기가 너무 큽니다."},  // beyond what X can size a window to
+    };
+    for (const auto& [width, height, message] : cases) {
+        shownText.clear();
+        std::string keys = std::string(*width ? "xdotool type -- " : "true ") + width +
+                           " && xdotool key Tab && xdotool type -- " + height +
+                           " && xdotool key Return && timeout 20 xdotool search --sync"
+                           " --onlyvisible --name '^BrintelShot$' windowactivate --sync %1"
+                           " && sleep 0.2 && xdotool key Return";
+        CBackgroundScript script(RegionDialogScript(click, keys));
+        ASSERT_TRUE(script.Finish()) << width << " x " << height;
+        EXPECT_EQ(shownText, QString::fromUtf8(message)) << width << " x " << height;
+        EXPECT_EQ(dlg.geometry(), kStart);
+    }
 }
 
 TEST_F(CaptureDesktopTest, EnterEscAndAltF4HideTheWindowWhichComesBackInPlace) {
