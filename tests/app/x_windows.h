@@ -8,6 +8,8 @@
 #include <X11/Xutil.h>
 
 #include <cstring>
+
+#include "common/desktop_support.h"
 #include <string>
 #include <vector>
 
@@ -58,6 +60,30 @@ public:
         XWindowAttributes attributes = {};
         return XGetWindowAttributes(m_display, window, &attributes) &&
                attributes.map_state == IsViewable;
+    }
+
+    bool IsFramed(Window window) {
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        XQueryTree(m_display, window, &root, &parent, &children, &count);
+        if (children != nullptr) {
+            XFree(children);
+        }
+        if (parent == root) {
+            return false;
+        }
+        Atom wmState = XInternAtom(m_display, "WM_STATE", False);
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(m_display, window, wmState, 0, 1, False, AnyPropertyType, &type, &format,
+                           &items, &remaining, &data);
+        if (data != nullptr) {
+            XFree(data);
+        }
+        return items > 0;
     }
 
     // True when some ancestor of window has a WM_CLASS containing name.
@@ -119,7 +145,9 @@ public:
         do {
             XWindowEvent(m_display, window, StructureNotifyMask, &event);
         } while (event.type != MapNotify);
-        XSync(m_display, False);
+        // The window manager maps its frame around the client after the client itself (and
+        // right after it started, adopts windows that were mapped before it was ready).
+        desktop::WaitUntil([&] { return IsMapped(window) && IsFramed(window); });
         return window;
     }
 

@@ -1,6 +1,7 @@
 // The window-under-the-cursor lookup on the test desktop (Xvfb with openbox).
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/window_under_cursor.h"
 
@@ -48,7 +49,41 @@ protected:
         do {
             XWindowEvent(m_display, window, StructureNotifyMask, &event);
         } while (event.type != MapNotify);
-        XSync(m_display, False);
+        // The window manager maps its frame around the client after the client itself (and
+        // right after it started, adopts windows that were mapped before it was ready).
+        for (int tries = 0; tries < 1000 && !(IsShown(window) && IsFramed(window)); ++tries) {
+            usleep(10000);
+        }
+    }
+
+    bool IsFramed(Window window) {
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        XQueryTree(m_display, window, &root, &parent, &children, &count);
+        if (children != nullptr) {
+            XFree(children);
+        }
+        if (parent == root) {
+            return false;
+        }
+        Atom wmState = XInternAtom(m_display, "WM_STATE", False);
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        XGetWindowProperty(m_display, window, wmState, 0, 1, False, AnyPropertyType, &type, &format,
+                           &items, &remaining, &data);
+        if (data != nullptr) {
+            XFree(data);
+        }
+        return items > 0;
+    }
+
+    bool IsShown(Window window) {
+        XWindowAttributes attributes = {};
+        return XGetWindowAttributes(m_display, window, &attributes) &&
+               attributes.map_state == 2;  // IsViewable
     }
 
     Rect ScreenRect(Window window) {
