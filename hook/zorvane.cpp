@@ -28,6 +28,7 @@ public:
 
     // Selects the raw key events and starts the thread. Returns a ZORVANE_ result.
     int Start();
+    bool IsHookThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
 
 private:
     void Run();
@@ -254,6 +255,9 @@ int UninstallHook(void) {
     std::unique_ptr<CHookSession> session;
     {
         std::lock_guard<std::mutex> lock(g_sessionMutex);
+        if (g_session && g_session->IsHookThread()) {
+            return ZORVANE_ERR_IN_RECEIVER;
+        }
         session = std::move(g_session);
     }
     return session ? ZORVANE_OK : ZORVANE_ERR_NOT_INSTALLED;
@@ -275,6 +279,8 @@ const char* HookResultText(int result) {
             return "the keyboard hook thread could not be started";
         case ZORVANE_ERR_NOT_INSTALLED:
             return "no keyboard hook is installed";
+        case ZORVANE_ERR_IN_RECEIVER:
+            return "the keyboard hook cannot be removed from inside its receiver";
         default:
             return "unknown keyboard hook result";
     }

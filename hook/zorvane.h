@@ -32,7 +32,8 @@ enum {
     ZORVANE_ERR_NO_DISPLAY = 3,         // the X display could not be opened
     ZORVANE_ERR_NO_XINPUT2 = 4,         // the X server lacks XInput 2.0
     ZORVANE_ERR_THREAD = 5,             // the hook thread could not be started
-    ZORVANE_ERR_NOT_INSTALLED = 6       // UninstallHook without an installed hook
+    ZORVANE_ERR_NOT_INSTALLED = 6,      // UninstallHook without an installed hook
+    ZORVANE_ERR_IN_RECEIVER = 7         // UninstallHook called from inside the receiver
 };
 
 #define ZORVANE_FLAG_RELEASED 0x80000000u
@@ -42,8 +43,9 @@ enum {
 // The display is the one named by the DISPLAY environment variable.
 ZORVANE_API int InstallHook(HookKeyReceiver receiver, void* context);
 
-// Stops reporting; when it returns, the receiver is not called any more. Returns ZORVANE_OK or
-// ZORVANE_ERR_NOT_INSTALLED. Must not be called from inside the receiver.
+// Stops reporting; when it returns, the receiver is not called any more. Returns ZORVANE_OK,
+// ZORVANE_ERR_NOT_INSTALLED, or ZORVANE_ERR_IN_RECEIVER (the hook stays installed) when called
+// from inside the receiver, which runs on the thread that would have to end.
 ZORVANE_API int UninstallHook(void);
 
 // A short English text for a result of InstallHook or UninstallHook.

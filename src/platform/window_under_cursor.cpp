@@ -8,6 +8,31 @@
 
 namespace {
 
+int IgnoreXError(Display*, XErrorEvent*) {
+    return 0;
+}
+
+// Windows come and go while the lookup walks the tree (a menu closing, a tooltip hiding). The
+// errors that follow are expected and must not reach Xlib's default handler, which would end
+// the process; each call below checks its own result instead.
+class CIgnoreXErrors {
+public:
+    explicit CIgnoreXErrors(Display* display) : m_display(display) {
+        XSync(m_display, False);
+        m_previous = XSetErrorHandler(&IgnoreXError);
+    }
+    ~CIgnoreXErrors() {
+        XSync(m_display, False);
+        XSetErrorHandler(m_previous);
+    }
+    CIgnoreXErrors(const CIgnoreXErrors&) = delete;
+    CIgnoreXErrors& operator=(const CIgnoreXErrors&) = delete;
+
+private:
+    Display* m_display;
+    XErrorHandler m_previous = nullptr;
+};
+
 bool HasWmState(Display* display, Window window) {
     Atom wmState = XInternAtom(display, "WM_STATE", True);
     if (wmState == None) {
@@ -86,6 +111,7 @@ bool IsInsideOrEqual(const std::vector<Window>& path, Window window) {
 bool WindowRectUnderCursorOn(void* displayHandle, unsigned long excludeWindow, int* x, int* y,
                              int* w, int* h) {
     Display* display = static_cast<Display*>(displayHandle);
+    CIgnoreXErrors ignoreErrors(display);
     std::vector<Window> path = PointerPath(display);
     if (path.empty()) {
         return false;
@@ -102,8 +128,10 @@ bool WindowRectUnderCursorOn(void* displayHandle, unsigned long excludeWindow, i
     Window unused = None;
     int screenX = 0;
     int screenY = 0;
-    XTranslateCoordinates(display, target, DefaultRootWindow(display), 0, 0, &screenX, &screenY,
-                          &unused);
+    if (!XTranslateCoordinates(display, target, DefaultRootWindow(display), 0, 0, &screenX,
+                               &screenY, &unused)) {
+        return false;
+    }
     *x = screenX;
     *y = screenY;
     *w = attributes.width;

@@ -3,6 +3,7 @@
 // Starts the brintelshot program as a child process and watches it end.
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,9 +19,11 @@
 
 class CProgramUnderTest {
 public:
-    // Environment variables to remove before starting (for example DISPLAY).
-    explicit CProgramUnderTest(std::vector<std::string> unsetVariables = {})
-        : m_unset(std::move(unsetVariables)) {
+    // Environment variables to remove before starting (for example DISPLAY), and ones to set
+    // ("NAME=value").
+    explicit CProgramUnderTest(std::vector<std::string> unsetVariables = {},
+                               std::vector<std::string> setVariables = {})
+        : m_unset(std::move(unsetVariables)), m_set(std::move(setVariables)) {
         char path[] = "/tmp/brintelshot-stderr.XXXXXX";
         int fd = mkstemp(path);
         if (fd >= 0) {
@@ -40,8 +43,14 @@ public:
     bool Start() {
         m_pid = fork();
         if (m_pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
             for (const std::string& name : m_unset) {
                 unsetenv(name.c_str());
+            }
+            for (const std::string& assignment : m_set) {
+                size_t equals = assignment.find('=');
+                setenv(assignment.substr(0, equals).c_str(), assignment.substr(equals + 1).c_str(),
+                       1);
             }
             if (!std::freopen(m_stderrPath.c_str(), "w", stderr)) {
                 _exit(126);
@@ -80,6 +89,7 @@ public:
 
 private:
     std::vector<std::string> m_unset;
+    std::vector<std::string> m_set;
     std::string m_stderrPath;
     pid_t m_pid = -1;
     bool m_ended = false;

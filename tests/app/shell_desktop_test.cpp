@@ -67,6 +67,21 @@ protected:
         ASSERT_TRUE(desktop::WaitUntil([&] { return !DlgVisible(); }));
     }
 
+    // A shown window of the program other than the capture window, the tray icon and except.
+    Window OtherShownWindow(Window except = 0) {
+        for (Window window : m_x.WindowsOf(m_program.Pid())) {
+            if (window != m_dlg && window != m_trayIcon && window != except &&
+                m_x.IsMapped(window)) {
+                return window;
+            }
+        }
+        return 0;
+    }
+
+    static std::string Centre(const ScreenRect& rect) {
+        return std::to_string(rect.x + rect.w / 2) + " " + std::to_string(rect.y + rect.h / 2);
+    }
+
     std::string TrayIconCentre() {
         ScreenRect icon = m_x.Geometry(m_trayIcon);
         return std::to_string(icon.x + icon.w / 2) + " " + std::to_string(icon.y + icon.h / 2);
@@ -94,18 +109,33 @@ TEST_F(ShellDesktopTest, TrayIconDoubleClickShowsAndMenuExitEndsWithStatusZero) 
     HideDlgWithEscape();
     ASSERT_EQ(desktop::Xdotool("mousemove " + TrayIconCentre() + " click 3"), 0);
     Window menu = 0;
-    ASSERT_TRUE(desktop::WaitUntil([&] {
-        for (Window window : m_x.WindowsOf(m_program.Pid())) {
-            if (window != m_dlg && window != m_trayIcon && m_x.IsMapped(window)) {
-                menu = window;
-            }
-        }
-        return menu != 0;
-    })) << "the tray menu did not open";
-    ScreenRect rect = m_x.Geometry(menu);
-    ASSERT_EQ(desktop::Xdotool("mousemove " + std::to_string(rect.x + rect.w / 2) + " " +
-                               std::to_string(rect.y + rect.h / 2) + " click 1"),
+    ASSERT_TRUE(desktop::WaitUntil([&] { return (menu = OtherShownWindow()) != 0; }))
+        << "the tray menu did not open";
+    ASSERT_EQ(desktop::Xdotool("mousemove " + Centre(m_x.Geometry(menu)) + " click 1"), 0);
+    EXPECT_EQ(m_program.WaitForExit(), 0);
+}
+
+TEST_F(ShellDesktopTest, CaptionMenuOpensTheAboutBoxWhichOkCloses) {
+    ScreenRect dlg = PlaceDlg(300, 300);
+    ASSERT_EQ(desktop::Xdotool("mousemove " + std::to_string(dlg.x + 60) + " " +
+                               std::to_string(dlg.y + 12) + " click 3"),
               0);
+    Window menu = 0;
+    ASSERT_TRUE(desktop::WaitUntil([&] { return (menu = OtherShownWindow()) != 0; }))
+        << "the caption menu did not open";
+    ASSERT_EQ(desktop::Xdotool("mousemove " + Centre(m_x.Geometry(menu)) + " click 1"), 0);
+
+    Window about = 0;
+    ASSERT_TRUE(desktop::WaitUntil([&] {
+        about = OtherShownWindow(menu);
+        return about != 0 && m_x.Title(about) == "BrintelShot 정보";
+    })) << "the about box did not open";
+    ASSERT_EQ(desktop::Xdotool("windowfocus --sync " + std::to_string(about)), 0);
+    ASSERT_EQ(desktop::Xdotool("key Return"), 0);
+    EXPECT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(about); }));
+    EXPECT_TRUE(DlgVisible());
+
+    m_program.Signal(SIGTERM);
     EXPECT_EQ(m_program.WaitForExit(), 0);
 }
 

@@ -27,7 +27,11 @@ inline std::ostream& operator<<(std::ostream& out, const ScreenRect& r) {
 
 class CXWindows {
 public:
-    CXWindows() : m_display(XOpenDisplay(nullptr)) {}
+    // Windows of the program come and go while a test looks (menus, tooltips): the errors that
+    // brings are expected, and must not end the test through Xlib's default handler.
+    CXWindows() : m_display(XOpenDisplay(nullptr)) {
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    }
     ~CXWindows() {
         if (m_display != nullptr) {
             XCloseDisplay(m_display);
@@ -114,6 +118,24 @@ public:
                 }
             }
         }
+    }
+
+    // The window's title (_NET_WM_NAME, UTF-8).
+    std::string Title(Window window) {
+        Atom name = XInternAtom(m_display, "_NET_WM_NAME", False);
+        Atom utf8 = XInternAtom(m_display, "UTF8_STRING", False);
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        std::string title;
+        if (XGetWindowProperty(m_display, window, name, 0, 1024, False, utf8, &type, &format,
+                               &count, &remaining, &data) == Success &&
+            data != nullptr) {
+            title.assign(reinterpret_cast<char*>(data), count);
+            XFree(data);
+        }
+        return title;
     }
 
     // The colour at a screen point as 0xRRGGBB.

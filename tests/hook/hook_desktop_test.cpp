@@ -145,3 +145,24 @@ TEST(HookInstallTest, NoReportAfterUninstall) {
     std::vector<Report> old = log.Take(0);
     EXPECT_TRUE(old.empty());
 }
+
+TEST(HookInstallTest, UninstallFromInsideTheReceiverIsRefused) {
+    struct Outcome {
+        std::mutex mutex;
+        int result = -1;
+    } outcome;
+    auto receiver = [](void* context, unsigned int, unsigned int) {
+        auto* out = static_cast<Outcome*>(context);
+        std::lock_guard<std::mutex> lock(out->mutex);
+        out->result = UninstallHook();
+    };
+    ASSERT_EQ(InstallHook(receiver, &outcome), ZORVANE_OK);
+    ASSERT_EQ(desktop::Xdotool("key z"), 0);
+    bool called = desktop::WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(outcome.mutex);
+        return outcome.result != -1;
+    });
+    EXPECT_EQ(UninstallHook(), ZORVANE_OK);
+    ASSERT_TRUE(called);
+    EXPECT_EQ(outcome.result, ZORVANE_ERR_IN_RECEIVER);
+}

@@ -44,14 +44,15 @@ protected:
         return window;
     }
 
-    void WaitForMap(Window window) {
+    void WaitForMap(Window window, bool managed = true) {
         XEvent event;
         do {
             XWindowEvent(m_display, window, StructureNotifyMask, &event);
         } while (event.type != MapNotify);
         // The window manager maps its frame around the client after the client itself (and
         // right after it started, adopts windows that were mapped before it was ready).
-        for (int tries = 0; tries < 1000 && !(IsShown(window) && IsFramed(window)); ++tries) {
+        for (int tries = 0; tries < 1000 && !(IsShown(window) && (!managed || IsFramed(window)));
+             ++tries) {
             usleep(10000);
         }
     }
@@ -144,7 +145,7 @@ TEST_F(WindowUnderCursorTest, ChildWindowCounts) {
     Window child = XCreateSimpleWindow(m_display, window, 50, 40, 80, 30, 0, 0, 0x00FF00);
     XSelectInput(m_display, child, StructureNotifyMask);
     XMapWindow(m_display, child);
-    WaitForMap(child);
+    WaitForMap(child, false);
     Rect client = ScreenRect(window);
     PointAt(client.x + 60, client.y + 50);
     Rect found;
