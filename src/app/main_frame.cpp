@@ -54,6 +54,8 @@ void CMainFrame::OnCreate() {
     m_pShotDlg->show();
 }
 
+// The capture window itself is destroyed with the frame, after the event loop has ended: a
+// modal box or menu of the window may still be running its own loop on the stack right now.
 void CMainFrame::OnClose() {
     m_trayIcon.RemoveFromTray(kTrayIconId);
     QCoreApplication::exit(0);
@@ -61,7 +63,6 @@ void CMainFrame::OnClose() {
         UninstallHook();
         m_bHookInstalled = false;
     }
-    m_pShotDlg.reset();
 }
 
 void CMainFrame::OnShowShotDlg() {

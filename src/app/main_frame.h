@@ -25,8 +25,7 @@ public:
 
     // Installs the hook, adds the tray icon and creates and shows the capture window.
     void OnCreate();
-    // Shut-down: removes the tray icon, ends the event loop with status 0, removes the hook and
-    // destroys the capture window.
+    // Shut-down: removes the tray icon, ends the event loop with status 0 and removes the hook.
     void OnClose();
     void OnShowShotDlg();
     // Hides the capture window and asks the frame to close (queued).

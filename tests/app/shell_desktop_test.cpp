@@ -82,6 +82,24 @@ protected:
         return std::to_string(rect.x + rect.w / 2) + " " + std::to_string(rect.y + rect.h / 2);
     }
 
+    // Opens the about box through the caption band's menu; 0 when it did not open.
+    Window OpenAboutBox() {
+        ScreenRect dlg = m_x.Geometry(m_dlg);
+        desktop::Xdotool("mousemove " + std::to_string(dlg.x + 60) + " " +
+                         std::to_string(dlg.y + 12) + " click 3");
+        Window menu = 0;
+        if (!desktop::WaitUntil([&] { return (menu = OtherShownWindow()) != 0; })) {
+            return 0;
+        }
+        desktop::Xdotool("mousemove " + Centre(m_x.Geometry(menu)) + " click 1");
+        Window about = 0;
+        desktop::WaitUntil([&] {
+            about = OtherShownWindow(menu);
+            return about != 0 && m_x.Title(about) == "BrintelShot 정보";
+        });
+        return about;
+    }
+
     std::string TrayIconCentre() {
         ScreenRect icon = m_x.Geometry(m_trayIcon);
         return std::to_string(icon.x + icon.w / 2) + " " + std::to_string(icon.y + icon.h / 2);
@@ -116,25 +134,16 @@ TEST_F(ShellDesktopTest, TrayIconDoubleClickShowsAndMenuExitEndsWithStatusZero) 
 }
 
 TEST_F(ShellDesktopTest, CaptionMenuOpensTheAboutBoxWhichOkCloses) {
-    ScreenRect dlg = PlaceDlg(300, 300);
-    ASSERT_EQ(desktop::Xdotool("mousemove " + std::to_string(dlg.x + 60) + " " +
-                               std::to_string(dlg.y + 12) + " click 3"),
-              0);
-    Window menu = 0;
-    ASSERT_TRUE(desktop::WaitUntil([&] { return (menu = OtherShownWindow()) != 0; }))
-        << "the caption menu did not open";
-    ASSERT_EQ(desktop::Xdotool("mousemove " + Centre(m_x.Geometry(menu)) + " click 1"), 0);
-
-    Window about = 0;
-    ASSERT_TRUE(desktop::WaitUntil([&] {
-        about = OtherShownWindow(menu);
-        return about != 0 && m_x.Title(about) == "BrintelShot 정보";
-    })) << "the about box did not open";
+    PlaceDlg(300, 300);
+    Window about = OpenAboutBox();
+    ASSERT_NE(about, 0u);
     ASSERT_EQ(desktop::Xdotool("windowfocus --sync " + std::to_string(about)), 0);
     ASSERT_EQ(desktop::Xdotool("key Return"), 0);
     EXPECT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(about); }));
     EXPECT_TRUE(DlgVisible());
 
+    // Ending the program while the about box is open ends it cleanly.
+    ASSERT_NE(OpenAboutBox(), 0u);
     m_program.Signal(SIGTERM);
     EXPECT_EQ(m_program.WaitForExit(), 0);
 }
