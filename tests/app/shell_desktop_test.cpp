@@ -185,6 +185,15 @@ TEST_F(ShellDesktopTest, CtrlOneShowsThenSnapsOverTheWindowUnderTheCursor) {
     });
     EXPECT_TRUE(exact) << "the capture region does not cover exactly " << target;
 
+    // Only Ctrl is looked at: Ctrl+Shift+1 snaps as well.
+    ScreenRect second{400, 600, 222, 111};
+    Window secondWindow = m_x.CreateColouredWindow(second, kMagenta);
+    second = m_x.Geometry(secondWindow);
+    ASSERT_EQ(desktop::Xdotool("mousemove " + Centre(second) + " key ctrl+shift+1"), 0);
+    EXPECT_TRUE(desktop::WaitUntil([&] { return m_x.Geometry(m_dlg).x == second.x - 4; }));
+    EXPECT_EQ(m_x.Geometry(m_dlg).w, second.w + 8);
+
+    m_x.Destroy(secondWindow);
     m_x.Destroy(window);
     m_program.Signal(SIGTERM);
     EXPECT_EQ(m_program.WaitForExit(), 0);
