@@ -8,7 +8,7 @@
 #include "common/desktop_support.h"
 
 // Xlib last: its macros clash with names inside GoogleTest.
-#include "app/x_windows.h"
+#include "common/x_windows.h"
 
 TEST(ShellBareTest, WithoutTrayClosingTheCaptureWindowEndsTheProgram) {
     CXWindows x;

@@ -8,10 +8,11 @@
 #include <X11/Xutil.h>
 
 #include <cstring>
-
-#include "common/desktop_support.h"
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "common/desktop_support.h"
 
 struct ScreenRect {
     int x = 0, y = 0, w = 0, h = 0;
