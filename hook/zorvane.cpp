@@ -236,8 +236,10 @@ int InstallHook(HookKeyReceiver receiver, void* context) {
     int xiOpcode = 0;
     int firstEvent = 0;
     int firstError = 0;
+    // Announce XI 2.2: servers send raw events to clients of 2.1 and later even while another
+    // client grabs the keyboard (an open menu, a game), to 2.0 clients only without a grab.
     int major = 2;
-    int minor = 0;
+    int minor = 2;
     if (!XQueryExtension(display, "XInputExtension", &xiOpcode, &firstEvent, &firstError) ||
         XIQueryVersion(display, &major, &minor) != Success || major < 2) {
         XCloseDisplay(display);

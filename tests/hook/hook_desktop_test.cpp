@@ -11,6 +11,9 @@
 #include "common/desktop_support.h"
 #include "zorvane.h"
 
+// Xlib last: its macros clash with names inside GoogleTest.
+#include <X11/Xlib.h>
+
 namespace {
 
 struct Report {
@@ -110,6 +113,21 @@ TEST_F(HookDesktopTest, DropsTheReleaseOfAKeyThatIsNotDown) {
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_TRUE(Is(reports[0], 0x42, false));
     EXPECT_TRUE(Is(reports[1], 0x42, true));
+}
+
+TEST_F(HookDesktopTest, KeepsReportingWhileAnotherProgramGrabsTheKeyboard) {
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
+    ASSERT_EQ(XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync,
+                            GrabModeAsync, CurrentTime),
+              GrabSuccess);
+    XSync(display, False);
+    ASSERT_EQ(desktop::Xdotool("key 1"), 0);
+    std::vector<Report> reports = m_log.Take(2);
+    XUngrabKeyboard(display, CurrentTime);
+    XCloseDisplay(display);
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_TRUE(Is(reports[0], 0x31, false));
 }
 
 TEST_F(HookDesktopTest, SecondInstallIsRefused) {
