@@ -72,7 +72,7 @@ void CMainFrame::OnShowShotDlg() {
 }
 
 // A window mapped again without a position of its own is placed anew by the window manager;
-// moving it to where it was first pins that place.
+// setting its last position explicitly before showing it keeps that place.
 void CMainFrame::ShowShotDlgAtLastPlace() {
     if (!m_pShotDlg->isVisible() && m_pShotDlg->windowHandle() != nullptr) {
         m_pShotDlg->windowHandle()->setPosition(m_pShotDlg->pos());
