@@ -1,0 +1,30 @@
+// Writing an AVI file: chunks are appended as they come, the index is kept in memory,
+// and the index and the header are written when the file is closed.
+#pragma once
+
+#include "encoding/avi/avi_file.h"
+
+// Opens (creating if needed) a file for writing and reserves its header; null on failure.
+avi_file* AVI_create_output_file(const char* name);
+
+// The formats are used only at close, so they may be set or changed any time before.
+void AVI_set_video_format(avi_file* AVI, int width, int height, double fps, const char* compressor);
+void AVI_set_audio_format(avi_file* AVI, int channels, int rate, int bits, int format);
+
+// Appends one "00db" chunk. keyframe != 0 marks it as a key frame in the index. A length
+// of 0 (data may then be null) is a frame that shows the previous frame again.
+// 0 on success, -1 with AVI_last_error set on failure (nothing is then counted).
+int AVI_put_video_frame(avi_file* AVI, const char* data, int length, int keyframe);
+// Indexes the last frame once more without writing data; 0 also when there is none.
+int AVI_repeat_last_frame(avi_file* AVI);
+int AVI_put_audio_block(avi_file* AVI, const char* data, int length);
+
+// Bytes that may still be written before the size limit.
+int AVI_room_left(avi_file* AVI);
+int AVI_get_audio_total(avi_file* AVI);
+
+// Finishes an output file (index, header, length) and frees the handle; for an input
+// handle it only frees. 0 on success, -1 on failure; the handle is gone either way.
+int AVI_close_file(avi_file* AVI);
+// Writes the index and the header of an output file, leaving the handle open.
+int AVI_close_output_file(avi_file* AVI);

@@ -1,0 +1,76 @@
+#pragma once
+// The recording front: turns a capture region's size into encoder settings, opens one AVI file
+// through the encoder handle interface, takes grabbed images one at a time, brings each to the
+// fixed frame size and closes the file at the end. Progress and error lines go to standard
+// output; failures are returned to the caller, never end the process.
+
+#include <cstdint>
+#include <string>
+
+#include "encoding/venc_types.h"
+
+class CSvImage;
+
+// A rectangle in the capture window's client coordinates; right and bottom are exclusive, so
+// the width is right - left. Only the size matters to the recorder.
+struct CRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+
+    int Width() const { return right - left; }
+    int Height() const { return bottom - top; }
+};
+
+class CAviRecorder {
+public:
+    CAviRecorder();
+    ~CAviRecorder();
+    CAviRecorder(const CAviRecorder&) = delete;
+    CAviRecorder& operator=(const CAviRecorder&) = delete;
+
+    // Frame dimension for a region dimension: the next multiple of 4 strictly above it
+    // (640 -> 644, 641 -> 644).
+    static int FrameDimensionOf(int regionDimension);
+
+    // Creates the file and starts the encoder. False when the recording did not start; the
+    // reason is in LastError(). A recording still running is not touched (false as well).
+    bool BeginRecording(CRect region, std::string path);
+
+    // Scales the image in place to the frame size and encodes it. False when no recording runs,
+    // the image is empty or not 3-channel 8-bit, or the encoder failed (see LastError()).
+    bool AddFrame(CSvImage* image);
+
+    // Appends a repeat of the previous frame (a zero-length frame) without encoding anything.
+    bool AddRepeatFrame();
+
+    // Finishes the file, frees the handle and the frame buffer and returns the total bytes.
+    // *failed (optional) tells whether finishing failed. Does nothing after a failed begin.
+    int EndRecording(bool* failed = nullptr);
+
+    bool IsRecording() const { return m_recording; }
+    int FrameWidth() const { return m_frameRect.Width(); }
+    int FrameHeight() const { return m_frameRect.Height(); }
+    int FrameCount() const { return m_frameCount; }
+    const CRect& Region() const { return m_region; }
+    const std::string& OutputPath() const { return m_outputPath; }
+    // Text of the last failure, or "" when none happened since the last BeginRecording.
+    const char* LastError() const { return m_lastError.c_str(); }
+
+private:
+    void SetError(const char* what, int status);
+    void ReleaseRecording();
+
+    Venc_Settings m_params{};
+    Venc_Picture m_picture{};
+    int32_t m_hEncoder = -1;
+    std::string m_outputPath;
+    CRect m_region;
+    int m_frameCount = 0;
+    CRect m_frameRect;
+
+    unsigned char* m_frameBuffer = nullptr;
+    bool m_recording = false;
+    std::string m_lastError;
+};

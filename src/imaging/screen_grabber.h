@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+#include "imaging/sv_image.h"
+#include "imaging/sv_rect.h"
+
+class CX11GrabSession;
+
+// Copies a rectangle of the X screen (the root window of the default screen), given in screen
+// coordinates, into a CSvImage or into a 32-bit bitmap.
+//
+// A grabber is cheap to construct: it borrows an X connection (with its shared-memory segment)
+// from a process-wide pool and gives it back when destroyed, so creating one grabber per grab
+// costs no connection set-up after the first. Grabbers in different threads use different
+// connections and may grab at the same time; one grabber is used by one thread.
+//
+// The parts of a rectangle that lie outside the screen come out black; an empty or inverted
+// rectangle empties the target. When there is no display (DISPLAY unset or unreachable) every
+// grab empties the target and GetLastError() says why. No X error ever ends the process.
+class CScreenGrabber {
+public:
+    enum class Transfer {
+        kAuto,           // MIT-SHM when the server offers it, else plain XGetImage
+        kNoSharedMemory  // always XGetImage (what a remote display gets)
+    };
+
+    explicit CScreenGrabber(Transfer transfer = Transfer::kAuto);
+    ~CScreenGrabber();
+    CScreenGrabber(const CScreenGrabber&) = delete;
+    CScreenGrabber& operator=(const CScreenGrabber&) = delete;
+
+    // True when connected to an X display.
+    bool IsAvailable() const;
+    // True when grabs go through MIT-SHM.
+    bool UsesSharedMemory() const;
+    // The reason the last grab (or the connection) failed; empty after a successful grab.
+    const std::string& GetLastError() const { return m_strLastError; }
+
+    // Fills image with rect's screen contents as a W x H 3-channel blue-green-red 8-bit image,
+    // rows top-down, the rectangle's top-left screen pixel first. Any image held before is
+    // replaced.
+    void GrabImage(CSvRect rect, CSvImage* image);
+    // Fills bitmap with rect's screen contents as a W x H CV_8UC4 image in the screen's 32-bit
+    // layout: bytes blue, green, red, 255 (a QImage Format_RGB32 / ARGB32 can wrap it as is).
+    void GrabBitmap(CSvRect rect, cv::Mat* bitmap);
+
+private:
+    // Screen contents of rect (outside parts black) as 32-bit pixels into target32 (CV_8UC4,
+    // already sized), or false with m_strLastError set.
+    bool GrabInto(CSvRect rect, cv::Mat& target, bool threeChannels);
+
+    std::unique_ptr<CX11GrabSession> m_pSession;
+    Transfer m_transfer;
+    std::string m_strLastError;
+};

@@ -1,0 +1,14 @@
+#pragma once
+
+// A rectangle in pixels given by its edges: left and top are inside, right and bottom are one
+// past the last column and row. Width or height of zero or less means the rectangle is empty.
+struct CSvRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+
+    constexpr int Width() const { return right - left; }
+    constexpr int Height() const { return bottom - top; }
+    constexpr bool IsEmpty() const { return right <= left || bottom <= top; }
+};
