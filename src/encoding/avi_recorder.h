@@ -9,19 +9,9 @@
 
 #include "encoding/venc_types.h"
 
+#include "imaging/sv_rect.h"
+
 class CSvImage;
-
-// A rectangle in the capture window's client coordinates; right and bottom are exclusive, so
-// the width is right - left. Only the size matters to the recorder.
-struct CRect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-
-    int Width() const { return right - left; }
-    int Height() const { return bottom - top; }
-};
 
 class CAviRecorder {
 public:
@@ -36,13 +26,14 @@ public:
 
     // Creates the file and starts the encoder. False when the recording did not start; the
     // reason is in LastError(). A recording still running is not touched (false as well).
-    bool BeginRecording(CRect region, std::string path);
+    bool BeginRecording(CSvRect region, std::string path);
 
     // Scales the image in place to the frame size and encodes it. False when no recording runs,
     // the image is empty or not 3-channel 8-bit, or the encoder failed (see LastError()).
     bool AddFrame(CSvImage* image);
 
     // Appends a repeat of the previous frame (a zero-length frame) without encoding anything.
+    // It counts as a frame of the file (FrameCount) and is printed as a frame of 0 bytes.
     bool AddRepeatFrame();
 
     // Finishes the file, frees the handle and the frame buffer and returns the total bytes.
@@ -52,24 +43,28 @@ public:
     bool IsRecording() const { return m_recording; }
     int FrameWidth() const { return m_frameRect.Width(); }
     int FrameHeight() const { return m_frameRect.Height(); }
+    // Frames in the file since BeginRecording, repeat frames included.
     int FrameCount() const { return m_frameCount; }
-    const CRect& Region() const { return m_region; }
+    int RepeatFrameCount() const { return m_repeatCount; }
+    const CSvRect& Region() const { return m_region; }
     const std::string& OutputPath() const { return m_outputPath; }
     // Text of the last failure, or "" when none happened since the last BeginRecording.
     const char* LastError() const { return m_lastError.c_str(); }
 
 private:
-    void SetError(const char* what, int status);
+    void SetError(const char* what, Venc_Status status);
+    bool CopyIntoFrameBuffer(const CSvImage& image);
     void ReleaseRecording();
 
     Venc_Settings m_params{};
     Venc_Picture m_picture{};
     int32_t m_hEncoder = -1;
     std::string m_outputPath;
-    CRect m_region;
+    CSvRect m_region;
     int m_frameCount = 0;
-    CRect m_frameRect;
+    CSvRect m_frameRect;
 
+    int m_repeatCount = 0;
     unsigned char* m_frameBuffer = nullptr;
     bool m_recording = false;
     std::string m_lastError;

@@ -1,0 +1,228 @@
+#include "encoding/avi_recorder.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "encoding/venc_interface.h"
+#include "imaging/sv_image.h"
+
+namespace {
+
+constexpr int kFrameAlignment = 4;
+constexpr float kFramesPerSecond = 30.0f;
+constexpr float kQualityLevel = 1.0f;
+constexpr int kBgrPixelBytes = 3;
+
+const char* StatusText(Venc_Status status) {
+    switch (status) {
+        case Venc_Status_Ok:
+            return "no error";
+        case Venc_Status_Failure:
+            return "the codec or the file writer failed";
+        case Venc_Status_BadHandle:
+            return "unknown encoder handle";
+        case Venc_Status_BadArgument:
+            return "invalid frame size or picture";
+        case Venc_Status_FileError:
+            return "the file could not be created or closed";
+        case Venc_Status_NoMemory:
+            return "out of memory";
+        case Venc_Status_WrongState:
+            return "the encoder is not in the right state";
+    }
+    return "unknown error";
+}
+
+}  // namespace
+
+CAviRecorder::CAviRecorder() = default;
+
+CAviRecorder::~CAviRecorder() {
+    // A recording still running when the recorder goes away is finished, never left without
+    // its index and header.
+    if (m_recording) {
+        EndRecording();
+    }
+}
+
+int CAviRecorder::FrameDimensionOf(int regionDimension) {
+    if (regionDimension > INT_MAX - kFrameAlignment) {
+        return 0;  // no frame of that size; the encoder refuses it
+    }
+    return regionDimension + (kFrameAlignment - regionDimension % kFrameAlignment);
+}
+
+void CAviRecorder::SetError(const char* what, Venc_Status status) {
+    m_lastError = std::string(what) + ": " + StatusText(status);
+}
+
+bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
+    if (m_recording) {
+        m_lastError = "A recording is already running";
+        return false;
+    }
+    m_frameCount = 0;
+    m_repeatCount = 0;
+    m_lastError.clear();
+
+    if (Venc_ApiVersion() != kVencApiVersion) {
+        std::printf("ERROR: Venc version mismatch!\n");
+        std::printf("Headers: version %06x, API version %d\n", kVencLibraryVersion,
+                    kVencApiVersion);
+        std::printf("Library: version %06x, API version %d\n", Venc_LibraryVersion(),
+                    Venc_ApiVersion());
+        std::fflush(stdout);
+        m_lastError = "Encoder version mismatch";
+        return false;
+    }
+
+    int32_t handle = -1;
+    Venc_Status status = Venc_NewEncoder(&handle);
+    if (status != Venc_Status_Ok) {
+        std::printf("Venc Error while creating encoder: %d\n", static_cast<int>(status));
+        std::fflush(stdout);
+        SetError("Creating the encoder failed", status);
+        return false;
+    }
+
+    const int frameWidth = FrameDimensionOf(region.Width());
+    const int frameHeight = FrameDimensionOf(region.Height());
+    m_frameRect = CSvRect{0, 0, frameWidth, frameHeight};
+
+    Venc_ResetParams(&m_params);
+    m_params.frameWidth = frameWidth;
+    m_params.frameHeight = frameHeight;
+    m_params.framesPerSecond = kFramesPerSecond;
+    m_params.qualityLevel = kQualityLevel;
+    m_params.codecKind = Venc_Codec_Xvid;
+    m_params.withAudio = 0;
+    m_params.sampleRate = 0;
+    m_params.sampleBits = 0;
+    m_params.channelCount = 0;
+    m_params.formatTag = 0;
+
+    status = Venc_BeginEncoding(handle, path.c_str(), &m_params);
+    if (status != Venc_Status_Ok) {
+        std::printf("Venc Error while starting encoding: %d\n", static_cast<int>(status));
+        std::fflush(stdout);
+        SetError("Starting the encoder failed", status);
+        Venc_FreeEncoder(handle);
+        return false;
+    }
+
+    const size_t bufferBytes =
+        static_cast<size_t>(frameWidth) * static_cast<size_t>(frameHeight) * kBgrPixelBytes;
+    m_frameBuffer = new (std::nothrow) unsigned char[bufferBytes];
+    if (m_frameBuffer == nullptr) {
+        SetError("Allocating the frame buffer failed", Venc_Status_NoMemory);
+        Venc_FinishEncoding(handle, nullptr);
+        Venc_FreeEncoder(handle);
+        return false;
+    }
+    std::memset(m_frameBuffer, 0, bufferBytes);
+
+    m_picture.picWidth = frameWidth;
+    m_picture.picHeight = frameHeight;
+    m_picture.pixelBytes = kBgrPixelBytes;
+    m_picture.layout = Venc_Layout_Bgr24;
+    m_picture.pixelData = m_frameBuffer;
+
+    m_hEncoder = handle;
+    m_region = region;
+    m_outputPath = std::move(path);
+    m_recording = true;
+    return true;
+}
+
+bool CAviRecorder::CopyIntoFrameBuffer(const CSvImage& image) {
+    const cv::Mat* held = image.m_pImage;
+    if (held == nullptr || held->type() != CV_8UC3 || held->cols != m_frameRect.Width() ||
+        held->rows != m_frameRect.Height()) {
+        return false;
+    }
+    const size_t rowBytes = static_cast<size_t>(kBgrPixelBytes) * m_frameRect.Width();
+    for (int row = 0; row < held->rows; ++row) {
+        std::memcpy(m_frameBuffer + row * rowBytes, held->ptr(row), rowBytes);
+    }
+    return true;
+}
+
+bool CAviRecorder::AddFrame(CSvImage* image) {
+    if (!m_recording) {
+        return false;
+    }
+    if (image == nullptr || !image->HasImage() || image->GetChannels() != kBgrPixelBytes) {
+        m_lastError = "Frame skipped: not a 3-channel image";
+        return false;
+    }
+    image->Resize(m_frameRect.Width(), m_frameRect.Height());
+    if (!CopyIntoFrameBuffer(*image)) {
+        m_lastError = "Frame skipped: the image could not be scaled to the frame size";
+        return false;
+    }
+
+    int32_t encodedSize = 0;
+    const Venc_Status status = Venc_PutFrame(m_hEncoder, &m_picture, &encodedSize);
+    if (status != Venc_Status_Ok) {
+        std::printf("Venc Error while writing frame: %d\n", static_cast<int>(status));
+        std::fflush(stdout);
+        SetError("Writing a frame failed", status);
+        return false;
+    }
+    std::printf("Frame %d : %d bytes\n", m_frameCount, static_cast<int>(encodedSize));
+    ++m_frameCount;
+    return true;
+}
+
+bool CAviRecorder::AddRepeatFrame() {
+    if (!m_recording) {
+        return false;
+    }
+    const Venc_Status status = Venc_PutRepeatFrame(m_hEncoder);
+    if (status != Venc_Status_Ok) {
+        std::printf("Venc Error while writing frame: %d\n", static_cast<int>(status));
+        std::fflush(stdout);
+        SetError("Writing a frame failed", status);
+        return false;
+    }
+    std::printf("Frame %d : %d bytes\n", m_frameCount, 0);
+    ++m_frameCount;
+    ++m_repeatCount;
+    return true;
+}
+
+int CAviRecorder::EndRecording(bool* failed) {
+    if (failed != nullptr) {
+        *failed = false;
+    }
+    if (!m_recording) {
+        return 0;
+    }
+    int32_t total = 0;
+    const Venc_Status status = Venc_FinishEncoding(m_hEncoder, &total);
+    if (status != Venc_Status_Ok) {
+        std::printf("Venc Error while ending encoding: %d\n", static_cast<int>(status));
+        SetError("Finishing the file failed", status);
+        if (failed != nullptr) {
+            *failed = true;
+        }
+    } else {
+        std::printf("%s written: %dx%d, %d frames, %d bytes\n", m_outputPath.c_str(),
+                    m_region.Width(), m_region.Height(), m_frameCount, static_cast<int>(total));
+    }
+    std::fflush(stdout);
+    ReleaseRecording();
+    return total;
+}
+
+void CAviRecorder::ReleaseRecording() {
+    Venc_FreeEncoder(m_hEncoder);
+    m_hEncoder = -1;
+    delete[] m_frameBuffer;
+    m_frameBuffer = nullptr;
+    m_picture.pixelData = nullptr;
+    m_recording = false;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// Codec-independent part of an encoder object: checks and keeps the settings, owns the AVI
+// output file and the encoded-frame buffer, counts the bytes written, passes audio through,
+// closes the file and returns the object to its idle state.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "encoding/venc_types.h"
+
+struct avi_file;
+
+class Venc_BaseEncoder {
+public:
+    Venc_BaseEncoder();
+    virtual ~Venc_BaseEncoder() = 0;
+    Venc_BaseEncoder(const Venc_BaseEncoder&) = delete;
+    Venc_BaseEncoder& operator=(const Venc_BaseEncoder&) = delete;
+
+    virtual Venc_Status BeginEncoding(const std::string& fileName, const Venc_Settings& settings);
+    // Checks the picture against the settings; writes nothing.
+    virtual Venc_Status PutFrame(const Venc_Picture& picture, int32_t* encodedSize);
+    // Appends a zero-length video frame: players show the previous frame again.
+    virtual Venc_Status PutRepeatFrame();
+    virtual Venc_Status PutAudio(const void* data, int32_t byteCount, int32_t* audioTotal);
+    virtual Venc_Status FinishEncoding(int32_t* totalBytes);
+    virtual void ReleaseAll();
+
+    bool IsEncoding() const { return m_encoding; }
+    const Venc_Settings& Settings() const { return m_settings; }
+    const std::string& FileName() const { return m_fileName; }
+
+    // Size of the encoded-frame buffer for a frame: 4 bytes per pixel, and never less than a
+    // minimum that holds the headers and worst-case data of a tiny frame. 0 when the frame is
+    // so large that the buffer could not be addressed with an int length.
+    static size_t FrameBufferSizeFor(int32_t frameWidth, int32_t frameHeight);
+    // Bytes of one pixel in a layout (0..6).
+    static int BytesPerPixelOf(int32_t layout);
+
+protected:
+    // Appends one encoded frame to the file; counts it only when the writer accepted it.
+    Venc_Status WriteVideoFrame(const unsigned char* data, int32_t length, bool keyFrame);
+
+    unsigned char* m_frameBuffer;
+    size_t m_frameBufferSize;
+    int32_t m_totalBytes;
+    Venc_Settings m_settings;
+    std::string m_fileName;
+    avi_file* m_aviFile;
+    bool m_encoding;
+
+private:
+    static bool AudioFormatInRange(const Venc_Settings& settings);
+};
