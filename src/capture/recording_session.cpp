@@ -20,12 +20,12 @@ CRecordingSession::~CRecordingSession() {
     Stop();
 }
 
-bool CRecordingSession::Start(const CRect& screenRegion, const std::string& path) {
+bool CRecordingSession::Start(const CSvRect& screenRegion, const std::string& path) {
     if (IsRecording()) {
         m_lastError = "already recording";
         return false;
     }
-    if (screenRegion.Width() <= 0 || screenRegion.Height() <= 0) {
+    if (screenRegion.IsEmpty()) {
         m_lastError = "empty region";
         return false;
     }
@@ -43,12 +43,12 @@ bool CRecordingSession::Start(const CRect& screenRegion, const std::string& path
     return true;
 }
 
-void CRecordingSession::UpdateRegion(const CRect& screenRegion) {
+void CRecordingSession::UpdateRegion(const CSvRect& screenRegion) {
     std::lock_guard<std::mutex> lock(m_regionLock);
     m_region = screenRegion;
 }
 
-CRect CRecordingSession::CurrentRegion() {
+CSvRect CRecordingSession::CurrentRegion() {
     std::lock_guard<std::mutex> lock(m_regionLock);
     return m_region;
 }

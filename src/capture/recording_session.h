@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "encoding/avi_recorder.h"
+#include "imaging/sv_rect.h"
 #include "platform/auto_reset_event.h"
 
 // What a finished recording produced.
@@ -57,10 +58,10 @@ public:
     // Begins the file at `path` with the frame size taken from `screenRegion` and starts the
     // worker. False, with no worker started, when the region is empty, a recording already
     // runs, or the recorder cannot begin; the reason is in LastError().
-    bool Start(const CRect& screenRegion, const std::string& path);
+    bool Start(const CSvRect& screenRegion, const std::string& path);
 
     // Where the next frames are grabbed, in screen coordinates; callable from any thread.
-    void UpdateRegion(const CRect& screenRegion);
+    void UpdateRegion(const CSvRect& screenRegion);
 
     // Signals the worker, waits until it has finished the file and returns what it wrote.
     // Returns an empty result when no recording was started.
@@ -74,7 +75,7 @@ private:
     void Run();
     bool RecordFrame();
     bool AppendRepeats(int64_t count);
-    CRect CurrentRegion();
+    CSvRect CurrentRegion();
     void Status(const std::string& text);
 
     CAviRecorder& m_recorder;
@@ -82,7 +83,7 @@ private:
     std::thread m_worker;
 
     std::mutex m_regionLock;
-    CRect m_region;
+    CSvRect m_region;
 
     StatusCallback m_onStatus;
     FrameCallback m_onFrame;
