@@ -49,11 +49,12 @@ public:
     void GrabBitmap(CSvRect rect, cv::Mat* bitmap);
 
 private:
-    // Screen contents of rect (outside parts black) as 32-bit pixels into target32 (CV_8UC4,
-    // already sized), or false with m_strLastError set.
-    bool GrabInto(CSvRect rect, cv::Mat& target, bool threeChannels);
+    // False (with the reason in m_strLastError) when rect cannot be grabbed at all.
+    bool CheckRect(const CSvRect& rect);
+    // Copies the on-screen part of rect into the matching part of target (rect's size, 3 or 4
+    // channels); the off-screen part of target is left as it is.
+    bool GrabInto(const CSvRect& rect, cv::Mat& target);
 
     std::unique_ptr<CX11GrabSession> m_pSession;
-    Transfer m_transfer;
     std::string m_strLastError;
 };

@@ -1,0 +1,110 @@
+#include "imaging/screen_grabber.h"
+
+#include <algorithm>
+
+#include "imaging/x11_grab_session.h"
+
+namespace {
+
+// The X protocol carries sizes in 16 bits; nothing larger can come from a screen.
+constexpr long long kMaxGrabSide = 32767;
+
+CSvRect Intersect(const CSvRect& a, const CSvRect& b) {
+    return CSvRect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                   std::min(a.bottom, b.bottom)};
+}
+
+}  // namespace
+
+CScreenGrabber::CScreenGrabber(Transfer transfer) {
+    m_pSession = CX11GrabSession::Acquire(transfer == Transfer::kAuto, &m_strLastError);
+}
+
+CScreenGrabber::~CScreenGrabber() {
+    CX11GrabSession::Return(std::move(m_pSession));
+}
+
+bool CScreenGrabber::IsAvailable() const {
+    return m_pSession != nullptr;
+}
+
+bool CScreenGrabber::UsesSharedMemory() const {
+    return m_pSession != nullptr && m_pSession->UsesSharedMemory();
+}
+
+bool CScreenGrabber::CheckRect(const CSvRect& rect) {
+    if (rect.IsEmpty()) {
+        m_strLastError = "the rectangle is empty";
+        return false;
+    }
+    // Computed wide: right - left of extreme coordinates does not fit in an int.
+    const long long width = static_cast<long long>(rect.right) - rect.left;
+    const long long height = static_cast<long long>(rect.bottom) - rect.top;
+    if (width > kMaxGrabSide || height > kMaxGrabSide) {
+        m_strLastError = "the rectangle is too large to grab";
+        return false;
+    }
+    if (m_pSession == nullptr) {
+        if (m_strLastError.empty()) {
+            m_strLastError = "no X display";
+        }
+        return false;
+    }
+    return true;
+}
+
+bool CScreenGrabber::GrabInto(const CSvRect& rect, cv::Mat& target) {
+    CSvRect screen;
+    if (!m_pSession->ScreenRect(&screen, &m_strLastError)) {
+        return false;
+    }
+    const CSvRect inside = Intersect(rect, screen);
+    if (inside.IsEmpty()) {
+        return true;  // all of it is off the screen: all black
+    }
+    cv::Mat part = target(
+        cv::Rect(inside.left - rect.left, inside.top - rect.top, inside.Width(), inside.Height()));
+    if (!m_pSession->Grab(inside, part, &m_strLastError)) {
+        return false;
+    }
+    m_strLastError.clear();
+    return true;
+}
+
+void CScreenGrabber::GrabImage(CSvRect rect, CSvImage* image) {
+    if (image == nullptr) {
+        return;
+    }
+    if (!CheckRect(rect)) {
+        image->Release();
+        return;
+    }
+    image->Create(rect.Width(), rect.Height(), 3);  // zero-filled: black where off the screen
+    if (!image->HasImage()) {
+        m_strLastError = image->GetLastError();
+        return;
+    }
+    if (!GrabInto(rect, *image->m_pImage)) {
+        image->Release();
+    }
+}
+
+void CScreenGrabber::GrabBitmap(CSvRect rect, cv::Mat* bitmap) {
+    if (bitmap == nullptr) {
+        return;
+    }
+    if (!CheckRect(rect)) {
+        bitmap->release();
+        return;
+    }
+    try {
+        *bitmap = cv::Mat(rect.Height(), rect.Width(), CV_8UC4, cv::Scalar(0, 0, 0, 255));
+    } catch (const std::exception& e) {
+        bitmap->release();
+        m_strLastError = std::string("cannot allocate the bitmap: ") + e.what();
+        return;
+    }
+    if (!GrabInto(rect, *bitmap)) {
+        bitmap->release();
+    }
+}

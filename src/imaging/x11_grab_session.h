@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+#include "imaging/sv_rect.h"
+
+// One X connection to the display named by DISPLAY, with a MIT-SHM segment when the server
+// offers shared memory, used by one thread at a time. Sessions are kept in a process-wide pool
+// (Acquire / Return) so that a grab costs no connection or segment set-up.
+//
+// X errors on these connections are caught by an error handler that records them per session;
+// errors on any other Xlib connection of the process go to the handler installed before it.
+class CX11GrabSession {
+public:
+    // A session from the pool, or a new one; null with *error set when there is no display.
+    static std::unique_ptr<CX11GrabSession> Acquire(bool allowSharedMemory, std::string* error);
+    // Gives a session back to the pool for the next grab.
+    static void Return(std::unique_ptr<CX11GrabSession> session);
+
+    ~CX11GrabSession();
+    CX11GrabSession(const CX11GrabSession&) = delete;
+    CX11GrabSession& operator=(const CX11GrabSession&) = delete;
+
+    bool UsesSharedMemory() const { return m_bShmAttached; }
+    // The root window's rectangle now (its size can change at run time).
+    bool ScreenRect(CSvRect* screen, std::string* error);
+    // Copies area (which must lie inside the screen) into target, a CV_8UC3 (blue, green, red)
+    // or CV_8UC4 (blue, green, red, 255) matrix of area's size.
+    bool Grab(const CSvRect& area, cv::Mat& target, std::string* error);
+
+    // Called by the process-wide X error handler.
+    void RecordError(int errorCode) { m_nLastErrorCode = errorCode; }
+
+private:
+    struct Connection;
+    CX11GrabSession(std::unique_ptr<Connection> connection, bool allowSharedMemory);
+
+    bool AttachSharedMemory(size_t bytes);
+    void DetachSharedMemory();
+    struct _XImage* SharedImage(int width, int height);
+    struct _XImage* FetchShared(const CSvRect& area);
+    struct _XImage* FetchPlain(const CSvRect& area);
+
+    std::unique_ptr<Connection> m_pConnection;
+    bool m_bAllowShm;  // as asked for at Acquire; the pool key
+    bool m_bShmAttached = false;
+    std::atomic<int> m_nLastErrorCode{0};
+};
