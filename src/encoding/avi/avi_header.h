@@ -1,0 +1,14 @@
+// The 2048-byte header of a written AVI file: RIFF form, main header, stream lists,
+// filler and the head of the movi list.
+#pragma once
+
+#include "encoding/avi/avi_file.h"
+
+// Fills header (AVI_HEADER_BYTES) from the handle; file_pos must be the final file length
+// and data_end the end of the data chunks. False if the stream lists do not fit.
+bool avi_build_header(const avi_file* AVI, bool index_written, unsigned char* header);
+
+// Microseconds per frame as stored in the header: 0 for rates below 0.001.
+unsigned avi_frame_time_us(double fps);
+// Bytes of one audio sample frame (all channels); never 0.
+long long avi_sample_frame_bytes(int bits, int channels);

@@ -1,0 +1,241 @@
+#include "encoding/avi/avi_writer.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "encoding/avi/avi_bytes.h"
+#include "encoding/avi/avi_fd_io.h"
+#include "encoding/avi/avi_header.h"
+#include "encoding/avi/avi_index.h"
+
+namespace {
+
+constexpr char kVideoChunkId[] = "00db";
+constexpr char kAudioChunkId[] = "01wb";
+constexpr char kIndexChunkId[] = "idx1";
+
+// Keeps errno across cleanup calls, so the error texts name the call that failed.
+class ErrnoKeeper {
+public:
+    ErrnoKeeper() : saved_(errno) {}
+    ~ErrnoKeeper() { errno = saved_; }
+
+private:
+    int saved_;
+};
+
+bool avi_is_writable(avi_file* AVI) {
+    // data_end is set once the index went out: the file then takes no more chunks.
+    if (AVI->mode != AVI_MODE_WRITE || AVI->data_end != 0) {
+        AVI_last_error = AVI_ERR_NOT_PERM;
+        return false;
+    }
+    return true;
+}
+
+bool avi_exceeds_limit(std::int64_t bytes) {
+    return bytes > AVI_MAX_FILE_BYTES;
+}
+
+// Writes one chunk (header, data, zero pad byte after odd lengths) at file_pos. On a failed
+// write the file position goes back to file_pos so the next chunk overwrites the remains.
+int avi_append_chunk(avi_file* AVI, const char* id, const void* data, int length) {
+    unsigned char header[8];
+    std::memcpy(header, id, 4);
+    avi_store_u32le(header + 4, std::uint32_t(length));
+    static const unsigned char pad = 0;
+    bool written = avi_write_all(AVI->fd, header, sizeof header) &&
+                   (length == 0 || avi_write_all(AVI->fd, data, std::size_t(length))) &&
+                   ((length & 1) == 0 || avi_write_all(AVI->fd, &pad, 1));
+    if (!written) {
+        ErrnoKeeper keep;
+        lseek(AVI->fd, AVI->file_pos, SEEK_SET);
+        AVI_last_error = AVI_ERR_WRITE;
+        return -1;
+    }
+    AVI->file_pos += int(avi_padded_length(length)) + 8;
+    return 0;
+}
+
+int avi_put_indexed_chunk(avi_file* AVI, const char* id, std::uint32_t flags, const char* data,
+                          int length) {
+    if (length < 0 || (data == nullptr && length > 0)) {
+        errno = EINVAL;
+        AVI_last_error = AVI_ERR_WRITE;
+        return -1;
+    }
+    std::int64_t end_with_index = std::int64_t(AVI->file_pos) + avi_padded_length(length) + 8 +
+                                  std::int64_t(AVI_INDEX_ENTRY_BYTES) * (AVI->index_count + 1) + 8;
+    if (avi_exceeds_limit(end_with_index)) {
+        AVI_last_error = AVI_ERR_SIZELIM;
+        return -1;
+    }
+    if (avi_push_index_entry(AVI, id, flags, std::uint32_t(AVI->file_pos), std::uint32_t(length)) !=
+        0) {
+        return -1;
+    }
+    if (avi_append_chunk(AVI, id, data, length) != 0) {
+        --AVI->index_count;  // the entry would point at data that is not there
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+avi_file* AVI_create_output_file(const char* name) {
+    auto* AVI = static_cast<avi_file*>(std::calloc(1, sizeof(avi_file)));
+    if (AVI == nullptr) {
+        AVI_last_error = AVI_ERR_NO_MEM;
+        return nullptr;
+    }
+    AVI->fd = name != nullptr ? open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666) : -1;
+    if (AVI->fd < 0) {
+        ErrnoKeeper keep;
+        std::free(AVI);
+        AVI_last_error = AVI_ERR_OPEN;
+        return nullptr;
+    }
+    static const unsigned char zeros[AVI_HEADER_BYTES] = {};
+    if (!avi_write_all(AVI->fd, zeros, sizeof zeros)) {
+        ErrnoKeeper keep;
+        close(AVI->fd);
+        std::free(AVI);
+        AVI_last_error = AVI_ERR_WRITE;
+        return nullptr;
+    }
+    AVI->file_pos = AVI_HEADER_BYTES;
+    AVI->mode = AVI_MODE_WRITE;
+    return AVI;
+}
+
+void AVI_set_video_format(avi_file* AVI, int width, int height, double fps,
+                          const char* compressor) {
+    if (AVI->mode != AVI_MODE_WRITE) {
+        return;
+    }
+    AVI->width = width;
+    AVI->height = height;
+    AVI->fps = fps;
+    std::memset(AVI->compressor, 0, sizeof AVI->compressor);
+    if (compressor != nullptr) {
+        std::strncpy(AVI->compressor, compressor, 4);
+    }
+}
+
+void AVI_set_audio_format(avi_file* AVI, int channels, int rate, int bits, int format) {
+    if (AVI->mode != AVI_MODE_WRITE) {
+        return;
+    }
+    AVI->audio_channels = channels;
+    AVI->audio_rate = rate;
+    AVI->audio_bits = bits;
+    AVI->audio_format = format;
+}
+
+int AVI_put_video_frame(avi_file* AVI, const char* data, int length, int keyframe) {
+    if (!avi_is_writable(AVI)) {
+        return -1;
+    }
+    // An empty chunk repeats the previous picture; it decodes to nothing, so it is no key.
+    std::uint32_t flags = (keyframe != 0 && length > 0) ? AVI_KEYFRAME_FLAG : 0;
+    int chunk_pos = AVI->file_pos;
+    if (avi_put_indexed_chunk(AVI, kVideoChunkId, flags, data, length) != 0) {
+        return -1;
+    }
+    AVI->last_frame_pos = chunk_pos;
+    AVI->last_frame_len = length;
+    AVI->last_frame_flags = int(flags);
+    ++AVI->frame_count;
+    return 0;
+}
+
+int AVI_repeat_last_frame(avi_file* AVI) {
+    if (!avi_is_writable(AVI)) {
+        return -1;
+    }
+    if (AVI->last_frame_pos == 0) {
+        return 0;
+    }
+    if (avi_exceeds_limit(std::int64_t(AVI->file_pos) +
+                          std::int64_t(AVI_INDEX_ENTRY_BYTES) * (AVI->index_count + 1) + 8)) {
+        AVI_last_error = AVI_ERR_SIZELIM;
+        return -1;
+    }
+    if (avi_push_index_entry(AVI, kVideoChunkId, std::uint32_t(AVI->last_frame_flags),
+                             std::uint32_t(AVI->last_frame_pos),
+                             std::uint32_t(AVI->last_frame_len)) != 0) {
+        return -1;
+    }
+    ++AVI->frame_count;
+    AVI->repeats_via_index = 1;
+    return 0;
+}
+
+int AVI_put_audio_block(avi_file* AVI, const char* data, int length) {
+    if (!avi_is_writable(AVI)) {
+        return -1;
+    }
+    if (avi_put_indexed_chunk(AVI, kAudioChunkId, 0, data, length) != 0) {
+        return -1;
+    }
+    AVI->audio_total += length;
+    return 0;
+}
+
+int AVI_room_left(avi_file* AVI) {
+    if (AVI->mode != AVI_MODE_WRITE) {
+        return 0;
+    }
+    return AVI_MAX_FILE_BYTES - (AVI->file_pos + AVI_INDEX_ENTRY_BYTES * AVI->index_count + 8);
+}
+
+int AVI_get_audio_total(avi_file* AVI) {
+    return AVI->audio_total;
+}
+
+int AVI_close_output_file(avi_file* AVI) {
+    if (AVI->mode != AVI_MODE_WRITE) {
+        AVI_last_error = AVI_ERR_NOT_PERM;
+        return -1;
+    }
+    // A second call writes the same index and header again at the same place.
+    if (AVI->data_end == 0) {
+        AVI->data_end = AVI->file_pos;
+    } else {
+        AVI->file_pos = AVI->data_end;
+        lseek(AVI->fd, AVI->data_end, SEEK_SET);
+    }
+
+    bool index_written = avi_append_chunk(AVI, kIndexChunkId, AVI->index,
+                                          AVI->index_count * AVI_INDEX_ENTRY_BYTES) == 0;
+    if (!index_written) {
+        AVI_last_error = AVI_ERR_WRITE_INDEX;
+    }
+
+    unsigned char header[AVI_HEADER_BYTES];
+    if (!avi_build_header(AVI, index_written, header) || !avi_seek_to(AVI->fd, 0) ||
+        !avi_write_all(AVI->fd, header, sizeof header) || ftruncate(AVI->fd, AVI->file_pos) != 0) {
+        AVI_last_error = AVI_ERR_CLOSE;
+        return -1;
+    }
+    return index_written ? 0 : -1;
+}
+
+int AVI_close_file(avi_file* AVI) {
+    if (AVI == nullptr) {
+        return 0;
+    }
+    int result = AVI->mode == AVI_MODE_WRITE ? AVI_close_output_file(AVI) : 0;
+    ErrnoKeeper keep;
+    close(AVI->fd);
+    std::free(AVI->index);
+    std::free(AVI->frame_table);
+    std::free(AVI->audio_table);
+    std::free(AVI);
+    return result;
+}
