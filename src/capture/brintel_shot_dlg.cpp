@@ -1,0 +1,458 @@
+#include "capture/brintel_shot_dlg.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QThread>
+#include <QToolBar>
+#include <QWindow>
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+
+#include "capture/caption_text.h"
+#include "capture/command_ids.h"
+#include "capture/output_dir.h"
+#include "capture/region_set_dlg.h"
+#include "capture/toolbar_images.h"
+#include "platform/tick_count.h"
+
+using namespace frame_geometry;
+
+namespace {
+const QColor kCaptionColor(50, 50, 50);
+const QColor kBandIdleColor(0, 255, 0);
+const QColor kBandRecordingColor(255, 0, 0);
+const QColor kColourKey(1, 1, 1);
+const QColor kCaptionTextAreaColor(255, 0, 0);
+const QColor kTextColor(255, 255, 255);
+
+constexpr QSize kStartSize(335, 280);  // the original template's size at 96 DPI
+constexpr int kCoordinatesRightGap = 5;
+constexpr int kCaptionAreaRightGap = 125;
+constexpr uint32_t kStatusShowMs = 1000;
+// The X protocol carries window sizes in 16 bits.
+constexpr int64_t kMaxWindowSide = 32767;
+
+const char kAboutItemText[] = "BrintelShot 정보(&A)...";
+const char kSizeTooSmallText[] = "크기가 너무 작습니다.";
+const char kSizeTooLargeText[] = "크기가 너무 큽니다.";
+
+QFont CaptionFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("맑은 고딕"), QStringLiteral("Malgun Gothic")});
+    font.setStyleHint(QFont::SansSerif);  // fontconfig picks a sans-serif face with Hangul
+    font.setPixelSize(13);
+    font.setWeight(QFont::ExtraBold);
+    return font;
+}
+
+CaptureRect Inflated(const CaptureRect& r, int by) {
+    return CaptureRect{r.left - by, r.top - by, r.right + by, r.bottom + by};
+}
+
+bool IsCtrlAlone(Qt::KeyboardModifiers modifiers) {
+    return (modifiers & Qt::ControlModifier) &&
+           !(modifiers & (Qt::ShiftModifier | Qt::AltModifier));
+}
+
+void ShowMessage(QWidget* parent, const char* text) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("BrintelShot"), QString::fromUtf8(text),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+}  // namespace
+
+CBrintelShotDlg::CBrintelShotDlg(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    // Every pixel but the toolbar's is painted from one off-screen image.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::StrongFocus);
+    resize(kStartSize);
+
+    m_statusExpiry.setSingleShot(true);
+    m_statusExpiry.setTimerType(Qt::PreciseTimer);
+    connect(&m_statusExpiry, &QTimer::timeout, this, &CBrintelShotDlg::OnStatusExpiry);
+
+    OnInitDialog();
+}
+
+CBrintelShotDlg::~CBrintelShotDlg() {
+    if (m_hRecordThread.joinable()) {
+        if (m_hStopEvent) {
+            m_hStopEvent->Set();
+        }
+        m_hRecordThread.join();
+    }
+}
+
+void CBrintelShotDlg::OnInitDialog() {
+    g_strOutputDir = CurrentDirectory();
+    InitCaptureFrame();
+    // Without a window-manager frame the window and client rectangles are the same, so the
+    // frame band's outer edge lies 4 pixels inside the window on every side.
+    const QRect window = frameGeometry();
+    const QRect client =
+        geometry().adjusted(kRegionInset, kRegionInset, -kRegionInset, -kRegionInset);
+    m_rcMargin = QMargins(client.left() - window.left(), client.top() - window.top(),
+                          window.right() - client.right(), window.bottom() - client.bottom());
+}
+
+void CBrintelShotDlg::InitCaptureFrame() {
+    CreateToolBar();
+    LayoutToolBar();
+    m_rcCapture = CaptureRegionForSize(width(), height(), m_nToolbarHeight);
+    setMinimumSize(kExtraWidth + 2, m_nToolbarHeight + kExtraHeightWithoutToolbar);
+    m_fontCaption = CaptionFont();
+    ApplyShape(true);
+}
+
+void CBrintelShotDlg::CreateToolBar() {
+    m_pToolBar = new QToolBar(this);
+    m_pToolBar->setMovable(false);
+    m_pToolBar->setFloatable(false);
+    m_pToolBar->setIconSize(QSize(kToolbarImageWidth, kToolbarImageHeight));
+    m_pToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_pToolBar->setAutoFillBackground(true);
+    for (int i = 0; i < int(std::size(kToolbarCommands)); ++i) {
+        const int id = kToolbarCommands[i];
+        QAction* action = m_pToolBar->addAction(ToolbarIcon(i), QString());
+        action->setToolTip(CommandToolTip(id));
+        action->setData(id);
+        connect(action, &QAction::triggered, this, [this, id] { OnToolCommand(id); });
+        if (id == ID_RECORD) {
+            m_pRecordAction = action;
+        }
+    }
+}
+
+void CBrintelShotDlg::LayoutToolBar() {
+    if (m_pToolBar == nullptr) {
+        return;
+    }
+    m_nToolbarHeight = m_pToolBar->sizeHint().height();
+    m_pToolBar->setGeometry(0, kCaptionHeight, width(), m_nToolbarHeight);
+}
+
+void CBrintelShotDlg::ShowRecordingImage(bool recording) {
+    if (m_pRecordAction != nullptr) {
+        m_pRecordAction->setIcon(ToolbarIcon(recording ? kRecordingImage : kRecordImage));
+    }
+}
+
+QRect CBrintelShotDlg::ToolButtonRect(int id) const {
+    if (m_pToolBar == nullptr) {
+        return QRect();
+    }
+    for (QAction* action : m_pToolBar->actions()) {
+        if (action->data().toInt() == id) {
+            QWidget* button = m_pToolBar->widgetForAction(action);
+            if (button == nullptr || !button->isVisible()) {
+                return QRect();
+            }
+            return QRect(button->mapTo(this, QPoint(0, 0)), button->size());
+        }
+    }
+    return QRect();
+}
+
+CaptureRect CBrintelShotDlg::CaptureRegion() const {
+    return m_rcCapture;
+}
+
+CaptureRect CBrintelShotDlg::CaptureRegionOnScreen() const {
+    const QPoint origin = mapToGlobal(QPoint(0, 0));
+    return CaptureRect{m_rcCapture.left + origin.x(), m_rcCapture.top + origin.y(),
+                       m_rcCapture.right + origin.x(), m_rcCapture.bottom + origin.y()};
+}
+
+void CBrintelShotDlg::SnapToWindowRect(const QRect& windowRect) {
+    setGeometry(WindowRectForCaptureRect(windowRect, m_rcMargin, m_nToolbarHeight));
+    show();
+    raise();
+}
+
+void CBrintelShotDlg::OnClose() {
+    hide();
+}
+
+void CBrintelShotDlg::HideByUser() {
+    hide();
+    emit hiddenByUser();
+}
+
+void CBrintelShotDlg::OnToolCommand(int id) {
+    switch (id) {
+        case ID_REGION_SET:
+            if (!IsRecording()) {
+                RunRegionSetting();
+            }
+            break;
+        default:
+            // Record, capture, open folder and help are not connected yet.
+            break;
+    }
+}
+
+void CBrintelShotDlg::RunRegionSetting() {
+    // The capture window is the dialog's parent so that the window manager keeps the
+    // dialog above it; the capture window itself stays above everything else.
+    CRegionSetDlg dlg(this);
+    if (dlg.DoModal() != CRegionSetDlg::IDOK) {
+        return;
+    }
+    const int64_t windowWidth = int64_t(dlg.m_nWidth) + kExtraWidth;
+    const int64_t windowHeight =
+        int64_t(dlg.m_nHeight) + m_nToolbarHeight + kExtraHeightWithoutToolbar;
+    // A negative height would turn the region inside out, so it counts as too small.
+    if (windowWidth < 10 || windowHeight < 3 || dlg.m_nHeight < 0) {
+        ShowMessage(this, kSizeTooSmallText);
+        return;
+    }
+    if (windowWidth > kMaxWindowSide || windowHeight > kMaxWindowSide) {
+        ShowMessage(this, kSizeTooLargeText);
+        return;
+    }
+    resize(int(windowWidth), int(windowHeight));
+    raise();
+}
+
+void CBrintelShotDlg::SetStatusText(const QString& text) {
+    {
+        std::lock_guard<std::mutex> lock(m_statusMutex);
+        m_strStatus = text;
+        m_dwStatusTick = GetTickCount();
+        m_bStatusSet = true;
+    }
+    if (QThread::currentThread() == thread()) {
+        ScheduleStatusExpiry();
+    } else {
+        QMetaObject::invokeMethod(
+            this, [this] { ScheduleStatusExpiry(); }, Qt::QueuedConnection);
+    }
+}
+
+bool CBrintelShotDlg::IsStatusFresh(uint32_t now) const {
+    std::lock_guard<std::mutex> lock(m_statusMutex);
+    return m_bStatusSet && now - m_dwStatusTick <= kStatusShowMs;
+}
+
+// The status text must leave the caption when its second is over, even if nothing else
+// repaints the window then: one repaint is scheduled for that moment.
+void CBrintelShotDlg::ScheduleStatusExpiry() {
+    uint32_t age;
+    {
+        std::lock_guard<std::mutex> lock(m_statusMutex);
+        age = GetTickCount() - m_dwStatusTick;
+    }
+    const int remaining = age > kStatusShowMs ? 0 : int(kStatusShowMs - age) + 1;
+    m_statusExpiry.start(remaining);
+}
+
+void CBrintelShotDlg::OnStatusExpiry() {
+    if (IsStatusFresh(GetTickCount())) {
+        ScheduleStatusExpiry();  // the timer fired early
+        return;
+    }
+    InvalidateBands();
+}
+
+void CBrintelShotDlg::InvalidateBands() {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this] { InvalidateBands(); }, Qt::QueuedConnection);
+        return;
+    }
+    const int bandsTop = m_nToolbarHeight + kCaptionHeight;
+    update(QRect(0, bandsTop, width(), height() - bandsTop));
+    update(QRect(0, 0, width(), kCaptionHeight));
+}
+
+void CBrintelShotDlg::ApplyShape(bool bandVisible) {
+    setMask(OpaqueRegion(width(), height(), m_rcCapture, bandVisible));
+    m_bShapeBandVisible = bandVisible;
+}
+
+void CBrintelShotDlg::OnSize(int cx, int cy) {
+    m_rcCapture = CaptureRegionForSize(cx, cy, m_nToolbarHeight);
+    LayoutToolBar();
+    ApplyShape(m_bShapeBandVisible);
+    InvalidateBands();
+}
+
+void CBrintelShotDlg::OnWindowPosChanged() {
+    InvalidateBands();
+}
+
+void CBrintelShotDlg::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    OnSize(width(), height());
+}
+
+void CBrintelShotDlg::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    OnWindowPosChanged();
+}
+
+void CBrintelShotDlg::paintEvent(QPaintEvent*) {
+    OnPaint();
+}
+
+void CBrintelShotDlg::OnPaint() {
+    const int W = width();
+    const int H = height();
+    QImage image(W, H, QImage::Format_RGB32);
+    image.fill(kCaptionColor);  // the toolbar covers the rows below the caption band
+    QPainter painter(&image);
+
+    painter.fillRect(QRect(0, 0, W, kCaptionHeight), kCaptionColor);
+    bool bandVisible = true;
+    QColor bandColor = kBandIdleColor;
+    if (IsRecording()) {
+        bandVisible = m_blink.IsLitAt(GetTickCount());
+        bandColor = bandVisible ? kBandRecordingColor : kColourKey;
+    }
+    painter.fillRect(Inflated(m_rcCapture, kRegionInset).ToQRect(), bandColor);
+    painter.fillRect(m_rcCapture.ToQRect(), kColourKey);
+
+    painter.setFont(m_fontCaption);
+    painter.setPen(kTextColor);
+    m_strLastCoordinates = CoordinatesText(CaptureRegionOnScreen());
+    painter.drawText(QRect(0, 0, W - kCoordinatesRightGap, kCaptionHeight),
+                     Qt::TextSingleLine | Qt::AlignVCenter | Qt::AlignRight, m_strLastCoordinates);
+
+    QString status;
+    {
+        std::lock_guard<std::mutex> lock(m_statusMutex);
+        status = m_strStatus;
+    }
+    const QFontMetrics metrics(m_fontCaption, &image);
+    const QRect captionArea(0, 0, std::max(0, W - kCaptionAreaRightGap), kCaptionHeight);
+    m_strLastCaption =
+        FitCaptionText(CaptionText(IsStatusFresh(GetTickCount()), status), captionArea.width(),
+                       [&metrics](const QString& s) { return metrics.horizontalAdvance(s); });
+    painter.fillRect(captionArea, kCaptionTextAreaColor);
+    painter.setClipRect(captionArea);
+    painter.drawText(captionArea, Qt::TextSingleLine | Qt::AlignVCenter | Qt::AlignLeft,
+                     m_strLastCaption);
+    painter.end();
+
+    QPainter(this).drawImage(0, 0, image);
+
+    // The shape follows the blink: a band painted in the colour key is cut out as well.
+    if (bandVisible != m_bShapeBandVisible) {
+        QMetaObject::invokeMethod(
+            this, [this, bandVisible] { ApplyShape(bandVisible); }, Qt::QueuedConnection);
+    }
+}
+
+void CBrintelShotDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    const QPoint global = event->globalPosition().toPoint();
+    const FrameHit hit = FrameHitTest(geometry(), global.x(), global.y());
+    if (hit != FrameHit::Nowhere) {
+        StartFrameDrag(hit, global);
+    }
+}
+
+void CBrintelShotDlg::StartFrameDrag(FrameHit hit, const QPoint& globalPos) {
+    QWindow* window = windowHandle();
+    const bool handledByWindowManager =
+        window != nullptr &&
+        (hit == FrameHit::Caption ? window->startSystemMove()
+                                  : window->startSystemResize(EdgesForHit(hit)));
+    if (handledByWindowManager) {
+        return;
+    }
+    m_dragHit = hit;
+    m_dragStartPos = globalPos;
+    m_dragStartGeometry = geometry();
+}
+
+void CBrintelShotDlg::mouseMoveEvent(QMouseEvent* event) {
+    if (m_dragHit == FrameHit::Nowhere) {
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    const QPoint delta = event->globalPosition().toPoint() - m_dragStartPos;
+    setGeometry(DraggedGeometry(m_dragStartGeometry, m_dragHit, delta, minimumSize()));
+}
+
+void CBrintelShotDlg::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        m_dragHit = FrameHit::Nowhere;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void CBrintelShotDlg::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->pos().y() >= kCaptionHeight) {
+        QWidget::contextMenuEvent(event);
+        return;
+    }
+    QMenu menu(this);
+    QAction* about = menu.addAction(QString::fromUtf8(kAboutItemText));
+    if (menu.exec(event->globalPos()) == about) {
+        emit aboutRequested();
+    }
+}
+
+void CBrintelShotDlg::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            HideByUser();
+            return;
+        default:
+            break;
+    }
+    if (event->key() == Qt::Key_F4 && (modifiers & Qt::AltModifier)) {
+        HideByUser();  // the close shortcut where no window manager takes it
+        return;
+    }
+    if (!IsCtrlAlone(modifiers)) {
+        switch (event->key()) {
+            case Qt::Key_F1:
+                OnToolCommand(ID_HELP_PAGE);
+                return;
+            case Qt::Key_F3:
+                OnToolCommand(ID_RECORD);
+                return;
+            case Qt::Key_F4:
+                OnToolCommand(ID_CAPTURE);
+                return;
+            case Qt::Key_F5:
+                OnToolCommand(ID_OPEN_FOLDER);
+                return;
+            default:
+                break;
+        }
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void CBrintelShotDlg::closeEvent(QCloseEvent* event) {
+    // Closing never destroys the window: it only hides, and Ctrl+1 or the tray bring it back.
+    event->ignore();
+    HideByUser();
+}
+
+void CBrintelShotDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    activateWindow();
+    setFocus();
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QFont>
+#include <QMargins>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "capture/capture_rect.h"
+#include "capture/frame_geometry.h"
+#include "capture/recording_blink.h"
+#include "platform/auto_reset_event.h"
+
+class QToolBar;
+class QAction;
+
+// The capture window: a frameless, always-on-top window with a caption band, a toolbar and a
+// 4-pixel frame band around a see-through, click-through capture region.
+//
+// All geometry is in physical screen pixels; the program runs with Qt's high-DPI scaling off.
+class CBrintelShotDlg : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit CBrintelShotDlg(QWidget* parent = nullptr);
+    ~CBrintelShotDlg() override;
+
+    // Places the window (shown, topmost) so that its capture region covers exactly
+    // windowRect, given in screen pixels.
+    void SnapToWindowRect(const QRect& windowRect);
+
+    // Hides the window without reporting it as the user's doing (used on program exit).
+    void OnClose();
+
+    // Toolbar buttons and function keys arrive here with their command identifiers.
+    void OnToolCommand(int id);
+
+    // Shows text in the caption band for one second.
+    void SetStatusText(const QString& text);
+    // Repaints the frame band, capture region and caption band (never the toolbar).
+    void InvalidateBands();
+    // Record button image: the recording image while recording, else the record image.
+    void ShowRecordingImage(bool recording);
+
+    // The capture region in client coordinates, and the same in screen pixels.
+    CaptureRect CaptureRegion() const;
+    CaptureRect CaptureRegionOnScreen() const;
+    bool IsRecording() const { return m_hStopEvent != nullptr; }
+    QRect ToolButtonRect(int id) const;  // in client coordinates; empty for an unknown id
+
+    // What the last paint drew, for callers that check what the user sees.
+    QString LastCaptionText() const { return m_strLastCaption; }
+    QString LastCoordinatesText() const { return m_strLastCoordinates; }
+
+    // Distances between the window edges and the frame band's outer edge (all 4).
+    QMargins m_rcMargin;
+    // Height in pixels of the toolbar, remeasured by every LayoutToolBar.
+    int m_nToolbarHeight = 0;
+
+signals:
+    // Enter, Esc, Alt+F4 or the window manager's close hid the window.
+    void hiddenByUser();
+    // The caption band's context menu asked for the about box.
+    void aboutRequested();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void InitCaptureFrame();
+    void CreateToolBar();
+    void LayoutToolBar();
+    void OnSize(int cx, int cy);
+    void OnWindowPosChanged();
+    void OnPaint();
+    void ApplyShape(bool bandVisible);
+    void StartFrameDrag(FrameHit hit, const QPoint& globalPos);
+    void HideByUser();
+    void RunRegionSetting();
+    void ScheduleStatusExpiry();
+    void OnStatusExpiry();
+    bool IsStatusFresh(uint32_t now) const;
+
+    std::unique_ptr<CAutoResetEvent> m_hStopEvent;  // non-null while a recording runs
+    std::thread m_hRecordThread;
+    CaptureRect m_rcCapture;
+    QToolBar* m_pToolBar = nullptr;
+    QAction* m_pRecordAction = nullptr;
+    QFont m_fontCaption;
+
+    mutable std::mutex m_statusMutex;  // the recording thread also sets the status text
+    QString m_strStatus;
+    uint32_t m_dwStatusTick = 0;
+    bool m_bStatusSet = false;
+    QTimer m_statusExpiry;
+
+    CRecordingBlink m_blink;
+    bool m_bShapeBandVisible = true;
+    QString m_strLastCaption;
+    QString m_strLastCoordinates;
+
+    // Manual move/resize where the window manager cannot do it.
+    FrameHit m_dragHit = FrameHit::Nowhere;
+    QPoint m_dragStartPos;
+    QRect m_dragStartGeometry;
+};
