@@ -1,0 +1,53 @@
+#pragma once
+
+// Small helpers for the tests that act on the X display as a person would (xdotool) and wait
+// for the program under test to react. Waiting has a generous limit and only guards against a
+// hang; no test asserts how fast anything happens.
+
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace desktop {
+
+inline int Run(const std::string& command) {
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline std::string Output(const std::string& command) {
+    std::string text;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return text;
+    }
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
+        text.append(buffer, got);
+    }
+    pclose(pipe);
+    return text;
+}
+
+inline int Xdotool(const std::string& arguments) {
+    return Run("xdotool " + arguments + " >/dev/null 2>&1");
+}
+
+inline bool WaitUntil(const std::function<bool()>& condition, int limitMs = 15000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+}  // namespace desktop
