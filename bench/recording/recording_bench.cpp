@@ -52,13 +52,13 @@ pid_t StartAnimator(int width, int height) {
     Window window = XCreateWindow(display, root, 0, 0, width, height, 0, CopyFromParent,
                                   InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
     const int tile = 256;
-    Pixmap pixmap = XCreatePixmap(display, window, width + tile, height + tile,
-                                  DefaultDepth(display, screen));
+    Pixmap pixmap =
+        XCreatePixmap(display, window, width + tile, height + tile, DefaultDepth(display, screen));
     GC gc = XCreateGC(display, pixmap, 0, nullptr);
     for (int y = 0; y < height + tile; y += 8) {
         for (int x = 0; x < width + tile; x += 8) {
-            unsigned long colour = ((x * 7 + y * 3) & 0xFF) | (((x ^ y) & 0xFF) << 8) |
-                                   (((x + 2 * y) & 0xFF) << 16);
+            unsigned long colour =
+                ((x * 7 + y * 3) & 0xFF) | (((x ^ y) & 0xFF) << 8) | (((x + 2 * y) & 0xFF) << 16);
             XSetForeground(display, gc, colour);
             XFillRectangle(display, pixmap, gc, x, y, 8, 8);
         }
@@ -107,8 +107,10 @@ Figures RecordOurs(int width, int height, double seconds, bool paced, const std:
 }
 
 int CountFrames(const std::string& path) {
-    std::string command = "ffprobe -v error -select_streams v:0 -count_packets -show_entries "
-                          "stream=nb_read_packets -of csv=p=0 '" + path + "'";
+    std::string command =
+        "ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+        "stream=nb_read_packets -of csv=p=0 '" +
+        path + "'";
     FILE* pipe = popen(command.c_str(), "r");
     int frames = 0;
     if (pipe != nullptr) {
@@ -149,11 +151,12 @@ Figures RecordFfmpeg(int width, int height, double seconds, bool paced, const st
 
 void Report(int width, int height, const Figures& oursPaced, const Figures& ffPaced,
             const Figures& oursFree, const Figures& ffFree) {
-    std::printf("%dx%d paced 30 fps: ours CPU %.1f%% (%d frames, %d repeats), ffmpeg CPU %.1f%% "
-                "(%d frames); CPU ratio ours/ffmpeg %.2f\n",
-                width, height, oursPaced.cpuPercent, oursPaced.frames, oursPaced.repeats,
-                ffPaced.cpuPercent, ffPaced.frames,
-                ffPaced.cpuPercent > 0 ? oursPaced.cpuPercent / ffPaced.cpuPercent : 0.0);
+    std::printf(
+        "%dx%d paced 30 fps: ours CPU %.1f%% (%d frames, %d repeats), ffmpeg CPU %.1f%% "
+        "(%d frames); CPU ratio ours/ffmpeg %.2f\n",
+        width, height, oursPaced.cpuPercent, oursPaced.frames, oursPaced.repeats,
+        ffPaced.cpuPercent, ffPaced.frames,
+        ffPaced.cpuPercent > 0 ? oursPaced.cpuPercent / ffPaced.cpuPercent : 0.0);
     std::printf("%dx%d unpaced: ours %.1f fps, ffmpeg %.1f fps; speed ratio ours/ffmpeg %.2f\n",
                 width, height, oursFree.fps, ffFree.fps,
                 ffFree.fps > 0 ? oursFree.fps / ffFree.fps : 0.0);

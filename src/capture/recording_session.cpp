@@ -38,8 +38,8 @@ bool CRecordingSession::Start(const CSvRect& screenRegion, const std::string& pa
     UpdateRegion(screenRegion);
     // A stop signalled after the previous worker had already left its loop must not end
     // this recording at once.
-    m_stopEvent.Wait(0);
-    m_worker = std::thread(&CRecordingSession::Run, this);
+    m_hStopEvent.Wait(0);
+    m_hRecordThread = std::thread(&CRecordingSession::RecordThreadProc, this);
     return true;
 }
 
@@ -54,15 +54,15 @@ CSvRect CRecordingSession::CurrentRegion() {
 }
 
 CRecordingResult CRecordingSession::Stop() {
-    if (!m_worker.joinable()) {
+    if (!m_hRecordThread.joinable()) {
         return CRecordingResult();
     }
-    m_stopEvent.Set();
-    m_worker.join();
+    m_hStopEvent.Set();
+    m_hRecordThread.join();
     return m_result;
 }
 
-void CRecordingSession::Status(const std::string& text) {
+void CRecordingSession::ReportStatus(const std::string& text) {
     if (m_onStatus) {
         m_onStatus(text);
     }
@@ -90,7 +90,7 @@ bool CRecordingSession::AppendRepeats(int64_t count) {
     return true;
 }
 
-void CRecordingSession::Run() {
+void CRecordingSession::RecordThreadProc() {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     bool ok = true;
@@ -112,11 +112,11 @@ void CRecordingSession::Run() {
             if (m_onFrame) {
                 m_onFrame();
             }
-            Status(kStatusRecording);
+            ReportStatus(kStatusRecording);
             step.waitFor = pacing::Nanoseconds(0);
         }
         auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(step.waitFor).count();
-        if (m_stopEvent.Wait(static_cast<uint32_t>(waitMs < 0 ? 0 : waitMs))) {
+        if (m_hStopEvent.Wait(static_cast<uint32_t>(waitMs < 0 ? 0 : waitMs))) {
             break;
         }
     }
@@ -139,7 +139,7 @@ void CRecordingSession::Run() {
     m_result.frameWidth = m_recorder.FrameWidth();
     m_result.frameHeight = m_recorder.FrameHeight();
 
-    Status(m_result.failed ? "Recode Failed: " + m_result.error : kStatusComplete);
+    ReportStatus(m_result.failed ? "Recode Failed: " + m_result.error : kStatusComplete);
     if (m_onFinished) {
         m_onFinished();
     }

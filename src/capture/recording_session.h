@@ -68,19 +68,19 @@ public:
     CRecordingResult Stop();
 
     // True from Start until Stop, also after the worker stopped by itself.
-    bool IsRecording() const { return m_worker.joinable(); }
+    bool IsRecording() const { return m_hRecordThread.joinable(); }
     const std::string& LastError() const { return m_lastError; }
 
 private:
-    void Run();
+    void RecordThreadProc();
     bool RecordFrame();
     bool AppendRepeats(int64_t count);
     CSvRect CurrentRegion();
-    void Status(const std::string& text);
+    void ReportStatus(const std::string& text);
 
     CAviRecorder& m_recorder;
-    CAutoResetEvent m_stopEvent;
-    std::thread m_worker;
+    CAutoResetEvent m_hStopEvent;
+    std::thread m_hRecordThread;
 
     std::mutex m_regionLock;
     CSvRect m_region;

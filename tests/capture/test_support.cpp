@@ -129,7 +129,9 @@ cv::Mat PatternImage(int index, int width, int height) {
         auto* row = image.ptr<uint8_t>(y);
         for (int x = 0; x < width; ++x) {
             // Triangle waves: smooth everywhere, no wrap-around edges.
-            auto wave = [](int v) { return static_cast<uint8_t>(std::min(255, std::abs((v & 511) - 256))); };
+            auto wave = [](int v) {
+                return static_cast<uint8_t>(std::min(255, std::abs((v & 511) - 256)));
+            };
             row[3 * x + 0] = wave(2 * x + 40 * index);
             row[3 * x + 1] = wave(2 * y + 24 * index);
             row[3 * x + 2] = wave(x + y + 56 * index);
@@ -205,8 +207,8 @@ cv::Mat ReadScreen(int x, int y, int width, int height) {
     if (display == nullptr) {
         return result;
     }
-    XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, width, height,
-                              AllPlanes, ZPixmap);
+    XImage* image =
+        XGetImage(display, DefaultRootWindow(display), x, y, width, height, AllPlanes, ZPixmap);
     if (image != nullptr) {
         result.create(height, width, CV_8UC3);
         for (int row = 0; row < height; ++row) {

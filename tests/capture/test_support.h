@@ -25,13 +25,13 @@ private:
 std::string RunCommand(const std::string& command, int* exitCode = nullptr);
 
 struct VideoProbe {
-    std::string codecName;   // "mpeg4"
-    std::string codecTag;    // "xvid" (lower case)
+    std::string codecName;  // "mpeg4"
+    std::string codecTag;   // "xvid" (lower case)
     int width = 0;
     int height = 0;
-    std::string frameRate;   // "30/1"
-    int frameCount = 0;      // nb_frames of the stream (repeat frames included)
-    double duration = 0;     // seconds
+    std::string frameRate;  // "30/1"
+    int frameCount = 0;     // nb_frames of the stream (repeat frames included)
+    double duration = 0;    // seconds
     bool ok = false;
 };
 VideoProbe ProbeVideo(const std::string& path);
