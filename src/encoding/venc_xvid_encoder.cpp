@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 #include <xvid.h>
 
@@ -34,8 +35,9 @@ const int Venc_XvidEncoder::kVopFlagsByLevel[kPresetCount] = {
 
 namespace {
 
-constexpr int kTimeBase = 24;  // codec time base 1/24 s; the AVI header carries the real rate
-constexpr int kKeyIntervalInTimeBases = 10;
+constexpr int kFallbackTimeBase = 24;  // frames per second when the settings give no usable rate
+constexpr int kMaxKeyInterval = 240;   // frames
+constexpr int kMaxTimeResolution = 65535;  // the bitstream stores the resolution in 16 bits
 constexpr int kBQuantRatio = 150;
 constexpr int kBQuantOffset = 100;
 
@@ -63,6 +65,26 @@ int Venc_XvidEncoder::QualityPresetIndex(float qualityLevel) {
         return kPresetCount - 1;
     }
     return static_cast<int>(qualityLevel * 6.0);
+}
+
+void Venc_XvidEncoder::CodecTimeBaseOf(float framesPerSecond, int* increment, int* base) {
+    *increment = 1;
+    *base = kFallbackTimeBase;
+    if (!std::isfinite(framesPerSecond) || framesPerSecond <= 0.0f) {
+        return;
+    }
+    // The rate to a thousandth of a frame, as a reduced fraction base / increment.
+    const long long thousandths = std::llround(static_cast<double>(framesPerSecond) * 1000.0);
+    if (thousandths <= 0) {
+        return;
+    }
+    const long long divisor = std::gcd(thousandths, 1000LL);
+    const long long reducedBase = thousandths / divisor;
+    if (reducedBase > kMaxTimeResolution) {
+        return;
+    }
+    *increment = static_cast<int>(1000LL / divisor);
+    *base = static_cast<int>(reducedBase);
 }
 
 int Venc_XvidEncoder::XvidColorspaceOf(int32_t layout) {
@@ -118,9 +140,10 @@ int Venc_XvidEncoder::CreateXvidInstance() {
     create.num_threads = 0;
     create.max_bframes = 0;
     create.global = 0;
-    create.fincr = 1;
-    create.fbase = kTimeBase;
-    create.max_key_interval = kKeyIntervalInTimeBases * create.fbase;
+    // The stream's own time base is the frame rate of the file, so that decoders that read
+    // timing from the bitstream see the same rate as the AVI header gives.
+    CodecTimeBaseOf(m_settings.framesPerSecond, &create.fincr, &create.fbase);
+    create.max_key_interval = kMaxKeyInterval;
     create.frame_drop_ratio = 0;
     create.bquant_ratio = kBQuantRatio;
     create.bquant_offset = kBQuantOffset;

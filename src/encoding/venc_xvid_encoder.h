@@ -29,6 +29,9 @@ public:
     static int QualityPresetIndex(float qualityLevel);
     // Codec colour space of a pixel layout; XVID_CSP_NULL for an unknown layout.
     static int XvidColorspaceOf(int32_t layout);
+    // The codec's time base for a frame rate: one frame lasts increment / base seconds.
+    // Rates that are not positive or need a finer base than the bitstream holds give 1/24.
+    static void CodecTimeBaseOf(float framesPerSecond, int* increment, int* base);
 
 private:
     int CreateXvidInstance();
