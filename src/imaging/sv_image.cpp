@@ -55,12 +55,15 @@ int CSvImage::AlignedRowStep(int width, int elemSize) {
 }
 
 cv::Mat CSvImage::AllocateAligned(int width, int height, int type) {
-    // A buffer of whole rows whose byte length is a multiple of 4, viewed as width pixels.
-    const int channels = CV_MAT_CN(type);
-    const int sampleSize = static_cast<int>(CV_ELEM_SIZE1(type));
-    const int stepBytes = AlignedRowStep(width, channels * sampleSize);
-    cv::Mat rows(height, stepBytes / sampleSize, CV_MAKETYPE(CV_MAT_DEPTH(type), 1));
-    return rows.colRange(0, width * channels).reshape(channels);
+    const int stepBytes = AlignedRowStep(width, static_cast<int>(CV_ELEM_SIZE(type)));
+    cv::Mat buffer(height, stepBytes, CV_8UC1);
+    // A plain header over the buffer, not a column range of it: OpenCV's filters read the pixels
+    // around a sub-matrix as its border, and the row padding must never be taken for pixels.
+    // The header shares the buffer's reference count, so it owns the pixels like any cv::Mat.
+    cv::Mat image(height, width, type, buffer.data, static_cast<size_t>(stepBytes));
+    image.u = buffer.u;
+    image.addref();
+    return image;
 }
 
 void CSvImage::Hold(const cv::Mat& aligned) {
@@ -459,6 +462,13 @@ cv::Mat* CSvImage::ConvertToHSV() {
 
 cv::Mat* CSvImage::Threshold(float threshold, float maxValue, int type) {
     if (!m_bHasImage) {
+        return m_pImage;
+    }
+    const int flags = type & ~cv::THRESH_MASK;
+    const bool known = (type & cv::THRESH_MASK) <= cv::THRESH_TOZERO_INV &&
+                       (flags == 0 || flags == cv::THRESH_OTSU || flags == cv::THRESH_TRIANGLE);
+    if (!known) {
+        Fail("unknown threshold type " + std::to_string(type));
         return m_pImage;
     }
     try {

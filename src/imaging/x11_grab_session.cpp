@@ -352,14 +352,13 @@ XImage* CX11GrabSession::FetchPlain(const CSvRect& area) {
 }
 
 bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* error) {
+    bool sharedFailed = false;
     if (m_bShmAttached) {
         if (XImage* image = FetchShared(area)) {
             Convert(image, target);
             return true;
         }
-        // Shared memory stopped working (or never could hold this grab): use the plain path
-        // from now on.
-        DetachSharedMemory();
+        sharedFailed = true;
     }
     XImage* image = FetchPlain(area);
     if (image == nullptr) {
@@ -369,5 +368,10 @@ bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* er
     }
     Convert(image, target);
     XDestroyImage(image);
+    if (sharedFailed) {
+        // The plain request worked where the shared one did not: shared memory is what fails,
+        // so this connection stops using it.
+        DetachSharedMemory();
+    }
     return true;
 }
