@@ -1,0 +1,138 @@
+#include "app/main_frame.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QRect>
+
+#include <cstdio>
+
+#include "app/about_dlg.h"
+#include "app/app_resources.h"
+#include "capture/brintel_shot_dlg.h"
+#include "platform/window_under_cursor.h"
+#include "zorvane.h"
+
+QEvent::Type CHookKeyEvent::EventType() {
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+CMainFrame::CMainFrame() = default;
+
+CMainFrame::~CMainFrame() {
+    // The hook thread posts to this object: it must be gone first.
+    if (m_bHookInstalled) {
+        UninstallHook();
+    }
+}
+
+void CMainFrame::OnCreate() {
+    int hookResult = InstallHook(&CMainFrame::ReceiveHookKey, this);
+    m_bHookInstalled = hookResult == ZORVANE_OK;
+    if (!m_bHookInstalled) {
+        std::fprintf(stderr, "brintelshot: Ctrl+1 will not work: %s.\n",
+                     HookResultText(hookResult));
+    }
+
+    m_hTrayIcon = AppIcon();
+    m_bHasTray = m_trayIcon.AddToTray(this, kTrayIconId, m_hTrayIcon, kTrayTip);
+    if (!m_bHasTray) {
+        std::fprintf(stderr,
+                     "brintelshot: no notification area (system tray) found; closing the "
+                     "capture window ends the program.\n");
+    }
+
+    m_pShotDlg = std::make_unique<CBrintelShotDlg>();
+    connect(m_pShotDlg.get(), &CBrintelShotDlg::aboutRequested, this, &CMainFrame::ShowAboutBox);
+    connect(m_pShotDlg.get(), &CBrintelShotDlg::hiddenByUser, this, [this] {
+        // Without a tray icon nothing could bring the window back or end the program.
+        if (!m_bHasTray) {
+            OnAppExit();
+        }
+    });
+    m_pShotDlg->show();
+}
+
+void CMainFrame::OnClose() {
+    m_trayIcon.RemoveFromTray(kTrayIconId);
+    QCoreApplication::exit(0);
+    if (m_bHookInstalled) {
+        UninstallHook();
+        m_bHookInstalled = false;
+    }
+    m_pShotDlg.reset();
+}
+
+void CMainFrame::OnShowShotDlg() {
+    if (m_pShotDlg) {
+        m_pShotDlg->show();
+    }
+}
+
+void CMainFrame::OnAppExit() {
+    if (m_pShotDlg) {
+        m_pShotDlg->OnClose();
+    }
+    QMetaObject::invokeMethod(this, &CMainFrame::OnClose, Qt::QueuedConnection);
+}
+
+void CMainFrame::OnHookKey(unsigned int virtualKey, unsigned int flags) {
+    bool released = (flags & kKeyReleasedFlag) != 0;
+    if (virtualKey == kVkControl) {
+        m_bCtrlDown = !released;
+    }
+    if (released || virtualKey != kVkDigit1 || !IsCtrlDown() || !m_pShotDlg) {
+        return;
+    }
+    if (!m_pShotDlg->isVisible()) {
+        m_pShotDlg->show();
+        return;
+    }
+    SnapShotDlgToWindowUnderCursor();
+}
+
+void CMainFrame::PostCommand(int id) {
+    QMetaObject::invokeMethod(
+        this, [this, id] { OnCommand(id); }, Qt::QueuedConnection);
+}
+
+void CMainFrame::OnCommand(int id) {
+    if (id == kCmdShowShotDlg) {
+        OnShowShotDlg();
+    } else if (id == kCmdAppExit) {
+        OnAppExit();
+    }
+}
+
+bool CMainFrame::event(QEvent* event) {
+    if (event->type() == CHookKeyEvent::EventType()) {
+        auto* key = static_cast<CHookKeyEvent*>(event);
+        OnHookKey(key->VirtualKey(), key->Flags());
+        return true;
+    }
+    return QObject::event(event);
+}
+
+void CMainFrame::ReceiveHookKey(void* context, unsigned int virtualKey, unsigned int flags) {
+    QCoreApplication::postEvent(static_cast<CMainFrame*>(context),
+                                new CHookKeyEvent(virtualKey, flags));
+}
+
+// Ctrl counts as down when the reports say so (the state at the moment of the key, even when
+// Ctrl was let go before this event is handled) or when the keyboard has it down now (Ctrl held
+// since before the hook started, whose press was never reported).
+bool CMainFrame::IsCtrlDown() const {
+    return m_bCtrlDown || (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) != 0;
+}
+
+void CMainFrame::SnapShotDlgToWindowUnderCursor() {
+    int x = 0, y = 0, w = 0, h = 0;
+    if (WindowRectUnderCursor(m_pShotDlg->winId(), &x, &y, &w, &h)) {
+        m_pShotDlg->SnapToWindowRect(QRect(x, y, w, h));
+    }
+}
+
+void CMainFrame::ShowAboutBox() {
+    CAboutDlg about(m_pShotDlg.get());
+    about.exec();
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QEvent>
+#include <QIcon>
+#include <QObject>
+
+#include <memory>
+
+#include "app/tray_icon.h"
+
+class CBrintelShotDlg;
+
+// The hidden main frame: never shown, it owns the notification-area icon, the keyboard hook and
+// the capture window, carries the global hot key Ctrl+1 and the shut-down.
+class CMainFrame : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr unsigned int kVkControl = 0x11;
+    static constexpr unsigned int kVkDigit1 = 0x31;
+    static constexpr unsigned int kKeyReleasedFlag = 0x80000000u;
+
+    CMainFrame();
+    ~CMainFrame() override;
+
+    // Installs the hook, adds the tray icon and creates and shows the capture window.
+    void OnCreate();
+    // Shut-down: removes the tray icon, ends the event loop with status 0, removes the hook and
+    // destroys the capture window.
+    void OnClose();
+    void OnShowShotDlg();
+    // Hides the capture window and asks the frame to close (queued).
+    void OnAppExit();
+    // One keystroke reported by the hook: Ctrl+1 shows a hidden capture window or snaps a
+    // visible one over the window under the mouse cursor.
+    void OnHookKey(unsigned int virtualKey, unsigned int flags);
+
+    // Queues a command (1025, 32792) for the frame, as a menu or the tray icon would.
+    void PostCommand(int id);
+    void OnCommand(int id);
+
+    CBrintelShotDlg* ShotDlg() const { return m_pShotDlg.get(); }
+    const CTrayIcon& TrayIcon() const { return m_trayIcon; }
+    bool HasTray() const { return m_bHasTray; }
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    // Called on the hook's own thread: turns the report into a queued event for the frame.
+    static void ReceiveHookKey(void* context, unsigned int virtualKey, unsigned int flags);
+    bool IsCtrlDown() const;
+    void SnapShotDlgToWindowUnderCursor();
+    void ShowAboutBox();
+
+    CTrayIcon m_trayIcon;
+    QIcon m_hTrayIcon;
+    std::unique_ptr<CBrintelShotDlg> m_pShotDlg;
+    bool m_bHookInstalled = false;
+    bool m_bHasTray = false;
+    bool m_bCtrlDown = false;  // Ctrl as seen in the hook's reports, in keystroke order
+};
+
+// The queued form of one hook report.
+class CHookKeyEvent : public QEvent {
+public:
+    static QEvent::Type EventType();
+
+    CHookKeyEvent(unsigned int virtualKey, unsigned int flags)
+        : QEvent(EventType()), m_virtualKey(virtualKey), m_flags(flags) {}
+
+    unsigned int VirtualKey() const { return m_virtualKey; }
+    unsigned int Flags() const { return m_flags; }
+
+private:
+    unsigned int m_virtualKey;
+    unsigned int m_flags;
+};

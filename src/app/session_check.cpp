@@ -1,0 +1,47 @@
+#include "app/session_check.h"
+
+#include <X11/Xlib.h>
+
+#include <cstring>
+
+namespace {
+
+bool IsSet(const char* value) {
+    return value != nullptr && value[0] != '\0';
+}
+
+}  // namespace
+
+SessionKind ClassifySession(const char* display, const char* waylandDisplay,
+                            const char* sessionType) {
+    if (!IsSet(display)) {
+        return SessionKind::NoX11;
+    }
+    if (IsSet(waylandDisplay) ||
+        (sessionType != nullptr && std::strcmp(sessionType, "wayland") == 0)) {
+        return SessionKind::XWayland;
+    }
+    return SessionKind::X11;
+}
+
+const char* SessionMessage(SessionKind kind) {
+    switch (kind) {
+        case SessionKind::NoX11:
+            return "BrintelShot needs an X11 session: no X display is set (DISPLAY).";
+        case SessionKind::XWayland:
+            return "BrintelShot is running under XWayland: windows of other programs may not be "
+                   "captured.";
+        case SessionKind::X11:
+            break;
+    }
+    return "";
+}
+
+bool XDisplayOpens() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return false;
+    }
+    XCloseDisplay(display);
+    return true;
+}

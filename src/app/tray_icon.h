@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+class CMainFrame;
+class QMenu;
+
+// The program's icon in the notification area, with its menu ("Exit") and its double-click
+// (show the capture window). Menu choices and double-clicks reach the owner frame as posted
+// commands.
+class CTrayIcon : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxTipChars = 127;
+
+    CTrayIcon();
+    ~CTrayIcon() override;
+
+    // Shows the icon with the tip (cut to 127 characters; null for none). Returns false when
+    // there is no notification area to show it in.
+    bool AddToTray(CMainFrame* owner, unsigned int id, const QIcon& icon, const char* tip);
+    // Removes the icon; false when the identifier is not the icon's or it was not shown.
+    bool RemoveFromTray(unsigned int id);
+
+    // Handles one activation of the icon: 1 when it was for this icon and handled, else 0.
+    int OnTrayNotify(unsigned int id, QSystemTrayIcon::ActivationReason reason);
+
+    bool IsInTray() const;
+    QString ToolTip() const;
+    QMenu* Menu() const { return m_pMenu.get(); }
+
+private:
+    std::unique_ptr<QSystemTrayIcon> m_pIcon;
+    std::unique_ptr<QMenu> m_pMenu;
+    unsigned int m_uID = 0;
+    CMainFrame* m_pOwner = nullptr;
+};
+
+// The tip as shown: the first 127 characters (whole characters, not bytes) of the UTF-8 text.
+QString TrayTipText(const char* tip);
