@@ -18,7 +18,6 @@
 #include "capture/help_page.h"
 #include "capture/output_dir.h"
 #include "capture/output_names.h"
-#include "capture/quit_on_signal.h"
 #include "imaging/screen_grabber.h"
 #include "imaging/sv_image.h"
 #include "platform/window_under_cursor.h"
@@ -175,9 +174,8 @@ void CBrintelShotDlg::StartRecording() {
         return;
     }
 
-    // Ending the program (tray Exit, closing without a tray, a termination signal) finishes
-    // the recording before anything goes away.
-    QuitOnTerminationSignals();
+    // Ending the program finishes the recording before anything goes away (the destructor
+    // does too, for a window destroyed without a quit).
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CBrintelShotDlg::StopRecording,
             Qt::UniqueConnection);
     FollowRegionWhileRecording(true);
