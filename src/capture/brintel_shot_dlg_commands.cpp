@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QUrl>
 
+#include <csignal>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -48,6 +49,13 @@ QString FileNameOf(const std::string& path) {
 QString ShortReason(const std::string& error) {
     const size_t colon = error.rfind(": ");
     return QString::fromStdString(colon == std::string::npos ? error : error.substr(colon + 2));
+}
+
+// A write past the file-size limit (ulimit -f) must fail with an error the command can report,
+// not end the program with SIGXFSZ and lose the recording's index and header.
+void IgnoreFileSizeSignal() {
+    static const bool ignored = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    (void)ignored;
 }
 
 void RemoveIfEmpty(const std::string& path) {
@@ -147,9 +155,11 @@ bool CBrintelShotDlg::OnCommandKey(QKeyEvent* event) {
 }
 
 void CBrintelShotDlg::StartRecording() {
+    IgnoreFileSizeSignal();
     const CaptureRect region = CaptureRegionOnScreen();
     if (region.IsEmpty()) {
         SetStatusText(kStatusEmptyRegion);
+        InvalidateBands();
         return;
     }
     std::string error;
@@ -157,6 +167,7 @@ void CBrintelShotDlg::StartRecording() {
         g_strOutputDir, RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
     if (path.empty()) {
         SetLastingStatusText(kStatusRecordFailed + QString::fromStdString(error));
+        InvalidateBands();
         return;
     }
 
@@ -171,6 +182,7 @@ void CBrintelShotDlg::StartRecording() {
     if (!m_recordingSession.Start(ToSvRect(region), path)) {
         RemoveIfEmpty(path);
         SetLastingStatusText(kStatusRecordFailed + ShortReason(m_recordingSession.LastError()));
+        InvalidateBands();
         return;
     }
 
@@ -205,9 +217,11 @@ void CBrintelShotDlg::FollowRegionWhileRecording(bool follow) {
 }
 
 void CBrintelShotDlg::CaptureStill() {
+    IgnoreFileSizeSignal();
     const CaptureRect region = CaptureRegionOnScreen();
     if (region.IsEmpty()) {
         SetStatusText(kStatusEmptyRegion);
+        InvalidateBands();
         return;
     }
     CScreenGrabber grabber;
@@ -215,6 +229,7 @@ void CBrintelShotDlg::CaptureStill() {
     grabber.GrabImage(ToSvRect(region), &image);
     if (!image.HasImage()) {
         SetLastingStatusText(kStatusCaptureFailed + ShortReason(grabber.GetLastError()));
+        InvalidateBands();
         return;
     }
     std::string error;
@@ -222,11 +237,13 @@ void CBrintelShotDlg::CaptureStill() {
         g_strOutputDir, CaptureFileName(MakeTimeStamp(kCaptureStampFormat)), &error);
     if (path.empty()) {
         SetLastingStatusText(kStatusCaptureFailed + QString::fromStdString(error));
+        InvalidateBands();
         return;
     }
     if (!image.Save(path)) {
         RemoveIfEmpty(path);
         SetLastingStatusText(kStatusCaptureFailed + ShortReason(image.GetLastError()));
+        InvalidateBands();
         return;
     }
     SetStatusText(FileNameOf(path));
@@ -237,6 +254,7 @@ void CBrintelShotDlg::CopyToClipboard() {
     const CaptureRect region = CaptureRegionOnScreen();
     if (region.IsEmpty()) {
         SetStatusText(kStatusEmptyRegion);
+        InvalidateBands();
         return;
     }
     CScreenGrabber grabber;
@@ -273,6 +291,7 @@ void CBrintelShotDlg::OpenHelpPage() {
     const QString page = HelpPagePath();
     if (page.isEmpty()) {
         SetStatusText(kStatusNoHelpPage);
+        InvalidateBands();
         return;
     }
     QDesktopServices::openUrl(QUrl::fromLocalFile(page));
