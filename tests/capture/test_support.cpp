@@ -201,6 +201,13 @@ void PatternWindow::Show(int index) {
     XSync(m_display, False);
 }
 
+void PatternWindow::Lower() {
+    if (m_display != nullptr) {
+        XLowerWindow(m_display, m_window);
+        XSync(m_display, False);
+    }
+}
+
 cv::Mat ReadScreen(int x, int y, int width, int height) {
     cv::Mat result;
     Display* display = XOpenDisplay(nullptr);

@@ -61,6 +61,7 @@ public:
 
     bool IsOpen() const { return m_display != nullptr; }
     void Show(int index);  // returns once the X server has drawn it
+    void Lower();          // below every other window (seen through see-through regions)
     unsigned long WindowId() const { return m_window; }
 
 private:
