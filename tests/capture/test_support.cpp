@@ -193,9 +193,15 @@ void PatternWindow::Show(int index) {
     XImage* image = XCreateImage(m_display, DefaultVisual(m_display, screen), 24, ZPixmap, 0,
                                  reinterpret_cast<char*>(bgrx.data), m_width, m_height, 32,
                                  static_cast<int>(bgrx.step[0]));
-    GC gc = XCreateGC(m_display, m_window, 0, nullptr);
-    XPutImage(m_display, m_window, gc, image, 0, 0, 0, 0, m_width, m_height);
+    // Large images go out in several requests; drawing them off screen first and copying
+    // them in one request keeps a grab from ever seeing half of a pattern.
+    Pixmap pixmap = XCreatePixmap(m_display, m_window, m_width, m_height,
+                                  DefaultDepth(m_display, screen));
+    GC gc = XCreateGC(m_display, pixmap, 0, nullptr);
+    XPutImage(m_display, pixmap, gc, image, 0, 0, 0, 0, m_width, m_height);
+    XCopyArea(m_display, pixmap, m_window, gc, 0, 0, m_width, m_height, 0, 0);
     XFreeGC(m_display, gc);
+    XFreePixmap(m_display, pixmap);
     image->data = nullptr;  // owned by bgrx
     XDestroyImage(image);
     XSync(m_display, False);
