@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <future>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sys/resource.h>
@@ -157,6 +159,8 @@ protected:
     TempDir m_dir;
     std::unique_ptr<CBrintelShotDlg> m_dlg;
 };
+
+std::string g_xdgOpenLog;
 
 constexpr char kCapturePattern[] = R"(Capture_\d{6}_\d{6}(_\d+)?\.bmp)";
 constexpr char kRecordPattern[] = R"(Recode_\d{8}_\d{6}(_\d+)?\.avi)";
@@ -365,7 +369,56 @@ TEST_F(CommandsDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFile) {
     EXPECT_EQ(errors, 0);
 }
 
+TEST_F(CommandsDesktopTest, F1AndF5OpenTheHelpPageAndTheOutputFolder) {
+    const std::string opened = g_xdgOpenLog;
+    std::remove(opened.c_str());
+    Key("F5");
+    ASSERT_TRUE(PumpUntil([&] { return desktop::Output("cat " + opened + " 2>/dev/null") != ""; }));
+    EXPECT_EQ(desktop::Output("cat " + opened), "file://" + m_dir.path() + "\n");
+
+    std::remove(opened.c_str());
+    Key("F1");
+    ASSERT_TRUE(PumpUntil([&] { return desktop::Output("cat " + opened + " 2>/dev/null") != ""; }));
+    std::string url = desktop::Output("cat " + opened);
+    ASSERT_EQ(url.rfind("file:///", 0), 0u) << url;
+    const std::string page = desktop::Output("cat '" + url.substr(7, url.size() - 8) + "'");
+    // The page names every key, button and file name, in both languages.
+    for (const char* text : {"F1",
+                             "F2",
+                             "F3",
+                             "F4",
+                             "F5",
+                             "Ctrl",
+                             "Recode_",
+                             "Capture_",
+                             "_2",
+                             "녹화(F3)",
+                             "화면캡쳐(F4)",
+                             "폴더열기(F5)",
+                             "도움말(F1)",
+                             "영역설정",
+                             "Record",
+                             "Screen capture",
+                             "Open folder",
+                             "Help",
+                             "Region setting",
+                             "Recode Failed",
+                             "Empty Region!"}) {
+        EXPECT_NE(page.find(text), std::string::npos) << text;
+    }
+}
+
 int main(int argc, char** argv) {
+    // Folders and pages are handed to xdg-open: a stand-in on the PATH writes down what it
+    // was given instead of starting a browser.
+    static TempDir bin;
+    g_xdgOpenLog = bin.path() + "/opened.txt";
+    {
+        std::ofstream script(bin.path() + "/xdg-open");
+        script << "#!/bin/sh\necho \"$1\" > '" << g_xdgOpenLog << "'\n";
+    }
+    chmod((bin.path() + "/xdg-open").c_str(), 0755);
+    setenv("PATH", (bin.path() + ":" + getenv("PATH")).c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
     QApplication app(argc, argv);
