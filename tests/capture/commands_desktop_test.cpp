@@ -230,6 +230,37 @@ TEST_F(CommandsDesktopTest, F3RecordsTheRegionInRealTime) {
     EXPECT_GE(worst, 35);
 }
 
+TEST_F(CommandsDesktopTest, MovingTheWindowMovesTheRecordedArea) {
+    const CaptureRect region = m_dlg->CaptureRegionOnScreen();
+    const int w = region.Width();
+    const int h = region.Height();
+    PatternWindow first(region.left, region.top, w, h);
+    PatternWindow second(region.left + 700, region.top, w, h);
+    first.Show(1);
+    second.Show(6);
+
+    Key("F3");
+    ASSERT_TRUE(m_dlg->IsRecording());
+    PumpFor(500);
+    m_dlg->move(m_dlg->pos() + QPoint(700, 0));  // as a drag by the caption band would
+    PumpFor(500);
+    Key("F3");
+    ASSERT_FALSE(m_dlg->IsRecording());
+
+    std::vector<std::string> avis = FilesMatching(kRecordPattern);
+    ASSERT_EQ(avis.size(), 1u);
+    const std::string path = m_dir.path() + "/" + avis[0];
+    VideoProbe probe = ProbeVideo(path);
+    std::vector<cv::Mat> frames = DecodeFrames(path, probe.width, probe.height, nullptr);
+    ASSERT_GT(frames.size(), 20u);
+    int firstIndex = -1;
+    int lastIndex = -1;
+    EXPECT_GE(BestPatternPsnr(frames.front(), 8, w, h, &firstIndex), 35);
+    EXPECT_GE(BestPatternPsnr(frames.back(), 8, w, h, &lastIndex), 35);
+    EXPECT_EQ(firstIndex, 1);
+    EXPECT_EQ(lastIndex, 6);
+}
+
 TEST_F(CommandsDesktopTest, F4SavesExactlyTheScreenUnderTheRegion) {
     const CaptureRect region = m_dlg->CaptureRegionOnScreen();
     PatternWindow pattern(region.left, region.top, region.Width(), region.Height());
