@@ -170,6 +170,32 @@ TEST_F(ProgramTest, TrayExitDuringARecordingFinishesTheFile) {
     ExpectFinishedRecording(30);
 }
 
+TEST_F(ProgramTest, FinishedRecordingIsAnnouncedFromTheTray) {
+    const std::vector<WindowInfo> before = VisibleWindowsOf(m_pid);
+    Key("F3");
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    Key("F3");
+    // Without a notification service the tray icon shows the summary in a balloon window.
+    WindowInfo balloon;
+    EXPECT_TRUE(desktop::WaitUntil(
+        [&] {
+            for (const WindowInfo& w : VisibleWindowsOf(m_pid)) {
+                bool known = false;
+                for (const WindowInfo& b : before) {
+                    known = known || b.id == w.id;
+                }
+                if (!known) {
+                    balloon = w;
+                    return true;
+                }
+            }
+            return false;
+        },
+        5000));
+    EXPECT_GT(balloon.width, 100);
+    ExpectFinishedRecording(10);
+}
+
 TEST_F(ProgramTest, SigtermDuringARecordingFinishesTheFile) {
     Key("F3");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
