@@ -174,10 +174,17 @@ void CBrintelShotDlg::StartRecording() {
     m_recordingSession.SetStatusCallback(
         [this](const std::string& text) { SetStatusText(QString::fromStdString(text)); });
     m_recordingSession.SetFrameCallback([this] { InvalidateBands(); });
-    // A worker that stopped by itself (a write failure) is collected on this thread.
+    // A worker that stopped by itself (a write failure) is collected on this thread, unless
+    // the user stopped it first (and perhaps started the next recording) in the meantime.
     m_recordingSession.SetFinishedCallback([this] {
         QMetaObject::invokeMethod(
-            this, [this] { StopRecording(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                if (m_recordingSession.HasWorkerEnded()) {
+                    StopRecording();
+                }
+            },
+            Qt::QueuedConnection);
     });
     if (!m_recordingSession.Start(ToSvRect(region), path)) {
         RemoveIfEmpty(path);

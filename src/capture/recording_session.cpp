@@ -39,6 +39,7 @@ bool CRecordingSession::Start(const CSvRect& screenRegion, const std::string& pa
     // A stop signalled after the previous worker had already left its loop must not end
     // this recording at once.
     m_hStopEvent.Wait(0);
+    m_bWorkerEnded = false;
     m_hRecordThread = std::thread(&CRecordingSession::RecordThreadProc, this);
     return true;
 }
@@ -140,6 +141,7 @@ void CRecordingSession::RecordThreadProc() {
     m_result.frameHeight = m_recorder.FrameHeight();
 
     ReportStatus(m_result.failed ? "Recode Failed: " + m_result.error : kStatusComplete);
+    m_bWorkerEnded = true;
     if (m_onFinished) {
         m_onFinished();
     }

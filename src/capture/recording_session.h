@@ -69,6 +69,9 @@ public:
 
     // True from Start until Stop, also after the worker stopped by itself.
     bool IsRecording() const { return m_hRecordThread.joinable(); }
+    // True once the worker has finished the file, until the next Start; callable from any
+    // thread.
+    bool HasWorkerEnded() const { return m_bWorkerEnded; }
     const std::string& LastError() const { return m_lastError; }
 
 private:
@@ -89,6 +92,7 @@ private:
     FrameCallback m_onFrame;
     FinishedCallback m_onFinished;
     bool m_bPaced = true;
+    std::atomic<bool> m_bWorkerEnded{false};
 
     // Written by the worker, read by the window thread after joining it.
     CRecordingResult m_result;
