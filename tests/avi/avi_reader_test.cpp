@@ -141,7 +141,9 @@ TEST_F(AviReader, FramePositionsOutsideTheTableAreRefused) {
     EXPECT_EQ(AVI_get_frame_length(in, 5), 0);
     EXPECT_EQ(AVI_get_frame_length(in, -1), 0);
     int length = -1;
+    AVI_last_error = 0;
     EXPECT_EQ(AVI_goto_frame(in, 5, &length), -1);
+    EXPECT_EQ(AVI_last_error, AVI_ERR_READ);
     EXPECT_EQ(AVI_goto_frame(in, -3, &length), 0);  // negative means the first frame
     EXPECT_EQ(length, 101);
     ASSERT_EQ(AVI_goto_frame(in, 4, &length), 0);

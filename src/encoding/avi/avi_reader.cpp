@@ -1,6 +1,7 @@
 // Field getters, frame and audio reading on an input handle.
 #include "encoding/avi/avi_reader.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <unistd.h>
@@ -36,6 +37,13 @@ bool avi_has_audio_table(avi_file* AVI) {
 
 bool avi_is_frame(const avi_file* AVI, int frame) {
     return frame >= 0 && frame < AVI->frame_count;
+}
+
+// A frame or chunk number outside the tables: there is nothing there to read.
+int avi_refuse_position() {
+    errno = EINVAL;
+    AVI_last_error = AVI_ERR_READ;
+    return -1;
 }
 
 bool avi_skip(int fd, std::int64_t bytes) {
@@ -121,7 +129,7 @@ int AVI_goto_frame(avi_file* AVI, int frame, int* frame_length) {
         frame = 0;
     }
     if (frame >= AVI->frame_count) {
-        return -1;
+        return avi_refuse_position();
     }
     AVI->next_frame = frame;
     if (frame_length != nullptr) {
@@ -171,7 +179,7 @@ int AVI_goto_audio_chunk(avi_file* AVI, int chunk, int* chunk_length) {
         return -1;
     }
     if (chunk < 0 || chunk >= AVI->audio_chunk_count) {
-        return -1;
+        return avi_refuse_position();
     }
     AVI->audio_chunk_pos = chunk;
     AVI->audio_byte_pos = 0;
