@@ -23,10 +23,14 @@ while read -r tag fields; do
   declare -A r=()
   for field in $fields; do r[${field%%=*}]=${field#*=}; done
   [ -n "${r[raw]:-}" ] || continue
-  rtime=$(ffmpeg -nostdin -hide_banner -nostats -loglevel info -benchmark \
-            -f rawvideo -pix_fmt bgr24 -s "${r[width]}x${r[height]}" -r 30 -i "${r[raw]}" \
-            -c:v libxvid -qscale:v 2 -flags +mv4+aic -trellis 1 -me_quality 6 -bf 0 -g 240 \
-            -threads 1 -f avi -y /dev/null 2>&1 | sed -n 's/^bench:.*rtime=\([0-9.]*\)s.*/\1/p')
+  rtime=
+  for _ in 1 2 3; do  # best of three, as for our figures
+    t=$(ffmpeg -nostdin -hide_banner -nostats -loglevel info -benchmark \
+          -f rawvideo -pix_fmt bgr24 -s "${r[width]}x${r[height]}" -r 30 -i "${r[raw]}" \
+          -c:v libxvid -qscale:v 2 -flags +mv4+aic -trellis 1 -me_quality 6 -bf 0 -g 240 \
+          -threads 1 -f avi -y /dev/null 2>&1 | sed -n 's/^bench:.*rtime=\([0-9.]*\)s.*/\1/p')
+    if [ -z "$rtime" ] || awk -v a="$t" -v b="$rtime" 'BEGIN { exit !(a < b) }'; then rtime=$t; fi
+  done
   awk -v c="${r[case]}" -v n="${r[frames]}" -v front="${r[front_fps]}" \
       -v codec="${r[codec_fps]}" -v t="$rtime" 'BEGIN {
         ff = n / t;

@@ -137,17 +137,13 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
     return true;
 }
 
-bool CAviRecorder::CopyIntoFrameBuffer(const CSvImage& image) {
+bool CAviRecorder::ScaleIntoFrameBuffer(const CSvImage& image) {
+    // The frame buffer's rows are packed (3 x frame width bytes each), so the scaling writes
+    // the frame in place: no image is allocated and no row is copied a second time.
     const cv::Mat* held = image.m_pImage;
-    if (held == nullptr || held->type() != CV_8UC3 || held->cols != m_frameRect.Width() ||
-        held->rows != m_frameRect.Height()) {
-        return false;
-    }
-    const size_t rowBytes = static_cast<size_t>(kBgrPixelBytes) * m_frameRect.Width();
-    for (int row = 0; row < held->rows; ++row) {
-        std::memcpy(m_frameBuffer + row * rowBytes, held->ptr(row), rowBytes);
-    }
-    return true;
+    return held != nullptr &&
+           m_scaler.Scale(*held, m_frameBuffer, m_frameRect.Width(), m_frameRect.Height(),
+                          static_cast<size_t>(kBgrPixelBytes) * m_frameRect.Width());
 }
 
 bool CAviRecorder::AddFrame(CSvImage* image) {
@@ -158,8 +154,7 @@ bool CAviRecorder::AddFrame(CSvImage* image) {
         m_lastError = "Frame skipped: not a 3-channel image";
         return false;
     }
-    image->Resize(m_frameRect.Width(), m_frameRect.Height());
-    if (!CopyIntoFrameBuffer(*image)) {
+    if (!ScaleIntoFrameBuffer(*image)) {
         m_lastError = "Frame skipped: the image could not be scaled to the frame size";
         return false;
     }

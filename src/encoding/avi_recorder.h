@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "encoding/nearest_scaler.h"
 #include "encoding/venc_types.h"
-
 #include "imaging/sv_rect.h"
 
 class CSvImage;
@@ -28,8 +28,9 @@ public:
     // reason is in LastError(). A recording still running is not touched (false as well).
     bool BeginRecording(CSvRect region, std::string path);
 
-    // Scales the image in place to the frame size and encodes it. False when no recording runs,
-    // the image is empty or not 3-channel 8-bit, or the encoder failed (see LastError()).
+    // Scales the image (nearest neighbour) to the frame size and encodes it; the image itself
+    // is left as it is. False when no recording runs, the image is empty or not 3-channel
+    // 8-bit, or the encoder failed (see LastError()).
     bool AddFrame(CSvImage* image);
 
     // Appends a repeat of the previous frame (a zero-length frame) without encoding anything.
@@ -37,7 +38,8 @@ public:
     bool AddRepeatFrame();
 
     // Finishes the file, frees the handle and the frame buffer and returns the total bytes.
-    // *failed (optional) tells whether finishing failed. Does nothing after a failed begin.
+    // *failed (optional) tells whether finishing failed. Without a running recording (never
+    // begun, or the begin failed) it does nothing and returns 0 with *failed false.
     int EndRecording(bool* failed = nullptr);
 
     bool IsRecording() const { return m_recording; }
@@ -48,12 +50,14 @@ public:
     int RepeatFrameCount() const { return m_repeatCount; }
     const CSvRect& Region() const { return m_region; }
     const std::string& OutputPath() const { return m_outputPath; }
-    // Text of the last failure, or "" when none happened since the last BeginRecording.
+    // Text of the last failure for a status line, or "" when none happened since the last
+    // BeginRecording. Like every member, read it on the thread that drives the recording (or
+    // after that thread has ended): the recorder has no lock.
     const char* LastError() const { return m_lastError.c_str(); }
 
 private:
     void SetError(const char* what, Venc_Status status);
-    bool CopyIntoFrameBuffer(const CSvImage& image);
+    bool ScaleIntoFrameBuffer(const CSvImage& image);
     void ReleaseRecording();
 
     Venc_Settings m_params{};
@@ -66,6 +70,7 @@ private:
 
     int m_repeatCount = 0;
     unsigned char* m_frameBuffer = nullptr;
+    CNearestScaler m_scaler;
     bool m_recording = false;
     std::string m_lastError;
 };

@@ -1,6 +1,6 @@
 #pragma once
-// MPEG-4 Part 2 encoder object on libxvidcore: creates and destroys the codec instance, picks
-// the motion-search and frame-coding flags from the quality level, encodes each picture and
+// MPEG-4 Visual (Xvid) encoder object on libxvidcore: creates and destroys the codec instance,
+// picks the motion-search and frame-coding flags from the quality level, encodes each picture and
 // hands the encoded bytes to the AVI writer.
 
 #include <cstdint>

@@ -53,13 +53,19 @@ bool CScreenGrabber::CheckRect(const CSvRect& rect) {
     return true;
 }
 
-bool CScreenGrabber::GrabInto(const CSvRect& rect, cv::Mat& target) {
+bool CScreenGrabber::GrabInto(const CSvRect& rect, cv::Mat& target, const cv::Scalar* outside) {
     CSvRect screen;
     if (!m_pSession->ScreenRect(&screen, &m_strLastError)) {
         return false;
     }
     const CSvRect inside = Intersect(rect, screen);
+    const bool whollyInside = inside.left == rect.left && inside.top == rect.top &&
+                              inside.right == rect.right && inside.bottom == rect.bottom;
+    if (outside != nullptr && !whollyInside) {
+        target.setTo(*outside);
+    }
     if (inside.IsEmpty()) {
+        m_strLastError.clear();
         return true;  // all of it is off the screen: all black
     }
     cv::Mat part = target(
@@ -84,7 +90,7 @@ void CScreenGrabber::GrabImage(CSvRect rect, CSvImage* image) {
         m_strLastError = image->GetLastError();
         return;
     }
-    if (!GrabInto(rect, *image->m_pImage)) {
+    if (!GrabInto(rect, *image->m_pImage, nullptr)) {
         image->Release();
     }
 }
@@ -98,13 +104,14 @@ void CScreenGrabber::GrabBitmap(CSvRect rect, cv::Mat* bitmap) {
         return;
     }
     try {
-        *bitmap = cv::Mat(rect.Height(), rect.Width(), CV_8UC4, cv::Scalar(0, 0, 0, 255));
+        *bitmap = cv::Mat(rect.Height(), rect.Width(), CV_8UC4);  // a new buffer, never shared
     } catch (const std::exception& e) {
         bitmap->release();
         m_strLastError = std::string("cannot allocate the bitmap: ") + e.what();
         return;
     }
-    if (!GrabInto(rect, *bitmap)) {
+    const cv::Scalar opaqueBlack(0, 0, 0, 255);
+    if (!GrabInto(rect, *bitmap, &opaqueBlack)) {
         bitmap->release();
     }
 }

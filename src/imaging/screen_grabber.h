@@ -52,8 +52,9 @@ private:
     // False (with the reason in m_strLastError) when rect cannot be grabbed at all.
     bool CheckRect(const CSvRect& rect);
     // Copies the on-screen part of rect into the matching part of target (rect's size, 3 or 4
-    // channels); the off-screen part of target is left as it is.
-    bool GrabInto(const CSvRect& rect, cv::Mat& target);
+    // channels). When part of rect is off the screen, target is first filled with *outside
+    // (left as it is when outside is null).
+    bool GrabInto(const CSvRect& rect, cv::Mat& target, const cv::Scalar* outside);
 
     std::unique_ptr<CX11GrabSession> m_pSession;
     std::string m_strLastError;

@@ -132,10 +132,14 @@ void CSvImage::Resize(int width, int height) {
         Fail("cannot resize to " + std::to_string(width) + " x " + std::to_string(height));
         return;
     }
-    cv::Mat resized = AllocateAligned(width, height, m_image.type());
-    cv::resize(m_image, resized, resized.size(), 0, 0, cv::INTER_NEAREST);
-    Release();
-    Hold(resized);
+    try {
+        cv::Mat resized = AllocateAligned(width, height, m_image.type());
+        cv::resize(m_image, resized, resized.size(), 0, 0, cv::INTER_NEAREST);
+        Release();
+        Hold(resized);
+    } catch (const std::exception& e) {
+        Fail(std::string("cannot resize the image: ") + e.what());
+    }
 }
 
 int CSvImage::Save(std::string path) {

@@ -16,10 +16,10 @@
 // GetRow / GetRowStep). Images created here are 8-bit unsigned; CopyFrom and Resize keep the
 // depth of the image they are given.
 //
-// Nothing is thrown out of this class. Operations on an empty container do nothing (those with a
-// pointer result return null). Operations given arguments they cannot work with (wrong channel
-// count, mismatched sizes, non-positive sizes) leave the held image unchanged; Create, Load,
-// Save and the other operations that can fail record a readable reason in GetLastError().
+// Operations on an empty container do nothing (those with a pointer result return null).
+// Operations given arguments they cannot work with (wrong channel count or depth, mismatched
+// sizes, non-positive sizes, unknown types) throw nothing and leave the held image unchanged;
+// they, and a failed Load or Save, record a readable reason in GetLastError().
 class CSvImage {
 public:
     CSvImage();

@@ -132,8 +132,15 @@ void Convert(XImage* image, cv::Mat& target) {
                          static_cast<size_t>(image->bytes_per_line));
     if (target.channels() == 3) {
         cv::cvtColor(source, target, cv::COLOR_BGRA2BGR);
-    } else {
-        cv::bitwise_or(source, cv::Scalar(0, 0, 0, 255), target);
+        return;
+    }
+    // The fourth byte of an X pixel is undefined; the bitmap's is always 255.
+    for (int y = 0; y < target.rows; ++y) {
+        const uint32_t* from = source.ptr<uint32_t>(y);
+        uint32_t* to = target.ptr<uint32_t>(y);
+        for (int x = 0; x < target.cols; ++x) {
+            to[x] = from[x] | 0xFF000000u;
+        }
     }
 }
 
@@ -161,11 +168,13 @@ std::unique_ptr<CX11GrabSession> CX11GrabSession::Acquire(bool allowSharedMemory
     const std::string name = CurrentDisplayName();
     {
         SessionPool& pool = Pool();
-        std::lock_guard<std::mutex> lock(pool.mutex);
+        std::unique_lock<std::mutex> lock(pool.mutex);
         for (auto it = pool.idle.begin(); it != pool.idle.end(); ++it) {
             if (it->displayName == name && it->allowSharedMemory == allowSharedMemory) {
                 std::unique_ptr<CX11GrabSession> session = std::move(it->session);
                 pool.idle.erase(it);
+                lock.unlock();
+                InstallErrorHandler();  // another library may have set its own since
                 return session;
             }
         }

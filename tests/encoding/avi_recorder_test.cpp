@@ -1,6 +1,9 @@
 #include "encoding/avi_recorder.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <cstring>
 #include <functional>
@@ -8,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "encoding/nearest_scaler.h"
 #include "encoding/venc_interface.h"
 #include "encoding_test_support.h"
 #include "imaging/sv_image.h"
+
+#include <opencv2/imgproc.hpp>
 
 using namespace enctest;
 
@@ -72,6 +78,7 @@ void RecordAndVerify(const FrameMaker& make, int count, int repeatAfter) {
     EXPECT_EQ("124", ProbeStreamField(path, "v:0", "height"));
     EXPECT_EQ("30/1", ProbeStreamField(path, "v:0", "r_frame_rate"));
     EXPECT_EQ(std::to_string(frames), ProbeStreamField(path, "v:0", "nb_frames"));
+    EXPECT_EQ("", ProbeStreamField(path, "a:0", "codec_name"));  // no audio stream
 
     // Every coded frame decodes; a player shows the source in every slot, the picture before
     // the repeat frame in its slot.
@@ -142,16 +149,21 @@ TEST(AviRecorderTest, EmptyRecordingAndResizedImages) {
               testing::internal::GetCapturedStdout());
     EXPECT_GT(FileSize(empty), 2048);
 
-    // A window enlarged during the recording: its grabs are scaled to the fixed frame size.
+    // A window enlarged during the recording: a grab of twice the size (every pixel doubled)
+    // is scaled back to the fixed frame size.
     const std::string scaled = dir.File("scaled.avi");
-    ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 61, 41}, scaled));
+    ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 61, 41}, scaled));  // frames 64 x 44
+    const BgrFrame frame = FullMotionFrame(64, 44, 0);
+    BgrFrame doubled{128, 88, std::vector<unsigned char>(128 * 88 * 3)};
+    for (int y = 0; y < 88; ++y) {
+        for (int x = 0; x < 128; ++x) {
+            std::memcpy(&doubled.pixels[(y * 128 + x) * 3], &frame.pixels[(y / 2 * 64 + x / 2) * 3],
+                        3);
+        }
+    }
     CSvImage image;
-    FillImage(image, StaticDesktopFrame(61, 41, 0));
+    FillImage(image, doubled);
     EXPECT_TRUE(recorder.AddFrame(&image));
-    FillImage(image, StaticDesktopFrame(200, 150, 1));
-    EXPECT_TRUE(recorder.AddFrame(&image));
-    EXPECT_EQ(64, image.GetWidth());
-    EXPECT_EQ(44, image.GetHeight());
 
     // Pictures the front cannot use are refused without writing anything.
     CSvImage emptyImage;
@@ -162,7 +174,10 @@ TEST(AviRecorderTest, EmptyRecordingAndResizedImages) {
     EXPECT_FALSE(recorder.AddFrame(&gray));
     EXPECT_STRNE("", recorder.LastError());
     recorder.EndRecording();
-    EXPECT_EQ("2", ProbeStreamField(scaled, "v:0", "nb_frames"));
+    bool clean = false;
+    const auto decoded = DecodeLuma(scaled, 64, 44, &clean);
+    ASSERT_EQ(1u, decoded.size());
+    EXPECT_GE(LumaPsnr(LumaOf(frame), decoded[0]), 40.0);
 }
 
 TEST(AviRecorderTest, FailedBeginLeavesEverythingAlone) {
@@ -194,4 +209,59 @@ TEST(AviRecorderTest, FailedBeginLeavesEverythingAlone) {
     const std::string negative = dir.File("negative.avi");
     EXPECT_FALSE(recorder.BeginRecording(CSvRect{0, 0, -9, 10}, negative));
     EXPECT_FALSE(FileExists(negative));
+}
+
+// The disk refuses more data (file-size limit): the frame is reported as failed, and the end of
+// the recording still finishes, frees everything and tells the caller that finishing failed.
+TEST(AviRecorderTest, WriteFailuresAreReportedNotFatal) {
+    TempDir dir;
+    const std::string path = dir.File("full.avi");
+    CAviRecorder recorder;
+    ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 160, 120}, path));
+    CSvImage image;
+    FillImage(image, StaticDesktopFrame(164, 124, 0));
+    ASSERT_TRUE(recorder.AddFrame(&image));
+
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limited = saved;
+    limited.rlim_cur = static_cast<rlim_t>(FileSize(path));
+    ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+    testing::internal::CaptureStdout();
+    FillImage(image, FullMotionFrame(164, 124, 1));
+    const bool added = recorder.AddFrame(&image);
+    bool failed = false;
+    const int total = recorder.EndRecording(&failed);
+    const std::string console = testing::internal::GetCapturedStdout();
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    EXPECT_FALSE(added);
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(1, recorder.FrameCount());
+    // Header, the one frame's chunk and nothing more: no part of the refused frame stays.
+    EXPECT_EQ(2048 + 8 + total + (total & 1), FileSize(path));
+    EXPECT_EQ("Venc Error while writing frame: 1\nVenc Error while ending encoding: 4\n", console);
+    EXPECT_STRNE("", recorder.LastError());
+    EXPECT_FALSE(recorder.IsRecording());
+    EXPECT_FALSE(recorder.AddRepeatFrame());
+}
+
+// The front's scaling takes exactly the pixels OpenCV's nearest-neighbour resize takes.
+TEST(NearestScalerTest, MatchesOpenCvNearestResize) {
+    struct Sizes {
+        int sw, sh, tw, th;
+    };
+    CNearestScaler scaler;
+    for (const Sizes s :
+         {Sizes{1920, 1080, 1924, 1084}, Sizes{641, 479, 644, 480}, Sizes{61, 41, 64, 44},
+          Sizes{200, 150, 64, 44}, Sizes{7, 5, 12, 8}, Sizes{3, 3, 300, 3}}) {
+        cv::Mat source(s.sh, s.sw, CV_8UC3);
+        cv::randu(source, 0, 256);
+        cv::Mat expected;
+        cv::resize(source, expected, cv::Size(s.tw, s.th), 0, 0, cv::INTER_NEAREST);
+        cv::Mat actual(s.th, s.tw, CV_8UC3);
+        ASSERT_TRUE(scaler.Scale(source, actual.data, s.tw, s.th, actual.step[0]));
+        EXPECT_EQ(0, cv::norm(expected, actual, cv::NORM_INF)) << s.sw << "->" << s.tw;
+    }
 }

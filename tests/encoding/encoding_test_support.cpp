@@ -26,74 +26,55 @@ TempDir::~TempDir() {
 
 namespace {
 
-void Put(BgrFrame& f, int x, int y, unsigned char b, unsigned char g, unsigned char r) {
-    if (x < 0 || y < 0 || x >= f.width || y >= f.height) {
-        return;
+// A frame whose pixel (x, y) has the colour colourAt(x, y) gives as blue, green, red.
+template <typename ColourAt>
+BgrFrame Paint(int width, int height, ColourAt colourAt) {
+    BgrFrame f{width, height, std::vector<unsigned char>(static_cast<size_t>(width) * height * 3)};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const uint32_t bgr = colourAt(x, y);
+            unsigned char* p = &f.pixels[(static_cast<size_t>(y) * width + x) * 3];
+            p[0] = bgr >> 16 & 0xFF;
+            p[1] = bgr >> 8 & 0xFF;
+            p[2] = bgr & 0xFF;
+        }
     }
-    unsigned char* p = &f.pixels[(static_cast<size_t>(y) * f.width + x) * 3];
-    p[0] = b;
-    p[1] = g;
-    p[2] = r;
-}
-
-BgrFrame Blank(int width, int height) {
-    BgrFrame f;
-    f.width = width;
-    f.height = height;
-    f.pixels.assign(static_cast<size_t>(width) * height * 3, 0);
     return f;
 }
 
 }  // namespace
 
 BgrFrame StaticDesktopFrame(int width, int height, int n) {
-    BgrFrame f = Blank(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const bool titleBar = y < 16;
-            const bool panel = x > width / 2;
-            // Short dark strokes on the light panel look like lines of text.
-            const bool text = panel && y > 24 && (y % 10) < 2 && ((x / 3) % 5) != 0;
-            if (titleBar) {
-                Put(f, x, y, 160, 90, 40);
-            } else if (text) {
-                Put(f, x, y, 30, 30, 30);
-            } else if (panel) {
-                Put(f, x, y, 235, 235, 235);
-            } else {
-                Put(f, x, y, 120, 100, 60);
-            }
+    const int boxX = 8 + (n * 3) % (width / 2 - 24);  // the moving part: a small red box
+    return Paint(width, height, [=](int x, int y) -> uint32_t {
+        if (y >= 40 && y < 56 && x >= boxX && x < boxX + 16) {
+            return 0x1414DC;
         }
-    }
-    // The moving part: a small red box crossing the left half.
-    const int boxX = 8 + (n * 3) % (width / 2 - 24);
-    for (int y = 40; y < 56; ++y) {
-        for (int x = boxX; x < boxX + 16; ++x) {
-            Put(f, x, y, 20, 20, 220);
+        if (y < 16) {
+            return 0xA05A28;  // title bar
         }
-    }
-    return f;
+        if (x <= width / 2) {
+            return 0x78643C;  // desktop
+        }
+        // Short dark strokes on a light panel look like lines of text.
+        const bool text = y > 24 && (y % 10) < 2 && ((x / 3) % 5) != 0;
+        return text ? 0x1E1E1E : 0xEBEBEB;
+    });
 }
 
 BgrFrame FullMotionFrame(int width, int height, int n) {
-    BgrFrame f = Blank(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const int u = x + 2 * n;
-            const int v = y + n;
-            const auto b = static_cast<unsigned char>(128 + 100 * std::sin(u * 0.07));
-            const auto g = static_cast<unsigned char>(128 + 100 * std::cos(v * 0.05 + u * 0.02));
-            const auto r = static_cast<unsigned char>((u + v) & 0xFF);
-            Put(f, x, y, b, g, r);
+    const int cx = (n * 4) % width;  // a white square sliding over moving gradients
+    return Paint(width, height, [=](int x, int y) -> uint32_t {
+        if (y >= height / 3 && y < height / 3 + 20 && x >= cx && x < cx + 20) {
+            return 0xFAFAFA;
         }
-    }
-    const int cx = (n * 4) % width;
-    for (int y = height / 3; y < height / 3 + 20; ++y) {
-        for (int x = cx; x < cx + 20; ++x) {
-            Put(f, x, y, 250, 250, 250);
-        }
-    }
-    return f;
+        const int u = x + 2 * n;
+        const int v = y + n;
+        const auto b = static_cast<uint32_t>(128 + 100 * std::sin(u * 0.07));
+        const auto g = static_cast<uint32_t>(128 + 100 * std::cos(v * 0.05 + u * 0.02));
+        const auto r = static_cast<uint32_t>((u + v) & 0xFF);
+        return b << 16 | g << 8 | r;
+    });
 }
 
 std::vector<uint8_t> LumaOf(const BgrFrame& frame) {
@@ -160,18 +141,6 @@ std::string ProbeStreamField(const std::string& path, const char* streamSelector
     std::string first;
     std::getline(lines, first);
     return first;
-}
-
-int ProbeStreamCount(const std::string& path, const char* streamSelector) {
-    const std::string out =
-        RunCommand(std::string("ffprobe -v error -select_streams ") + streamSelector +
-                   " -show_entries stream=index -of csv=p=0 '" + path + "'");
-    int count = 0;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        count += line.empty() ? 0 : 1;
-    }
-    return count;
 }
 
 std::vector<std::vector<uint8_t>> DecodeLuma(const std::string& path, int width, int height,

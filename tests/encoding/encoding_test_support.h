@@ -38,7 +38,7 @@ std::vector<uint8_t> LumaOf(const BgrFrame& frame);
 double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
 
 bool FileExists(const std::string& path);
-long FileSize(const std::string& path);
+long FileSize(const std::string& path);  // -1 when the file does not exist
 
 // Runs a shell command; its standard output, and whether it exited with status 0.
 std::string RunCommand(const std::string& command, bool* ok = nullptr);
@@ -46,7 +46,6 @@ std::string RunCommand(const std::string& command, bool* ok = nullptr);
 // One "key=value" field of ffprobe's first video or audio stream ("" when absent).
 std::string ProbeStreamField(const std::string& path, const char* streamSelector,
                              const char* field);
-int ProbeStreamCount(const std::string& path, const char* streamSelector);
 
 // Decodes every coded video frame, in order, and returns each frame's luma plane;
 // decodeClean tells whether ffmpeg decoded without any error.
