@@ -46,7 +46,7 @@ const char kAboutItemText[] = "BrintelShot 정보(&A)...";
 const char kSizeTooSmallText[] = "크기가 너무 작습니다.";
 const char kSizeTooLargeText[] = "크기가 너무 큽니다.";
 
-QFont CaptionFont() {
+QFont MakeCaptionFont() {
     QFont font;
     font.setFamilies({QStringLiteral("맑은 고딕"), QStringLiteral("Malgun Gothic")});
     font.setStyleHint(QFont::SansSerif);  // fontconfig picks a sans-serif face with Hangul
@@ -106,8 +106,9 @@ void CBrintelShotDlg::InitCaptureFrame() {
     CreateToolBar();
     LayoutToolBar();
     m_rcCapture = CaptureRegionForSize(width(), height(), m_nToolbarHeight);
-    setMinimumSize(kExtraWidth + 2, m_nToolbarHeight + kExtraHeightWithoutToolbar);
-    m_fontCaption = CaptionFont();
+    UpdateRegionOnScreen();
+    setMinimumSize(kMinWindowWidth, m_nToolbarHeight + kExtraHeightWithoutToolbar);
+    m_fontCaption = MakeCaptionFont();
     ApplyShape(true);
 }
 
@@ -165,9 +166,16 @@ CaptureRect CBrintelShotDlg::CaptureRegion() const {
 }
 
 CaptureRect CBrintelShotDlg::CaptureRegionOnScreen() const {
+    std::lock_guard<std::mutex> lock(m_regionMutex);
+    return m_rcCaptureOnScreen;
+}
+
+void CBrintelShotDlg::UpdateRegionOnScreen() {
     const QPoint origin = mapToGlobal(QPoint(0, 0));
-    return CaptureRect{m_rcCapture.left + origin.x(), m_rcCapture.top + origin.y(),
-                       m_rcCapture.right + origin.x(), m_rcCapture.bottom + origin.y()};
+    std::lock_guard<std::mutex> lock(m_regionMutex);
+    m_rcCaptureOnScreen =
+        CaptureRect{m_rcCapture.left + origin.x(), m_rcCapture.top + origin.y(),
+                    m_rcCapture.right + origin.x(), m_rcCapture.bottom + origin.y()};
 }
 
 void CBrintelShotDlg::SnapToWindowRect(const QRect& windowRect) {
@@ -196,7 +204,7 @@ void CBrintelShotDlg::RunRegionSetting() {
     const int64_t windowHeight =
         int64_t(dlg.m_nHeight) + m_nToolbarHeight + kExtraHeightWithoutToolbar;
     // A negative height would turn the region inside out, so it counts as too small.
-    if (windowWidth < 10 || windowHeight < 3 || dlg.m_nHeight < 0) {
+    if (windowWidth < kMinWindowWidth || windowHeight < kMinWindowHeight || dlg.m_nHeight < 0) {
         ShowMessage(this, kSizeTooSmallText);
         return;
     }
@@ -276,12 +284,14 @@ void CBrintelShotDlg::ApplyShape(bool bandVisible) {
 
 void CBrintelShotDlg::OnSize(int cx, int cy) {
     m_rcCapture = CaptureRegionForSize(cx, cy, m_nToolbarHeight);
+    UpdateRegionOnScreen();
     LayoutToolBar();
     ApplyShape(m_bShapeBandVisible);
     InvalidateBands();
 }
 
 void CBrintelShotDlg::OnWindowPosChanged() {
+    UpdateRegionOnScreen();
     InvalidateBands();
 }
 

@@ -51,7 +51,8 @@ public:
     // Record button image: the recording image while recording, else the record image.
     void ShowRecordingImage(bool recording);
 
-    // The capture region in client coordinates, and the same in screen pixels.
+    // The capture region in client coordinates, and the same in screen pixels. The screen
+    // rectangle may be read from any thread (a recording reads it for every frame).
     CaptureRect CaptureRegion() const;
     CaptureRect CaptureRegionOnScreen() const;
     bool IsRecording() const { return m_recordingSession.IsRecording(); }
@@ -60,6 +61,7 @@ public:
     // What the last paint drew, for callers that check what the user sees.
     QString LastCaptionText() const { return m_strLastCaption; }
     QString LastCoordinatesText() const { return m_strLastCoordinates; }
+    const QFont& CaptionFont() const { return m_fontCaption; }
 
     // Distances between the window edges and the frame band's outer edge (all 4).
     QMargins m_rcMargin;
@@ -93,6 +95,7 @@ private:
     void LayoutToolBar();
     void OnSize(int cx, int cy);
     void OnWindowPosChanged();
+    void UpdateRegionOnScreen();
     void OnPaint();
     void ApplyShape(bool bandVisible);
     void StartFrameDrag(FrameHit hit, const QPoint& globalPos);
@@ -119,6 +122,8 @@ private:
     CRecordingSession m_recordingSession{m_aviRecorder};
     QObject* m_pRegionFollower = nullptr;
     CaptureRect m_rcCapture;
+    mutable std::mutex m_regionMutex;
+    CaptureRect m_rcCaptureOnScreen;  // m_rcCapture at the window's place, under the mutex
     QToolBar* m_pToolBar = nullptr;
     QAction* m_pRecordAction = nullptr;
     QFont m_fontCaption;

@@ -28,6 +28,10 @@ constexpr int kRegionInset = 4;      // frame band width around the capture regi
 // Window size minus capture region size: 2 * 4 across, caption + toolbar + 4 + 4 down.
 constexpr int kExtraWidth = 2 * kRegionInset;
 constexpr int kExtraHeightWithoutToolbar = kCaptionHeight + 2 * kRegionInset;
+// The narrowest and lowest window the region setting accepts; the window is never dragged
+// narrower than that, nor lower than a region of height 0.
+constexpr int kMinWindowWidth = 10;
+constexpr int kMinWindowHeight = 3;
 }  // namespace frame_geometry
 
 // Maps a point (screen pixels) to the zone of the window rectangle it falls in.
