@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QRect>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -71,8 +72,17 @@ void CMainFrame::OnClose() {
 
 void CMainFrame::OnShowShotDlg() {
     if (m_pShotDlg) {
-        m_pShotDlg->show();
+        ShowShotDlgAtLastPlace();
     }
+}
+
+// A window mapped again without a position of its own is placed anew by the window manager;
+// moving it to where it was first pins that place.
+void CMainFrame::ShowShotDlgAtLastPlace() {
+    if (!m_pShotDlg->isVisible() && m_pShotDlg->windowHandle() != nullptr) {
+        m_pShotDlg->windowHandle()->setPosition(m_pShotDlg->pos());
+    }
+    m_pShotDlg->show();
 }
 
 void CMainFrame::OnAppExit() {
@@ -91,7 +101,7 @@ void CMainFrame::OnHookKey(unsigned int virtualKey, unsigned int flags) {
         return;
     }
     if (!m_pShotDlg->isVisible()) {
-        m_pShotDlg->show();
+        ShowShotDlgAtLastPlace();
         return;
     }
     SnapShotDlgToWindowUnderCursor();

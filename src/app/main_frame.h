@@ -50,6 +50,7 @@ private:
     // Called on the hook's own thread: turns the report into a queued event for the frame.
     static void ReceiveHookKey(void* context, unsigned int virtualKey, unsigned int flags);
     bool IsCtrlDown() const;
+    void ShowShotDlgAtLastPlace();
     void SnapShotDlgToWindowUnderCursor();
     void ShowAboutBox();
 
