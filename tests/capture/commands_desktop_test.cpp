@@ -347,6 +347,22 @@ TEST_F(CommandsDesktopTest, F2SnapsOntoTheWindowUnderThePointerAndArrowsNudge) {
     }
 }
 
+TEST_F(CommandsDesktopTest, RecordingsInTheSameSecondGetTheirOwnFiles) {
+    for (int i = 0; i < 4; ++i) {
+        m_dlg->OnToolCommand(ID_RECORD);  // as the first toolbar button does
+    }
+    EXPECT_FALSE(m_dlg->IsRecording());
+    std::vector<std::string> avis = FilesMatching(kRecordPattern);
+    ASSERT_EQ(avis.size(), 2u);
+    for (const std::string& name : avis) {
+        EXPECT_TRUE(ProbeVideo(m_dir.path() + "/" + name).ok) << name;
+    }
+    // Unless the second changed in between, the second name carries the number.
+    if (avis[0].substr(0, 22) == avis[1].substr(0, 22)) {
+        EXPECT_TRUE(MatchesRegex(avis[1], R"(Recode_\d{8}_\d{6}_2\.avi)")) << avis[1];
+    }
+}
+
 TEST_F(CommandsDesktopTest, EmptyRegionCapturesCopiesAndRecordsNothing) {
     m_dlg->resize(600, m_dlg->m_nToolbarHeight + 38);  // a region 0 pixels high
     ASSERT_TRUE(PumpUntil([&] { return m_dlg->CaptureRegion().Height() == 0; }));
