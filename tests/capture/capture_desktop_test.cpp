@@ -100,16 +100,29 @@ public:
         : m_thread([this, script] {
               m_result = std::system(script.c_str());
               m_bDone = true;
-          }) {}
+          }) {
+        // A script that failed leaves its dialog open, and this thread inside the dialog's
+        // event loop: close it, so that the failure is reported instead of hanging.
+        QObject::connect(&m_rescue, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (m_bDone && modal != nullptr) {
+                m_bRescued = true;
+                modal->close();
+            }
+        });
+        m_rescue.start(100);
+    }
     ~CBackgroundScript() { m_thread.join(); }
     bool Finish() {
-        const bool done = QTest::qWaitFor([this] { return m_bDone.load(); }, 2 * kWaitMs);
-        return done && m_result == 0;
+        const bool done = QTest::qWaitFor([this] { return m_bDone.load(); }, 3 * kWaitMs);
+        return done && m_result == 0 && !m_bRescued;
     }
 
 private:
     std::atomic<bool> m_bDone{false};
+    bool m_bRescued = false;
     int m_result = -1;
+    QTimer m_rescue;
     std::thread m_thread;
 };
 
