@@ -195,8 +195,8 @@ void PatternWindow::Show(int index) {
                                  static_cast<int>(bgrx.step[0]));
     // Large images go out in several requests; drawing them off screen first and copying
     // them in one request keeps a grab from ever seeing half of a pattern.
-    Pixmap pixmap = XCreatePixmap(m_display, m_window, m_width, m_height,
-                                  DefaultDepth(m_display, screen));
+    Pixmap pixmap =
+        XCreatePixmap(m_display, m_window, m_width, m_height, DefaultDepth(m_display, screen));
     GC gc = XCreateGC(m_display, pixmap, 0, nullptr);
     XPutImage(m_display, pixmap, gc, image, 0, 0, 0, 0, m_width, m_height);
     XCopyArea(m_display, pixmap, m_window, gc, 0, 0, m_width, m_height, 0, 0);
