@@ -45,6 +45,12 @@ void CMainFrame::OnCreate() {
 
     m_pShotDlg = std::make_unique<CBrintelShotDlg>();
     connect(m_pShotDlg.get(), &CBrintelShotDlg::aboutRequested, this, &CMainFrame::ShowAboutBox);
+    connect(m_pShotDlg.get(), &CBrintelShotDlg::recordingFinished, this,
+            [this](const QString& summary) {
+                if (m_bHasTray) {
+                    m_trayIcon.ShowMessage(QStringLiteral("Brintel Shot"), summary);
+                }
+            });
     connect(m_pShotDlg.get(), &CBrintelShotDlg::hiddenByUser, this, [this] {
         // Without a tray icon nothing could bring the window back or end the program.
         if (!m_bHasTray) {

@@ -69,6 +69,12 @@ bool CTrayIcon::IsInTray() const {
     return m_pIcon != nullptr && m_pIcon->isVisible();
 }
 
+void CTrayIcon::ShowMessage(const QString& title, const QString& text) {
+    if (IsInTray()) {
+        m_pIcon->showMessage(title, text, QSystemTrayIcon::Information);
+    }
+}
+
 QString CTrayIcon::ToolTip() const {
     return m_pIcon ? m_pIcon->toolTip() : QString();
 }

@@ -31,6 +31,8 @@ public:
     int OnTrayNotify(unsigned int id, QSystemTrayIcon::ActivationReason reason);
 
     bool IsInTray() const;
+    // A notification from the icon (a balloon where no notification service runs).
+    void ShowMessage(const QString& title, const QString& text);
     QString ToolTip() const;
     QMenu* Menu() const { return m_pMenu.get(); }
 

@@ -87,12 +87,7 @@ CBrintelShotDlg::CBrintelShotDlg(QWidget* parent)
 }
 
 CBrintelShotDlg::~CBrintelShotDlg() {
-    if (m_hRecordThread.joinable()) {
-        if (m_hStopEvent) {
-            m_hStopEvent->Set();
-        }
-        m_hRecordThread.join();
-    }
+    StopRecording();
 }
 
 void CBrintelShotDlg::OnInitDialog() {
@@ -198,19 +193,6 @@ void CBrintelShotDlg::HideByUser() {
     emit hiddenByUser();
 }
 
-void CBrintelShotDlg::OnToolCommand(int id) {
-    switch (id) {
-        case ID_REGION_SET:
-            if (!IsRecording()) {
-                RunRegionSetting();
-            }
-            break;
-        default:
-            // Record, capture, open folder and help are not connected yet.
-            break;
-    }
-}
-
 void CBrintelShotDlg::RunRegionSetting() {
     // The capture window is the dialog's parent so that the window manager keeps the
     // dialog above it; the capture window itself stays above everything else.
@@ -240,6 +222,7 @@ void CBrintelShotDlg::SetStatusText(const QString& text) {
         m_strStatus = text;
         m_dwStatusTick = GetTickCount();
         m_bStatusSet = true;
+        m_bStatusLasting = false;
     }
     if (QThread::currentThread() == thread()) {
         ScheduleStatusExpiry();
@@ -249,9 +232,15 @@ void CBrintelShotDlg::SetStatusText(const QString& text) {
     }
 }
 
+void CBrintelShotDlg::SetLastingStatusText(const QString& text) {
+    SetStatusText(text);
+    std::lock_guard<std::mutex> lock(m_statusMutex);
+    m_bStatusLasting = true;
+}
+
 bool CBrintelShotDlg::IsStatusFresh(uint32_t now) const {
     std::lock_guard<std::mutex> lock(m_statusMutex);
-    return m_bStatusSet && now - m_dwStatusTick <= kStatusShowMs;
+    return m_bStatusSet && (m_bStatusLasting || now - m_dwStatusTick <= kStatusShowMs);
 }
 
 // The status text must leave the caption when its second is over, even if nothing else
@@ -260,6 +249,9 @@ void CBrintelShotDlg::ScheduleStatusExpiry() {
     uint32_t age;
     {
         std::lock_guard<std::mutex> lock(m_statusMutex);
+        if (m_bStatusLasting) {
+            return;  // stays until the next status text
+        }
         age = GetTickCount() - m_dwStatusTick;
     }
     const int remaining = age > kStatusShowMs ? 0 : int(kStatusShowMs - age) + 1;
@@ -451,6 +443,9 @@ void CBrintelShotDlg::keyPressEvent(QKeyEvent* event) {
             default:
                 break;
         }
+    }
+    if (OnCommandKey(event)) {
+        return;
     }
     QWidget::keyPressEvent(event);
 }

@@ -14,10 +14,12 @@
 #include "capture/capture_rect.h"
 #include "capture/frame_geometry.h"
 #include "capture/recording_blink.h"
-#include "platform/auto_reset_event.h"
+#include "capture/recording_session.h"
+#include "encoding/avi_recorder.h"
 
 class QToolBar;
 class QAction;
+class QKeyEvent;
 
 // The capture window: a frameless, always-on-top window with a caption band, a toolbar and a
 // 4-pixel frame band around a see-through, click-through capture region.
@@ -42,6 +44,8 @@ public:
 
     // Shows text in the caption band for one second.
     void SetStatusText(const QString& text);
+    // Shows text in the caption band until the next status text (for failures).
+    void SetLastingStatusText(const QString& text);
     // Repaints the frame band, capture region and caption band (never the toolbar).
     void InvalidateBands();
     // Record button image: the recording image while recording, else the record image.
@@ -51,7 +55,7 @@ public:
     // rectangle may be read from any thread (a recording reads it for every frame).
     CaptureRect CaptureRegion() const;
     CaptureRect CaptureRegionOnScreen() const;
-    bool IsRecording() const { return m_hStopEvent != nullptr; }
+    bool IsRecording() const { return m_recordingSession.IsRecording(); }
     QRect ToolButtonRect(int id) const;  // in client coordinates; empty for an unknown id
 
     // What the last paint drew, for callers that check what the user sees.
@@ -69,6 +73,8 @@ signals:
     void hiddenByUser();
     // The caption band's context menu asked for the about box.
     void aboutRequested();
+    // A recording ended and its file is finished; summary describes it for a notification.
+    void recordingFinished(const QString& summary);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -99,8 +105,22 @@ private:
     void OnStatusExpiry();
     bool IsStatusFresh(uint32_t now) const;
 
-    std::unique_ptr<CAutoResetEvent> m_hStopEvent;  // non-null while a recording runs
-    std::thread m_hRecordThread;
+    // Commands and keys (brintel_shot_dlg_commands.cpp).
+    bool OnCommandKey(QKeyEvent* event);
+    void StartRecording();
+    void StopRecording();
+    void FollowRegionWhileRecording(bool follow);
+    void CaptureStill();
+    void CopyToClipboard();
+    void SnapToWindowUnderCursor();
+    void NudgeWindow(int dx, int dy);
+    void OpenOutputFolder();
+    void OpenHelpPage();
+
+    CAviRecorder m_aviRecorder;
+    // Owns the stop event and the worker thread; recording while it runs.
+    CRecordingSession m_recordingSession{m_aviRecorder};
+    QObject* m_pRegionFollower = nullptr;
     CaptureRect m_rcCapture;
     mutable std::mutex m_regionMutex;
     CaptureRect m_rcCaptureOnScreen;  // m_rcCapture at the window's place, under the mutex
@@ -112,6 +132,7 @@ private:
     QString m_strStatus;
     uint32_t m_dwStatusTick = 0;
     bool m_bStatusSet = false;
+    bool m_bStatusLasting = false;
     QTimer m_statusExpiry;
 
     CRecordingBlink m_blink;

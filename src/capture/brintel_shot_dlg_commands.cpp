@@ -1,0 +1,305 @@
+// The capture window's commands and keys: record, still capture, open folder, help, region
+// setting, the clipboard copy, the F2 snap and the arrow-key nudges.
+#include "capture/brintel_shot_dlg.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QUrl>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "capture/command_ids.h"
+#include "capture/help_page.h"
+#include "capture/output_dir.h"
+#include "capture/output_names.h"
+#include "imaging/screen_grabber.h"
+#include "imaging/sv_image.h"
+#include "platform/window_under_cursor.h"
+
+namespace {
+
+const char kStatusEmptyRegion[] = "Empty Region!";
+const char kStatusRecordFailed[] = "Recode Failed: ";
+const char kStatusCaptureFailed[] = "Capture Failed: ";
+const char kStatusNoHelpPage[] = "Help Page Missing!";
+
+bool IsCtrlAlone(Qt::KeyboardModifiers modifiers) {
+    return (modifiers & Qt::ControlModifier) &&
+           !(modifiers & (Qt::ShiftModifier | Qt::AltModifier));
+}
+
+CSvRect ToSvRect(const CaptureRect& r) {
+    return CSvRect{r.left, r.top, r.right, r.bottom};
+}
+
+QString FileNameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return QString::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+// The last part of an error text ("cannot write /some/path: No space left on device" gives
+// "No space left on device"): the caption band has room for little more.
+QString ShortReason(const std::string& error) {
+    const size_t colon = error.rfind(": ");
+    return QString::fromStdString(colon == std::string::npos ? error : error.substr(colon + 2));
+}
+
+// A write past the file-size limit (ulimit -f) must fail with an error the command can report,
+// not end the program with SIGXFSZ and lose the recording's index and header.
+void IgnoreFileSizeSignal() {
+    static const bool ignored = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    (void)ignored;
+}
+
+void RemoveIfEmpty(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && info.st_size == 0) {
+        std::remove(path.c_str());
+    }
+}
+
+// Tells the recording where the capture region is after every move or resize of the window,
+// once the window has updated its own region.
+class CRegionFollower : public QObject {
+public:
+    CRegionFollower(CBrintelShotDlg* dlg, CRecordingSession* session)
+        : QObject(dlg), m_pDlg(dlg), m_pSession(session) {
+        dlg->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_pDlg &&
+            (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+            QMetaObject::invokeMethod(
+                this,
+                [this] { m_pSession->UpdateRegion(ToSvRect(m_pDlg->CaptureRegionOnScreen())); },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+private:
+    CBrintelShotDlg* m_pDlg;
+    CRecordingSession* m_pSession;
+};
+
+}  // namespace
+
+void CBrintelShotDlg::OnToolCommand(int id) {
+    switch (id) {
+        case ID_RECORD:
+            if (IsRecording()) {
+                StopRecording();
+            } else {
+                StartRecording();
+            }
+            break;
+        case ID_CAPTURE:
+            if (!IsRecording()) {
+                CaptureStill();
+            }
+            break;
+        case ID_OPEN_FOLDER:
+            OpenOutputFolder();
+            break;
+        case ID_HELP_PAGE:
+            OpenHelpPage();
+            break;
+        case ID_REGION_SET:
+            if (!IsRecording()) {
+                RunRegionSetting();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+bool CBrintelShotDlg::OnCommandKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    const int key = event->key();
+    if (IsCtrlAlone(modifiers)) {
+        const bool keypad3 = key == Qt::Key_3 && (modifiers & Qt::KeypadModifier);
+        if (key == Qt::Key_C || keypad3) {
+            CopyToClipboard();
+            return true;
+        }
+        return false;
+    }
+    switch (key) {
+        case Qt::Key_F2:
+            SnapToWindowUnderCursor();
+            return true;
+        case Qt::Key_Left:
+            NudgeWindow(-1, 0);
+            return true;
+        case Qt::Key_Right:
+            NudgeWindow(1, 0);
+            return true;
+        case Qt::Key_Up:
+            NudgeWindow(0, -1);
+            return true;
+        case Qt::Key_Down:
+            NudgeWindow(0, 1);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CBrintelShotDlg::StartRecording() {
+    IgnoreFileSizeSignal();
+    const CaptureRect region = CaptureRegionOnScreen();
+    if (region.IsEmpty()) {
+        SetStatusText(kStatusEmptyRegion);
+        InvalidateBands();
+        return;
+    }
+    std::string error;
+    const std::string path = ReserveUniquePath(
+        g_strOutputDir, RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
+    if (path.empty()) {
+        SetLastingStatusText(kStatusRecordFailed + QString::fromStdString(error));
+        InvalidateBands();
+        return;
+    }
+
+    m_recordingSession.SetStatusCallback(
+        [this](const std::string& text) { SetStatusText(QString::fromStdString(text)); });
+    m_recordingSession.SetFrameCallback([this] { InvalidateBands(); });
+    // A worker that stopped by itself (a write failure) is collected on this thread, unless
+    // the user stopped it first (and perhaps started the next recording) in the meantime.
+    m_recordingSession.SetFinishedCallback([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_recordingSession.HasWorkerEnded()) {
+                    StopRecording();
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    if (!m_recordingSession.Start(ToSvRect(region), path)) {
+        RemoveIfEmpty(path);
+        SetLastingStatusText(kStatusRecordFailed + ShortReason(m_recordingSession.LastError()));
+        InvalidateBands();
+        return;
+    }
+
+    // Ending the program finishes the recording before anything goes away (the destructor
+    // does too, for a window destroyed without a quit).
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &CBrintelShotDlg::StopRecording,
+            Qt::UniqueConnection);
+    FollowRegionWhileRecording(true);
+    ShowRecordingImage(true);
+    InvalidateBands();
+}
+
+void CBrintelShotDlg::StopRecording() {
+    if (!IsRecording()) {
+        return;
+    }
+    const CRecordingResult result = m_recordingSession.Stop();
+    FollowRegionWhileRecording(false);
+    ShowRecordingImage(false);
+    if (result.failed) {
+        SetLastingStatusText(kStatusRecordFailed + ShortReason(result.error));
+    } else {
+        SetStatusText(CRecordingSession::kStatusComplete);
+    }
+    InvalidateBands();
+    emit recordingFinished(QString::fromStdString(result.Summary()));
+}
+
+void CBrintelShotDlg::FollowRegionWhileRecording(bool follow) {
+    delete m_pRegionFollower;
+    m_pRegionFollower = follow ? new CRegionFollower(this, &m_recordingSession) : nullptr;
+}
+
+void CBrintelShotDlg::CaptureStill() {
+    IgnoreFileSizeSignal();
+    const CaptureRect region = CaptureRegionOnScreen();
+    if (region.IsEmpty()) {
+        SetStatusText(kStatusEmptyRegion);
+        InvalidateBands();
+        return;
+    }
+    CScreenGrabber grabber;
+    CSvImage image;
+    grabber.GrabImage(ToSvRect(region), &image);
+    if (!image.HasImage()) {
+        SetLastingStatusText(kStatusCaptureFailed + ShortReason(grabber.GetLastError()));
+        InvalidateBands();
+        return;
+    }
+    std::string error;
+    const std::string path = ReserveUniquePath(
+        g_strOutputDir, CaptureFileName(MakeTimeStamp(kCaptureStampFormat)), &error);
+    if (path.empty()) {
+        SetLastingStatusText(kStatusCaptureFailed + QString::fromStdString(error));
+        InvalidateBands();
+        return;
+    }
+    if (!image.Save(path)) {
+        RemoveIfEmpty(path);
+        SetLastingStatusText(kStatusCaptureFailed + ShortReason(image.GetLastError()));
+        InvalidateBands();
+        return;
+    }
+    SetStatusText(FileNameOf(path));
+    InvalidateBands();
+}
+
+void CBrintelShotDlg::CopyToClipboard() {
+    const CaptureRect region = CaptureRegionOnScreen();
+    if (region.IsEmpty()) {
+        SetStatusText(kStatusEmptyRegion);
+        InvalidateBands();
+        return;
+    }
+    CScreenGrabber grabber;
+    cv::Mat bitmap;
+    grabber.GrabBitmap(ToSvRect(region), &bitmap);
+    if (bitmap.empty()) {
+        return;  // nothing could be grabbed; the clipboard keeps what it had
+    }
+    const QImage image(bitmap.data, bitmap.cols, bitmap.rows, static_cast<int>(bitmap.step[0]),
+                       QImage::Format_RGB32);
+    QGuiApplication::clipboard()->setImage(image.copy());
+}
+
+void CBrintelShotDlg::SnapToWindowUnderCursor() {
+    int x = 0;
+    int y = 0;
+    int w = 0;
+    int h = 0;
+    if (WindowRectUnderCursor(winId(), &x, &y, &w, &h)) {
+        SnapToWindowRect(QRect(x, y, w, h));
+    }
+}
+
+void CBrintelShotDlg::NudgeWindow(int dx, int dy) {
+    move(pos() + QPoint(dx, dy));
+    raise();
+}
+
+void CBrintelShotDlg::OpenOutputFolder() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(g_strOutputDir)));
+}
+
+void CBrintelShotDlg::OpenHelpPage() {
+    const QString page = HelpPagePath();
+    if (page.isEmpty()) {
+        SetStatusText(kStatusNoHelpPage);
+        InvalidateBands();
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+}
