@@ -43,9 +43,7 @@ int main() {
     }
     std::printf("%-11s %14s %14s %14s %14s\n", "size", "GrabImage shm", "GrabImage get",
                 "GrabBitmap shm", "memcpy 32-bit");
-    const struct {
-        int width, height, runs;
-    } sizes[] = {{640, 480, 300}, {1920, 1080, 100}};
+    const struct { int width, height, runs; } sizes[] = {{640, 480, 300}, {1920, 1080, 100}};
     for (const auto& size : sizes) {
         const CSvRect rect{0, 0, size.width, size.height};
         auto grab = [&](CScreenGrabber::Transfer transfer) {
@@ -68,8 +66,8 @@ int main() {
             std::memcpy(to.data(), from.data(), bytes);
             from[0] = to[bytes - 1];  // keeps the copy from being optimised away
         });
-        std::printf("%4dx%-6d %11.3f ms %11.3f ms %11.3f ms %11.3f ms\n", size.width,
-                    size.height, shm, plain, bitmap, copy);
+        std::printf("%4dx%-6d %11.3f ms %11.3f ms %11.3f ms %11.3f ms\n", size.width, size.height,
+                    shm, plain, bitmap, copy);
     }
     return 0;
 }

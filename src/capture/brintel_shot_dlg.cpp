@@ -217,12 +217,20 @@ void CBrintelShotDlg::RunRegionSetting() {
 }
 
 void CBrintelShotDlg::SetStatusText(const QString& text) {
+    StoreStatusText(text, false);
+}
+
+void CBrintelShotDlg::SetLastingStatusText(const QString& text) {
+    StoreStatusText(text, true);
+}
+
+void CBrintelShotDlg::StoreStatusText(const QString& text, bool lasting) {
     {
         std::lock_guard<std::mutex> lock(m_statusMutex);
         m_strStatus = text;
         m_dwStatusTick = GetTickCount();
         m_bStatusSet = true;
-        m_bStatusLasting = false;
+        m_bStatusLasting = lasting;
     }
     if (QThread::currentThread() == thread()) {
         ScheduleStatusExpiry();
@@ -230,12 +238,6 @@ void CBrintelShotDlg::SetStatusText(const QString& text) {
         QMetaObject::invokeMethod(
             this, [this] { ScheduleStatusExpiry(); }, Qt::QueuedConnection);
     }
-}
-
-void CBrintelShotDlg::SetLastingStatusText(const QString& text) {
-    SetStatusText(text);
-    std::lock_guard<std::mutex> lock(m_statusMutex);
-    m_bStatusLasting = true;
 }
 
 bool CBrintelShotDlg::IsStatusFresh(uint32_t now) const {
@@ -323,8 +325,8 @@ void CBrintelShotDlg::OnPaint() {
         bandVisible = m_blink.IsLitAt(GetTickCount());
         bandColor = bandVisible ? kBandRecordingColor : kColourKey;
     }
-    painter.fillRect(Inflated(m_rcCapture, kRegionInset).ToQRect(), bandColor);
-    painter.fillRect(m_rcCapture.ToQRect(), kColourKey);
+    painter.fillRect(ToQRect(Inflated(m_rcCapture, kRegionInset)), bandColor);
+    painter.fillRect(ToQRect(m_rcCapture), kColourKey);
 
     painter.setFont(m_fontCaption);
     painter.setPen(kTextColor);

@@ -101,12 +101,15 @@ private:
     void StartFrameDrag(FrameHit hit, const QPoint& globalPos);
     void HideByUser();
     void RunRegionSetting();
+    void StoreStatusText(const QString& text, bool lasting);
     void ScheduleStatusExpiry();
     void OnStatusExpiry();
     bool IsStatusFresh(uint32_t now) const;
 
     // Commands and keys (brintel_shot_dlg_commands.cpp).
     bool OnCommandKey(QKeyEvent* event);
+    void ShowStatus(const QString& text);
+    void ShowFailure(const QString& text);
     void StartRecording();
     void StopRecording();
     void FollowRegionWhileRecording(bool follow);

@@ -35,10 +35,6 @@ bool IsCtrlAlone(Qt::KeyboardModifiers modifiers) {
            !(modifiers & (Qt::ShiftModifier | Qt::AltModifier));
 }
 
-CSvRect ToSvRect(const CaptureRect& r) {
-    return CSvRect{r.left, r.top, r.right, r.bottom};
-}
-
 QString FileNameOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     return QString::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1));
@@ -78,8 +74,7 @@ public:
         if (watched == m_pDlg &&
             (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
             QMetaObject::invokeMethod(
-                this,
-                [this] { m_pSession->UpdateRegion(ToSvRect(m_pDlg->CaptureRegionOnScreen())); },
+                this, [this] { m_pSession->UpdateRegion(m_pDlg->CaptureRegionOnScreen()); },
                 Qt::QueuedConnection);
         }
         return false;
@@ -91,6 +86,17 @@ private:
 };
 
 }  // namespace
+
+void CBrintelShotDlg::ShowStatus(const QString& text) {
+    SetStatusText(text);
+    InvalidateBands();
+}
+
+// A failure stays in the caption until the next status text.
+void CBrintelShotDlg::ShowFailure(const QString& text) {
+    SetLastingStatusText(text);
+    InvalidateBands();
+}
 
 void CBrintelShotDlg::OnToolCommand(int id) {
     switch (id) {
@@ -158,16 +164,14 @@ void CBrintelShotDlg::StartRecording() {
     IgnoreFileSizeSignal();
     const CaptureRect region = CaptureRegionOnScreen();
     if (region.IsEmpty()) {
-        SetStatusText(kStatusEmptyRegion);
-        InvalidateBands();
+        ShowStatus(kStatusEmptyRegion);
         return;
     }
     std::string error;
     const std::string path = ReserveUniquePath(
         g_strOutputDir, RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
     if (path.empty()) {
-        SetLastingStatusText(kStatusRecordFailed + QString::fromStdString(error));
-        InvalidateBands();
+        ShowFailure(kStatusRecordFailed + QString::fromStdString(error));
         return;
     }
 
@@ -186,10 +190,9 @@ void CBrintelShotDlg::StartRecording() {
             },
             Qt::QueuedConnection);
     });
-    if (!m_recordingSession.Start(ToSvRect(region), path)) {
+    if (!m_recordingSession.Start(region, path)) {
         RemoveIfEmpty(path);
-        SetLastingStatusText(kStatusRecordFailed + ShortReason(m_recordingSession.LastError()));
-        InvalidateBands();
+        ShowFailure(kStatusRecordFailed + ShortReason(m_recordingSession.LastError()));
         return;
     }
 
@@ -210,11 +213,10 @@ void CBrintelShotDlg::StopRecording() {
     FollowRegionWhileRecording(false);
     ShowRecordingImage(false);
     if (result.failed) {
-        SetLastingStatusText(kStatusRecordFailed + ShortReason(result.error));
+        ShowFailure(kStatusRecordFailed + ShortReason(result.error));
     } else {
-        SetStatusText(CRecordingSession::kStatusComplete);
+        ShowStatus(CRecordingSession::kStatusComplete);
     }
-    InvalidateBands();
     emit recordingFinished(QString::fromStdString(result.Summary()));
 }
 
@@ -227,46 +229,40 @@ void CBrintelShotDlg::CaptureStill() {
     IgnoreFileSizeSignal();
     const CaptureRect region = CaptureRegionOnScreen();
     if (region.IsEmpty()) {
-        SetStatusText(kStatusEmptyRegion);
-        InvalidateBands();
+        ShowStatus(kStatusEmptyRegion);
         return;
     }
     CScreenGrabber grabber;
     CSvImage image;
-    grabber.GrabImage(ToSvRect(region), &image);
+    grabber.GrabImage(region, &image);
     if (!image.HasImage()) {
-        SetLastingStatusText(kStatusCaptureFailed + ShortReason(grabber.GetLastError()));
-        InvalidateBands();
+        ShowFailure(kStatusCaptureFailed + ShortReason(grabber.GetLastError()));
         return;
     }
     std::string error;
     const std::string path = ReserveUniquePath(
         g_strOutputDir, CaptureFileName(MakeTimeStamp(kCaptureStampFormat)), &error);
     if (path.empty()) {
-        SetLastingStatusText(kStatusCaptureFailed + QString::fromStdString(error));
-        InvalidateBands();
+        ShowFailure(kStatusCaptureFailed + QString::fromStdString(error));
         return;
     }
     if (!image.Save(path)) {
         RemoveIfEmpty(path);
-        SetLastingStatusText(kStatusCaptureFailed + ShortReason(image.GetLastError()));
-        InvalidateBands();
+        ShowFailure(kStatusCaptureFailed + ShortReason(image.GetLastError()));
         return;
     }
-    SetStatusText(FileNameOf(path));
-    InvalidateBands();
+    ShowStatus(FileNameOf(path));
 }
 
 void CBrintelShotDlg::CopyToClipboard() {
     const CaptureRect region = CaptureRegionOnScreen();
     if (region.IsEmpty()) {
-        SetStatusText(kStatusEmptyRegion);
-        InvalidateBands();
+        ShowStatus(kStatusEmptyRegion);
         return;
     }
     CScreenGrabber grabber;
     cv::Mat bitmap;
-    grabber.GrabBitmap(ToSvRect(region), &bitmap);
+    grabber.GrabBitmap(region, &bitmap);
     if (bitmap.empty()) {
         return;  // nothing could be grabbed; the clipboard keeps what it had
     }
@@ -297,8 +293,7 @@ void CBrintelShotDlg::OpenOutputFolder() {
 void CBrintelShotDlg::OpenHelpPage() {
     const QString page = HelpPagePath();
     if (page.isEmpty()) {
-        SetStatusText(kStatusNoHelpPage);
-        InvalidateBands();
+        ShowStatus(kStatusNoHelpPage);
         return;
     }
     QDesktopServices::openUrl(QUrl::fromLocalFile(page));

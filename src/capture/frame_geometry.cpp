@@ -57,7 +57,7 @@ QRegion OpaqueRegion(int width, int height, const CaptureRect& capture, bool ban
                   capture.right + kRegionInset, capture.bottom + kRegionInset};
     }
     if (!cutOut.IsEmpty()) {
-        opaque -= QRegion(cutOut.ToQRect());
+        opaque -= QRegion(ToQRect(cutOut));
     }
     return opaque;
 }

@@ -11,4 +11,7 @@ struct CSvRect {
     constexpr int Width() const { return right - left; }
     constexpr int Height() const { return bottom - top; }
     constexpr bool IsEmpty() const { return right <= left || bottom <= top; }
+    constexpr bool operator==(const CSvRect& o) const {
+        return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
+    }
 };

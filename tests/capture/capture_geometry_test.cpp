@@ -59,7 +59,7 @@ TEST(CaptureRegion, FollowsEverySize) {
     const CaptureRect smallest = CaptureRegionForSize(8, 26 + 38, 26);
     EXPECT_EQ(smallest.Width(), 0);
     EXPECT_EQ(smallest.Height(), 0);
-    EXPECT_TRUE(smallest.ToQRect().isEmpty());
+    EXPECT_TRUE(ToQRect(smallest).isEmpty());
 }
 
 TEST(CaptureRegion, SnapRectInflatesByMarginsCaptionAndToolbar) {
