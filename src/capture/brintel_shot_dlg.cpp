@@ -48,8 +48,11 @@ const char kSizeTooLargeText[] = "크기가 너무 큽니다.";
 
 QFont MakeCaptionFont() {
     QFont font;
-    font.setFamilies({QStringLiteral("맑은 고딕"), QStringLiteral("Malgun Gothic")});
-    font.setStyleHint(QFont::SansSerif);  // fontconfig picks a sans-serif face with Hangul
+    // Where Malgun Gothic is missing, NanumGothic has close metrics and Hangul in one face;
+    // failing both, fontconfig picks a sans-serif face.
+    font.setFamilies({QStringLiteral("맑은 고딕"), QStringLiteral("Malgun Gothic"),
+                      QStringLiteral("NanumGothic")});
+    font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(13);
     font.setWeight(QFont::ExtraBold);
     return font;
