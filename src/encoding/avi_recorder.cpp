@@ -56,7 +56,8 @@ int CAviRecorder::FrameDimensionOf(int regionDimension) {
 }
 
 void CAviRecorder::SetError(const char* what, Venc_Status status) {
-    m_lastError = std::string(what) + ": " + StatusText(status);
+    const char* reason = m_hEncoder >= 0 ? Venc_FailureReason(m_hEncoder) : "";
+    m_lastError = std::string(what) + ": " + (*reason != '\0' ? reason : StatusText(status));
 }
 
 bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {

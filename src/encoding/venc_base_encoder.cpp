@@ -1,8 +1,11 @@
 #include "encoding/venc_base_encoder.h"
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <new>
 
+#include "encoding/avi/avi_file.h"
 #include "encoding/avi/avi_writer.h"
 
 namespace {
@@ -65,6 +68,7 @@ Venc_Status Venc_BaseEncoder::BeginEncoding(const std::string& fileName,
     if (m_encoding) {
         return Venc_Status_WrongState;
     }
+    m_failureReason.clear();
     // Negative sizes are refused here too, before any file is created.
     if (settings.frameWidth <= 0 || settings.frameHeight <= 0) {
         ReleaseAll();
@@ -137,6 +141,7 @@ Venc_Status Venc_BaseEncoder::WriteVideoFrame(const unsigned char* data, int32_t
     }
     if (AVI_put_video_frame(m_aviFile, reinterpret_cast<const char*>(data), length,
                             keyFrame ? 1 : 0) != 0) {
+        NoteWriterFailure();
         return Venc_Status_Failure;
     }
     m_totalBytes += length;
@@ -153,8 +158,11 @@ Venc_Status Venc_BaseEncoder::PutAudio(const void* data, int32_t byteCount, int3
     if (data == nullptr || byteCount < 0) {
         return Venc_Status_BadArgument;
     }
-    if (byteCount > INT32_MAX - m_totalBytes ||
-        AVI_put_audio_block(m_aviFile, static_cast<const char*>(data), byteCount) != 0) {
+    if (byteCount > INT32_MAX - m_totalBytes) {
+        return Venc_Status_Failure;
+    }
+    if (AVI_put_audio_block(m_aviFile, static_cast<const char*>(data), byteCount) != 0) {
+        NoteWriterFailure();
         return Venc_Status_Failure;
     }
     m_totalBytes += byteCount;
@@ -172,12 +180,30 @@ Venc_Status Venc_BaseEncoder::FinishEncoding(int32_t* totalBytes) {
     if (m_aviFile != nullptr) {
         closeResult = AVI_close_file(m_aviFile);
         m_aviFile = nullptr;
+        if (closeResult != 0) {
+            NoteWriterFailure();
+        }
     }
     if (totalBytes != nullptr) {
         *totalBytes = m_totalBytes;
     }
     ReleaseAll();
     return closeResult != 0 ? Venc_Status_FileError : Venc_Status_Ok;
+}
+
+void Venc_BaseEncoder::NoteWriterFailure() {
+    const int reason = errno;
+    switch (AVI_last_error) {
+        case AVI_ERR_SIZELIM:
+            m_failureReason = "AVI size limit reached";
+            break;
+        case AVI_ERR_NO_MEM:
+            m_failureReason = "out of memory";
+            break;
+        default:
+            m_failureReason = std::strerror(reason);
+            break;
+    }
 }
 
 void Venc_BaseEncoder::ReleaseAll() {

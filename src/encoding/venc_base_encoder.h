@@ -30,6 +30,9 @@ public:
     bool IsEncoding() const { return m_encoding; }
     const Venc_Settings& Settings() const { return m_settings; }
     const std::string& FileName() const { return m_fileName; }
+    // Why the last failed write or codec call failed ("File too large", "codec error -1"),
+    // empty when nothing has failed since BeginEncoding. Kept after FinishEncoding.
+    const std::string& FailureReason() const { return m_failureReason; }
 
     // Size of the encoded-frame buffer for a frame: 4 bytes per pixel, and never less than a
     // minimum that holds the headers and worst-case data of a tiny frame. 0 when the frame is
@@ -41,6 +44,10 @@ public:
 protected:
     // Appends one encoded frame to the file; counts it only when the writer accepted it.
     Venc_Status WriteVideoFrame(const unsigned char* data, int32_t length, bool keyFrame);
+    // Records the AVI writer's reason for the call that just failed (on this thread).
+    void NoteWriterFailure();
+
+    std::string m_failureReason;
 
     unsigned char* m_frameBuffer;
     size_t m_frameBufferSize;

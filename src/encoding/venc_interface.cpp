@@ -155,6 +155,14 @@ Venc_Status Venc_PutRepeatFrame(int32_t handle) {
     return encoder->PutRepeatFrame();
 }
 
+const char* Venc_FailureReason(int32_t handle) {
+    Venc_BaseEncoder* encoder = nullptr;
+    if (FindEncoder(handle, &encoder) != Venc_Status_Ok) {
+        return "";
+    }
+    return encoder->FailureReason().c_str();
+}
+
 Venc_Status Venc_PutAudio(int32_t handle, const void* data, int32_t byteCount,
                           int32_t* audioTotal) {
     Venc_BaseEncoder* encoder = nullptr;

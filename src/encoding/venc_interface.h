@@ -39,5 +39,10 @@ Venc_Status Venc_FinishEncoding(int32_t handle, int32_t* totalBytes);
 // removes the handle. Always Venc_Status_Ok.
 Venc_Status Venc_FreeEncoder(int32_t handle);
 
+// Why the handle's last failed call failed, in a few words ("No space left on device"); empty
+// when nothing has failed since its encoding began, or for an unknown handle. The text stays
+// valid until the handle is used again.
+const char* Venc_FailureReason(int32_t handle);
+
 // Internal operations, exposed for the front and tests.
 bool Venc_HandleExists(int32_t handle);

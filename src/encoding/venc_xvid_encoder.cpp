@@ -189,6 +189,7 @@ Venc_Status Venc_XvidEncoder::PutFrame(const Venc_Picture& picture, int32_t* enc
 
     const int encoded = xvid_encore(m_xvidHandle, XVID_ENC_ENCODE, &frame, &stats);
     if (encoded < 0 || static_cast<size_t>(encoded) > m_frameBufferSize) {
+        m_failureReason = "codec error " + std::to_string(encoded);
         return Venc_Status_Failure;
     }
     const bool keyFrame = (frame.out_flags & XVID_KEYFRAME) != 0;

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-int AVI_last_error = 0;
+thread_local int AVI_last_error = 0;
 
 static const char* const avi_messages[AVI_ERR_COUNT] = {
     "aviio - No Error",
@@ -47,7 +47,7 @@ void AVI_report_error(const char* text) {
 }
 
 const char* AVI_error_text() {
-    static char text[4096];
+    static thread_local char text[4096];
     int code = avi_message_index();
     if (!avi_is_io_error(code)) {
         return avi_messages[code];

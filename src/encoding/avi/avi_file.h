@@ -85,5 +85,7 @@ struct avi_file {
     int data_end;           // writer: end of the data chunks once the index went out, else 0
 };
 
-// Number of the last failure of any AVI_ function; set on failure only.
-extern int AVI_last_error;
+// Number of the last failure of any AVI_ function called on this thread; set on failure only.
+// One per thread, so a recording thread's failure is never mistaken for (or hidden by) a
+// failure elsewhere in the process.
+extern thread_local int AVI_last_error;
