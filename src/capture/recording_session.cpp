@@ -69,9 +69,7 @@ void CRecordingSession::ReportStatus(const std::string& text) {
     }
 }
 
-bool CRecordingSession::RecordFrame() {
-    CScreenGrabber grabber;
-    CSvImage image;
+bool CRecordingSession::RecordFrame(CScreenGrabber& grabber, CSvImage& image) {
     grabber.GrabImage(CurrentRegion(), &image);
     if (!image.HasImage()) {
         // The window is momentarily smaller than its bands (or off every screen): keep the
@@ -93,6 +91,8 @@ bool CRecordingSession::AppendRepeats(int64_t count) {
 
 void CRecordingSession::RecordThreadProc() {
     using Clock = std::chrono::steady_clock;
+    CScreenGrabber grabber;
+    CSvImage image;  // reused by every grab of the same size
     const Clock::time_point start = Clock::now();
     bool ok = true;
     int64_t slotsFilled = 0;
@@ -105,7 +105,7 @@ void CRecordingSession::RecordThreadProc() {
             step.grabFrame = true;
         }
         if (step.grabFrame) {
-            ok = AppendRepeats(step.repeatFrames) && RecordFrame();
+            ok = AppendRepeats(step.repeatFrames) && RecordFrame(grabber, image);
             if (!ok) {
                 break;
             }

@@ -11,6 +11,9 @@
 #include "imaging/sv_rect.h"
 #include "platform/auto_reset_event.h"
 
+class CScreenGrabber;
+class CSvImage;
+
 // What a finished recording produced.
 struct CRecordingResult {
     std::string path;
@@ -76,7 +79,7 @@ public:
 
 private:
     void RecordThreadProc();
-    bool RecordFrame();
+    bool RecordFrame(CScreenGrabber& grabber, CSvImage& image);
     bool AppendRepeats(int64_t count);
     CSvRect CurrentRegion();
     void ReportStatus(const std::string& text);

@@ -85,12 +85,19 @@ void CScreenGrabber::GrabImage(CSvRect rect, CSvImage* image) {
         image->Release();
         return;
     }
-    image->Create(rect.Width(), rect.Height(), 3);  // zero-filled: black where off the screen
-    if (!image->HasImage()) {
-        m_strLastError = image->GetLastError();
-        return;
+    // An image of the right size is grabbed into as it is, so a caller that grabs over and
+    // over (a recording) allocates no pixel memory per grab.
+    const bool reusable = image->HasImage() && image->GetWidth() == rect.Width() &&
+                          image->GetHeight() == rect.Height() && image->GetChannels() == 3;
+    if (!reusable) {
+        image->Create(rect.Width(), rect.Height(), 3);
+        if (!image->HasImage()) {
+            m_strLastError = image->GetLastError();
+            return;
+        }
     }
-    if (!GrabInto(rect, *image->m_pImage, nullptr)) {
+    const cv::Scalar black(0, 0, 0);
+    if (!GrabInto(rect, *image->m_pImage, &black)) {
         image->Release();
     }
 }
