@@ -4,12 +4,11 @@
 
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,16 +18,14 @@
 
 class CProgramUnderTest {
 public:
-    // Environment variables to remove before starting (for example DISPLAY), and ones to set
-    // ("NAME=value").
-    explicit CProgramUnderTest(std::vector<std::string> unsetVariables = {},
-                               std::vector<std::string> setVariables = {})
-        : m_unset(std::move(unsetVariables)), m_set(std::move(setVariables)) {
+    // environment: arguments of env(1) that change the program's environment, such as
+    // {"-u", "DISPLAY", "QT_SCALE_FACTOR=2"}.
+    explicit CProgramUnderTest(std::vector<std::string> environment = {})
+        : m_arguments(std::move(environment)) {
+        m_arguments.insert(m_arguments.begin(), "env");
+        m_arguments.push_back(BRINTELSHOT_PATH);
         char path[] = "/tmp/brintelshot-stderr.XXXXXX";
-        int fd = mkstemp(path);
-        if (fd >= 0) {
-            close(fd);
-        }
+        close(mkstemp(path));
         m_stderrPath = path;
     }
 
@@ -44,52 +41,44 @@ public:
         m_pid = fork();
         if (m_pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
-            for (const std::string& name : m_unset) {
-                unsetenv(name.c_str());
+            std::vector<char*> argv;
+            for (std::string& argument : m_arguments) {
+                argv.push_back(argument.data());
             }
-            for (const std::string& assignment : m_set) {
-                size_t equals = assignment.find('=');
-                setenv(assignment.substr(0, equals).c_str(), assignment.substr(equals + 1).c_str(),
-                       1);
+            argv.push_back(nullptr);
+            if (std::freopen(m_stderrPath.c_str(), "w", stderr) != nullptr) {
+                execv("/usr/bin/env", argv.data());
             }
-            if (!std::freopen(m_stderrPath.c_str(), "w", stderr)) {
-                _exit(126);
-            }
-            execl(BRINTELSHOT_PATH, BRINTELSHOT_PATH, static_cast<char*>(nullptr));
             _exit(127);
         }
         return m_pid > 0;
     }
 
-    // The exit status once the program has ended, or -1 if it is still running after a
-    // generous limit (or ended by a signal).
+    // The exit status once the program has ended; -1 when it was ended by a signal or still
+    // runs after a generous limit.
     int WaitForExit() {
         int status = 0;
-        bool ended = desktop::WaitUntil([&] {
-            pid_t result = waitpid(m_pid, &status, WNOHANG);
-            return result == m_pid || result < 0;
-        });
-        if (!ended) {
-            return -1;
-        }
-        m_ended = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        pid_t result = 0;
+        m_ended = desktop::WaitUntil([&] { return (result = waitpid(m_pid, &status, WNOHANG)); });
+        return result == m_pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
     void Signal(int number) { kill(m_pid, number); }
-
     pid_t Pid() const { return m_pid; }
 
     std::string StandardError() const {
-        std::ifstream file(m_stderrPath);
         std::stringstream text;
-        text << file.rdbuf();
+        text << std::ifstream(m_stderrPath).rdbuf();
         return text.str();
     }
 
+    long ErrorLines() const {
+        std::string text = StandardError();
+        return std::count(text.begin(), text.end(), '\n');
+    }
+
 private:
-    std::vector<std::string> m_unset;
-    std::vector<std::string> m_set;
+    std::vector<std::string> m_arguments;
     std::string m_stderrPath;
     pid_t m_pid = -1;
     bool m_ended = false;
