@@ -1,6 +1,7 @@
 #pragma once
 
-// Starts the brintelshot program as a child process and watches it end.
+// Runs the brintelshot program as a child process, its standard error going to a scratch file,
+// and watches it end.
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -18,15 +19,26 @@
 
 class CProgramUnderTest {
 public:
-    // environment: arguments of env(1) that change the program's environment, such as
-    // {"-u", "DISPLAY", "QT_SCALE_FACTOR=2"}.
-    explicit CProgramUnderTest(std::vector<std::string> environment = {})
-        : m_arguments(std::move(environment)) {
-        m_arguments.insert(m_arguments.begin(), "env");
-        m_arguments.push_back(BRINTELSHOT_PATH);
+    // Starts the program; environment holds arguments of env(1) that change its environment,
+    // such as {"-u", "DISPLAY", "QT_SCALE_FACTOR=2"}.
+    explicit CProgramUnderTest(std::vector<std::string> environment = {}) {
         char path[] = "/tmp/brintelshot-stderr.XXXXXX";
         close(mkstemp(path));
         m_stderrPath = path;
+        std::vector<char*> argv{const_cast<char*>("env")};
+        for (std::string& argument : environment) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(const_cast<char*>(BRINTELSHOT_PATH));
+        argv.push_back(nullptr);
+        m_pid = fork();
+        if (m_pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
+            if (std::freopen(path, "w", stderr) != nullptr) {
+                execv("/usr/bin/env", argv.data());
+            }
+            _exit(127);
+        }
     }
 
     ~CProgramUnderTest() {
@@ -37,22 +49,7 @@ public:
         std::remove(m_stderrPath.c_str());
     }
 
-    bool Start() {
-        m_pid = fork();
-        if (m_pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
-            std::vector<char*> argv;
-            for (std::string& argument : m_arguments) {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
-            if (std::freopen(m_stderrPath.c_str(), "w", stderr) != nullptr) {
-                execv("/usr/bin/env", argv.data());
-            }
-            _exit(127);
-        }
-        return m_pid > 0;
-    }
+    pid_t Pid() const { return m_pid; }
 
     // The exit status once the program has ended; -1 when it was ended by a signal or still
     // runs after a generous limit.
@@ -62,9 +59,6 @@ public:
         m_ended = desktop::WaitUntil([&] { return (result = waitpid(m_pid, &status, WNOHANG)); });
         return result == m_pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-
-    void Signal(int number) { kill(m_pid, number); }
-    pid_t Pid() const { return m_pid; }
 
     std::string StandardError() const {
         std::stringstream text;
@@ -78,7 +72,6 @@ public:
     }
 
 private:
-    std::vector<std::string> m_arguments;
     std::string m_stderrPath;
     pid_t m_pid = -1;
     bool m_ended = false;

@@ -14,7 +14,7 @@ TEST(ShellBareTest, WithoutTrayClosingTheCaptureWindowEndsTheProgram) {
     ASSERT_NE(x.display(), nullptr);
     CProgramUnderTest program(
         {"WAYLAND_DISPLAY=wayland-0", "QT_SCALE_FACTOR=2", "QT_ENABLE_HIGHDPI_SCALING=1"});
-    ASSERT_TRUE(program.Start());
+    ASSERT_GT(program.Pid(), 0);
     Window dlg = 0;
     ASSERT_TRUE(desktop::WaitUntil([&] {
         for (Window window : x.ShownWindowsOf(program.Pid())) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "app/program_under_test.h"
@@ -19,7 +20,7 @@ protected:
     // The capture window is the program's large window, the tray icon its small docked one.
     void SetUp() override {
         ASSERT_NE(m_x.display(), nullptr);
-        ASSERT_TRUE(m_program.Start());
+        ASSERT_GT(m_program.Pid(), 0);
         ASSERT_TRUE(desktop::WaitUntil([&] {
             for (Window window : m_x.ShownWindowsOf(m_program.Pid())) {
                 ScreenRect rect = m_x.Geometry(window);
@@ -48,23 +49,10 @@ protected:
         return m_x.Geometry(m_dlg);
     }
 
-    int Key(Window window, const std::string& keys) {
-        return desktop::Xdotool("windowfocus --sync " + std::to_string(window) + " key " + keys);
-    }
-
     void HideDlgWithEscape() {
-        ASSERT_EQ(Key(m_dlg, "Escape"), 0);
+        ASSERT_EQ(desktop::Xdotool("windowfocus --sync " + std::to_string(m_dlg) + " key Escape"),
+                  0);
         ASSERT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(m_dlg); }));
-    }
-
-    // A shown window of the program other than the capture window, the tray icon and except.
-    Window OtherShownWindow(Window except = 0) {
-        for (Window window : m_x.ShownWindowsOf(m_program.Pid())) {
-            if (window != m_dlg && window != m_trayIcon && window != except) {
-                return window;
-            }
-        }
-        return 0;
     }
 
     // Right-clicks at point ("x y") and clicks the middle of the menu that opens: the tray
@@ -72,25 +60,24 @@ protected:
     Window ChooseFromMenuAt(const std::string& point) {
         desktop::Xdotool("mousemove " + point + " click 3");
         Window menu = 0;
-        if (!desktop::WaitUntil([&] { return (menu = OtherShownWindow()) != 0; })) {
-            return 0;
+        if (desktop::WaitUntil([&] {
+                for (Window window : m_x.ShownWindowsOf(m_program.Pid())) {
+                    menu = window != m_dlg && window != m_trayIcon ? window : menu;
+                }
+                return menu != 0;
+            })) {
+            desktop::Xdotool("mousemove " + m_x.Geometry(menu).Centre() + " click 1");
         }
-        desktop::Xdotool("mousemove " + m_x.Geometry(menu).Centre() + " click 1");
         return menu;
     }
 
     // Opens the about box through the caption band's menu; 0 when it did not open.
     Window OpenAboutBox() {
         ScreenRect dlg = m_x.Geometry(m_dlg);
-        Window menu =
-            ChooseFromMenuAt(std::to_string(dlg.x + 60) + " " + std::to_string(dlg.y + 12));
-        Window about = 0;
-        bool opened = desktop::WaitUntil([&] {
-            about = OtherShownWindow(menu);
-            return about != 0 && desktop::Output("xdotool getwindowname " +
-                                                 std::to_string(about)) == "BrintelShot 정보\n";
-        });
-        return opened ? about : 0;
+        ChooseFromMenuAt(std::to_string(dlg.x + 60) + " " + std::to_string(dlg.y + 12));
+        std::string about = desktop::Output(
+            "timeout 15 xdotool search --sync --onlyvisible --name '^BrintelShot 정보$'");
+        return std::strtoul(about.c_str(), nullptr, 10);
     }
 
     CXWindows m_x;
@@ -120,13 +107,13 @@ TEST_F(ShellDesktopTest, CaptionMenuOpensTheAboutBoxWhichOkCloses) {
     PlaceDlg(300, 300);
     Window about = OpenAboutBox();
     ASSERT_NE(about, 0u);
-    ASSERT_EQ(Key(about, "Return"), 0);
+    ASSERT_EQ(desktop::Xdotool("windowfocus --sync " + std::to_string(about) + " key Return"), 0);
     EXPECT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(about); }));
     EXPECT_TRUE(m_x.IsMapped(m_dlg));
 
     // Ending the program while the about box is open ends it cleanly.
     ASSERT_NE(OpenAboutBox(), 0u);
-    m_program.Signal(SIGTERM);
+    kill(m_program.Pid(), SIGTERM);
     EXPECT_EQ(m_program.WaitForExit(), 0);
 }
 

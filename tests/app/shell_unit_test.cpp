@@ -25,7 +25,7 @@ TEST(SessionCheckTest, ProgramWithoutX11SaysSoAndEndsWithOne) {
                  {{"DISPLAY=:4711"}, ":4711"}};
     for (const auto& c : cases) {
         CProgramUnderTest program(c.environment);
-        ASSERT_TRUE(program.Start());
+        ASSERT_GT(program.Pid(), 0);
         EXPECT_EQ(program.WaitForExit(), 1) << c.message;
         EXPECT_NE(program.StandardError().find(c.message), std::string::npos)
             << program.StandardError();
