@@ -7,8 +7,8 @@
 #include <X11/Xutil.h>
 
 #include <iterator>
-#include <sstream>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
