@@ -1,15 +1,15 @@
 #pragma once
 
-// Starts the brintelshot program as a child process and watches it end.
+// Runs the brintelshot program as a child process, its standard error going to a scratch file,
+// and watches it end.
 
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,17 +19,26 @@
 
 class CProgramUnderTest {
 public:
-    // Environment variables to remove before starting (for example DISPLAY), and ones to set
-    // ("NAME=value").
-    explicit CProgramUnderTest(std::vector<std::string> unsetVariables = {},
-                               std::vector<std::string> setVariables = {})
-        : m_unset(std::move(unsetVariables)), m_set(std::move(setVariables)) {
+    // Starts the program; environment holds arguments of env(1) that change its environment,
+    // such as {"-u", "DISPLAY", "QT_SCALE_FACTOR=2"}.
+    explicit CProgramUnderTest(std::vector<std::string> environment = {}) {
         char path[] = "/tmp/brintelshot-stderr.XXXXXX";
-        int fd = mkstemp(path);
-        if (fd >= 0) {
-            close(fd);
-        }
+        close(mkstemp(path));
         m_stderrPath = path;
+        std::vector<char*> argv{const_cast<char*>("env")};
+        for (std::string& argument : environment) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(const_cast<char*>(BRINTELSHOT_PATH));
+        argv.push_back(nullptr);
+        m_pid = fork();
+        if (m_pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
+            if (std::freopen(path, "w", stderr) != nullptr) {
+                execv("/usr/bin/env", argv.data());
+            }
+            _exit(127);
+        }
     }
 
     ~CProgramUnderTest() {
@@ -40,56 +49,29 @@ public:
         std::remove(m_stderrPath.c_str());
     }
 
-    bool Start() {
-        m_pid = fork();
-        if (m_pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
-            for (const std::string& name : m_unset) {
-                unsetenv(name.c_str());
-            }
-            for (const std::string& assignment : m_set) {
-                size_t equals = assignment.find('=');
-                setenv(assignment.substr(0, equals).c_str(), assignment.substr(equals + 1).c_str(),
-                       1);
-            }
-            if (!std::freopen(m_stderrPath.c_str(), "w", stderr)) {
-                _exit(126);
-            }
-            execl(BRINTELSHOT_PATH, BRINTELSHOT_PATH, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        return m_pid > 0;
-    }
-
-    // The exit status once the program has ended, or -1 if it is still running after a
-    // generous limit (or ended by a signal).
-    int WaitForExit() {
-        int status = 0;
-        bool ended = desktop::WaitUntil([&] {
-            pid_t result = waitpid(m_pid, &status, WNOHANG);
-            return result == m_pid || result < 0;
-        });
-        if (!ended) {
-            return -1;
-        }
-        m_ended = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    void Signal(int number) { kill(m_pid, number); }
-
     pid_t Pid() const { return m_pid; }
 
+    // The exit status once the program has ended; -1 when it was ended by a signal or still
+    // runs after a generous limit.
+    int WaitForExit() {
+        int status = 0;
+        pid_t result = 0;
+        m_ended = desktop::WaitUntil([&] { return (result = waitpid(m_pid, &status, WNOHANG)); });
+        return result == m_pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
     std::string StandardError() const {
-        std::ifstream file(m_stderrPath);
         std::stringstream text;
-        text << file.rdbuf();
+        text << std::ifstream(m_stderrPath).rdbuf();
         return text.str();
     }
 
+    long ErrorLines() const {
+        std::string text = StandardError();
+        return std::count(text.begin(), text.end(), '\n');
+    }
+
 private:
-    std::vector<std::string> m_unset;
-    std::vector<std::string> m_set;
     std::string m_stderrPath;
     pid_t m_pid = -1;
     bool m_ended = false;

@@ -1,8 +1,8 @@
 #pragma once
 
-// Small helpers for the tests that act on the X display as a person would (xdotool) and wait
-// for the program under test to react. Waiting has a generous limit and only guards against a
-// hang; no test asserts how fast anything happens.
+// Helpers for tests that act on the X display as a person would (xdotool) and wait for the
+// program under test to react. Waits have a generous limit that only guards against a hang;
+// no test asserts how fast anything happens.
 
 #include <sys/wait.h>
 
@@ -22,16 +22,13 @@ inline int Run(const std::string& command) {
 
 inline std::string Output(const std::string& command) {
     std::string text;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return text;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t got; (got = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) {
+            text.append(buffer, got);
+        }
+        pclose(pipe);
     }
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
-        text.append(buffer, got);
-    }
-    pclose(pipe);
     return text;
 }
 

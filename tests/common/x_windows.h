@@ -3,13 +3,14 @@
 // Looks at the X display as a person would: which windows a process shows, where they are,
 // and what colour the screen has at a point. Include after GoogleTest (Xlib's macros).
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
-#include <cstring>
+#include <iterator>
 #include <ostream>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/desktop_support.h"
@@ -17,9 +18,13 @@
 struct ScreenRect {
     int x = 0, y = 0, w = 0, h = 0;
     bool operator==(const ScreenRect& o) const {
-        return x == o.x && y == o.y && w == o.w && h == o.h;
+        return std::tie(x, y, w, h) == std::tie(o.x, o.y, o.w, o.h);
     }
     bool operator!=(const ScreenRect& o) const { return !(*this == o); }
+    // "x y" of the middle, as xdotool mousemove takes it.
+    std::string Centre() const {
+        return std::to_string(x + w / 2) + " " + std::to_string(y + h / 2);
+    }
 };
 
 inline std::ostream& operator<<(std::ostream& out, const ScreenRect& r) {
@@ -40,24 +45,47 @@ public:
     }
     Display* display() const { return m_display; }
 
-    // Every window whose _NET_WM_PID is pid.
-    std::vector<Window> WindowsOf(long pid) {
-        std::vector<Window> found;
-        Collect(DefaultRootWindow(m_display), pid, &found);
-        return found;
+    // The shown windows whose _NET_WM_PID is pid.
+    std::vector<Window> ShownWindowsOf(long pid) {
+        std::istringstream ids(
+            desktop::Output("xdotool search --onlyvisible --pid " + std::to_string(pid)));
+        return {std::istream_iterator<Window>(ids), std::istream_iterator<Window>()};
+    }
+
+    // The parent of window; 0 when that is the root.
+    Window Parent(Window window) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(m_display, window, &root, &parent, &children, &count)) {
+            return 0;
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+        return parent == root ? 0 : parent;
+    }
+
+    // True when some ancestor of window is a window of the X class name.
+    bool HasAncestorOfClass(Window window, const std::string& name) {
+        std::string ids = "\n" + desktop::Output("xdotool search --class " + name);
+        for (Window up = Parent(window); up != 0; up = Parent(up)) {
+            if (ids.find("\n" + std::to_string(up) + "\n") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
     }
 
     ScreenRect Geometry(Window window) {
         XWindowAttributes attributes = {};
         ScreenRect rect;
-        if (!XGetWindowAttributes(m_display, window, &attributes)) {
-            return rect;
-        }
         Window unused = 0;
-        XTranslateCoordinates(m_display, window, DefaultRootWindow(m_display), 0, 0, &rect.x,
-                              &rect.y, &unused);
-        rect.w = attributes.width;
-        rect.h = attributes.height;
+        if (XGetWindowAttributes(m_display, window, &attributes)) {
+            XTranslateCoordinates(m_display, window, DefaultRootWindow(m_display), 0, 0, &rect.x,
+                                  &rect.y, &unused);
+            rect.w = attributes.width;
+            rect.h = attributes.height;
+        }
         return rect;
     }
 
@@ -65,78 +93,6 @@ public:
         XWindowAttributes attributes = {};
         return XGetWindowAttributes(m_display, window, &attributes) &&
                attributes.map_state == IsViewable;
-    }
-
-    bool IsFramed(Window window) {
-        Window root = 0, parent = 0;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        XQueryTree(m_display, window, &root, &parent, &children, &count);
-        if (children != nullptr) {
-            XFree(children);
-        }
-        if (parent == root) {
-            return false;
-        }
-        Atom wmState = XInternAtom(m_display, "WM_STATE", False);
-        Atom type = 0;
-        int format = 0;
-        unsigned long items = 0, remaining = 0;
-        unsigned char* data = nullptr;
-        XGetWindowProperty(m_display, window, wmState, 0, 1, False, AnyPropertyType, &type, &format,
-                           &items, &remaining, &data);
-        if (data != nullptr) {
-            XFree(data);
-        }
-        return items > 0;
-    }
-
-    // True when some ancestor of window has a WM_CLASS containing name.
-    bool HasAncestorOfClass(Window window, const char* name) {
-        Window current = window;
-        for (;;) {
-            Window root = 0, parent = 0;
-            Window* children = nullptr;
-            unsigned int count = 0;
-            if (!XQueryTree(m_display, current, &root, &parent, &children, &count)) {
-                return false;
-            }
-            if (children != nullptr) {
-                XFree(children);
-            }
-            if (parent == 0 || parent == root) {
-                return false;
-            }
-            current = parent;
-            XClassHint hint = {};
-            if (XGetClassHint(m_display, current, &hint)) {
-                bool match = (hint.res_name && std::strstr(hint.res_name, name)) ||
-                             (hint.res_class && std::strstr(hint.res_class, name));
-                XFree(hint.res_name);
-                XFree(hint.res_class);
-                if (match) {
-                    return true;
-                }
-            }
-        }
-    }
-
-    // The window's title (_NET_WM_NAME, UTF-8).
-    std::string Title(Window window) {
-        Atom name = XInternAtom(m_display, "_NET_WM_NAME", False);
-        Atom utf8 = XInternAtom(m_display, "UTF8_STRING", False);
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0, remaining = 0;
-        unsigned char* data = nullptr;
-        std::string title;
-        if (XGetWindowProperty(m_display, window, name, 0, 1024, False, utf8, &type, &format,
-                               &count, &remaining, &data) == Success &&
-            data != nullptr) {
-            title.assign(reinterpret_cast<char*>(data), count);
-            XFree(data);
-        }
-        return title;
     }
 
     // The colour at a screen point as 0xRRGGBB.
@@ -151,26 +107,15 @@ public:
         return pixel;
     }
 
-    // A plain top-level window of one colour, placed at (x, y) and shown.
+    // A plain top-level window of one colour at rect, shown and framed by the window manager.
     Window CreateColouredWindow(const ScreenRect& rect, unsigned long colour) {
         Window window = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), rect.x, rect.y,
                                             rect.w, rect.h, 0, 0, colour);
         XSizeHints hints = {};
         hints.flags = USPosition | USSize;
-        hints.x = rect.x;
-        hints.y = rect.y;
-        hints.width = rect.w;
-        hints.height = rect.h;
         XSetWMNormalHints(m_display, window, &hints);
-        XSelectInput(m_display, window, StructureNotifyMask);
         XMapWindow(m_display, window);
-        XEvent event;
-        do {
-            XWindowEvent(m_display, window, StructureNotifyMask, &event);
-        } while (event.type != MapNotify);
-        // The window manager maps its frame around the client after the client itself (and
-        // right after it started, adopts windows that were mapped before it was ready).
-        desktop::WaitUntil([&] { return IsMapped(window) && IsFramed(window); });
+        desktop::WaitUntil([&] { return IsMapped(window) && Parent(window) != 0; });
         return window;
     }
 
@@ -180,32 +125,5 @@ public:
     }
 
 private:
-    void Collect(Window window, long pid, std::vector<Window>* found) {
-        Atom pidAtom = XInternAtom(m_display, "_NET_WM_PID", False);
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0, remaining = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(m_display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
-                               &count, &remaining, &data) == Success &&
-            data != nullptr) {
-            if (count == 1 && *reinterpret_cast<long*>(data) == pid) {
-                found->push_back(window);
-            }
-            XFree(data);
-        }
-        Window root = 0, parent = 0;
-        Window* children = nullptr;
-        unsigned int childCount = 0;
-        if (XQueryTree(m_display, window, &root, &parent, &children, &childCount)) {
-            for (unsigned int i = 0; i < childCount; ++i) {
-                Collect(children[i], pid, found);
-            }
-            if (children != nullptr) {
-                XFree(children);
-            }
-        }
-    }
-
     Display* m_display;
 };

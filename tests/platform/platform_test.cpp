@@ -6,17 +6,14 @@
 #include "platform/auto_reset_event.h"
 #include "platform/tick_count.h"
 
-TEST(AutoResetEvent, SignalIsConsumedByExactlyOneWait) {
+TEST(AutoResetEvent, EachSignalWakesExactlyOneWait) {
     CAutoResetEvent event;
     EXPECT_FALSE(event.Wait(1));
     event.Set();
     event.Set();  // setting twice still wakes only one wait
     EXPECT_TRUE(event.Wait(0));
     EXPECT_FALSE(event.Wait(1));
-}
 
-TEST(AutoResetEvent, WakesAWaiterOnAnotherThread) {
-    CAutoResetEvent event;
     std::atomic<bool> woke{false};
     std::thread waiter([&] { woke = event.Wait(CAutoResetEvent::kInfinite); });
     event.Set();
