@@ -2,12 +2,9 @@
 // and the reader on the writer's files, other index layouts and damaged files.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <csignal>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -41,22 +38,6 @@ avi_file* CreateXvid(const std::string& path) {
     AVI_set_audio_format(avi, 0, 44100, 16, 0);
     return avi;
 }
-
-// Lowers the file size limit of this process for one scope; writes past it fail with EFBIG.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit lowered = saved_;
-        lowered.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-private:
-    rlimit saved_;
-};
 
 TEST(AviWriter, EmptyFileAndOddFrameLayout) {
     TempDir dir;

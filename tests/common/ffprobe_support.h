@@ -2,7 +2,10 @@
 
 // Files, commands and an independent look at written media (ffprobe) for the file-level tests.
 
+#include <sys/resource.h>
 #include <sys/wait.h>
+
+#include <csignal>
 
 #include <cstdint>
 #include <cstdio>
@@ -60,6 +63,22 @@ inline void PutU32At(std::vector<unsigned char>& bytes, std::size_t at, std::uin
         bytes.at(at + i) = static_cast<unsigned char>(value >> (8 * i));
     }
 }
+
+// Lowers this process's file size limit for one scope; writes past it fail (EFBIG).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
 
 // Runs a shell command; its standard output, and its exit status via status.
 inline std::string Shell(const std::string& command, int* status = nullptr) {

@@ -1,9 +1,7 @@
 #include "encoding/avi_recorder.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <cstring>
 #include <set>
 #include <string>
@@ -182,19 +180,16 @@ TEST(AviRecorderTest, WriteFailuresAreReportedNotFatal) {
     FillImage(image, StaticDesktopFrame(164, 124, 0));
     ASSERT_TRUE(recorder.AddFrame(&image));
 
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit limited = saved;
-    limited.rlim_cur = ReadFile(path).size();
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     testing::internal::CaptureStdout();
     FillImage(image, FullMotionFrame(164, 124, 1));
-    const bool added = recorder.AddFrame(&image);
-    bool failed = false;
-    const int total = recorder.EndRecording(&failed);
+    bool added = true, failed = false;
+    int total = -1;
+    {
+        FileSizeLimit limit(ReadFile(path).size());
+        added = recorder.AddFrame(&image);
+        total = recorder.EndRecording(&failed);
+    }
     const std::string console = testing::internal::GetCapturedStdout();
-    setrlimit(RLIMIT_FSIZE, &saved);
 
     EXPECT_FALSE(added);
     EXPECT_TRUE(failed);

@@ -77,6 +77,7 @@ TEST(SvImage, EmptyContainerAndRefusedArgumentsChangeNothing) {
     Fill1(gray, {{1, 2, 3}});
     gray.SetGreen(0, 0, 50);
     EXPECT_EQ(gray.GetRed(2, 0) * 1000 + gray.GetBlue(0, 0), 1);
+    Fill1(other, {{1}});
     image.MergeChannels(gray, gray, other);  // sizes differ: refused
     EXPECT_EQ(Bgr(image, 4, 2), 0x010203);
     EXPECT_FALSE(image.GetLastError().empty());
