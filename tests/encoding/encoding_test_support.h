@@ -1,25 +1,18 @@
 #pragma once
-// Helpers for the encoding tests: temporary folders, synthetic pictures, an independent look
-// at written files through ffprobe/ffmpeg, and the idx1 flags read straight from the file.
+// Helpers for the encoding tests: synthetic pictures, and an independent look at written files
+// through ffmpeg/ffprobe and the idx1 flags read straight from the file.
 
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "common/ffprobe_support.h"
+
 namespace enctest {
 
-// A fresh folder under the system's temporary folder, removed with its contents at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using namespace probe;
 
 // Packed blue-green-red rows, top row first, no row padding.
 struct BgrFrame {
@@ -28,49 +21,131 @@ struct BgrFrame {
     std::vector<unsigned char> pixels;
 };
 
+// A frame whose pixel (x, y) has the colour colourAt(x, y) gives as 0xBBGGRR.
+template <typename ColourAt>
+BgrFrame Paint(int width, int height, ColourAt colourAt) {
+    BgrFrame f{width, height, std::vector<unsigned char>(size_t(width) * height * 3)};
+    for (size_t i = 0; i < f.pixels.size() / 3; ++i) {
+        const uint32_t bgr = colourAt(int(i % width), int(i / width));
+        f.pixels[i * 3] = bgr >> 16 & 0xFF;
+        f.pixels[i * 3 + 1] = bgr >> 8 & 0xFF;
+        f.pixels[i * 3 + 2] = bgr & 0xFF;
+    }
+    return f;
+}
+
 // A desktop-like picture (flat panels, text-like strokes) with a small box that moves with n.
-BgrFrame StaticDesktopFrame(int width, int height, int n);
-// Every pixel changes from frame to frame: gradients and shapes that slide with n.
-BgrFrame FullMotionFrame(int width, int height, int n);
+inline BgrFrame StaticDesktopFrame(int width, int height, int n) {
+    const int boxX = 8 + (n * 3) % (width / 2 - 24);
+    return Paint(width, height, [=](int x, int y) -> uint32_t {
+        if (y >= 40 && y < 56 && x >= boxX && x < boxX + 16) {
+            return 0x1414DC;
+        }
+        if (y < 16 || x <= width / 2) {
+            return y < 16 ? 0xA05A28 : 0x78643C;  // title bar, desktop
+        }
+        const bool text = y > 24 && (y % 10) < 2 && ((x / 3) % 5) != 0;
+        return text ? 0x1E1E1E : 0xEBEBEB;
+    });
+}
+
+// Every pixel changes from frame to frame: a white square sliding over moving gradients.
+inline BgrFrame FullMotionFrame(int width, int height, int n) {
+    const int cx = (n * 4) % width;
+    return Paint(width, height, [=](int x, int y) -> uint32_t {
+        if (y >= height / 3 && y < height / 3 + 20 && x >= cx && x < cx + 20) {
+            return 0xFAFAFA;
+        }
+        const int u = x + 2 * n, v = y + n;
+        const auto b = static_cast<uint32_t>(128 + 100 * std::sin(u * 0.07));
+        const auto g = static_cast<uint32_t>(128 + 100 * std::cos(v * 0.05 + u * 0.02));
+        return b << 16 | g << 8 | uint32_t((u + v) & 0xFF);
+    });
+}
 
 // Luma as the codec computes it from blue-green-red (studio range).
-std::vector<uint8_t> LumaOf(const BgrFrame& frame);
-double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+inline std::vector<uint8_t> LumaOf(const BgrFrame& frame) {
+    std::vector<uint8_t> luma(frame.pixels.size() / 3);
+    for (size_t i = 0; i < luma.size(); ++i) {
+        const unsigned char* p = &frame.pixels[i * 3];
+        luma[i] = uint8_t(std::lround(0.098 * p[0] + 0.504 * p[1] + 0.257 * p[2] + 16.0));
+    }
+    return luma;
+}
 
-bool FileExists(const std::string& path);
-long FileSize(const std::string& path);  // -1 when the file does not exist
+inline double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) {
+        return 0.0;
+    }
+    double sum = 0.0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
+    }
+    return sum == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * double(a.size()) / sum);
+}
 
-// Runs a shell command; its standard output, and whether it exited with status 0.
-std::string RunCommand(const std::string& command, bool* ok = nullptr);
+// Decodes every coded video frame in order and returns each one's luma plane; clean tells
+// whether ffmpeg decoded without any error.
+inline std::vector<std::vector<uint8_t>> DecodeLuma(const std::string& path, int width, int height,
+                                                    bool* clean) {
+    int status = -1;
+    const std::string errors = Shell(
+        "ffmpeg -nostdin -v error -xerror -i " + Quote(path) +
+            " -vsync passthrough -f rawvideo -pix_fmt yuv420p - 2>&1 >" + Quote(path + ".yuv"),
+        &status);
+    *clean = status == 0 && errors.empty();
+    const auto raw = ReadFile(path + ".yuv");
+    std::remove((path + ".yuv").c_str());
+    const size_t luma = size_t(width) * height;
+    const size_t frame = luma + 2 * size_t((width + 1) / 2) * size_t((height + 1) / 2);
+    std::vector<std::vector<uint8_t>> frames;
+    for (size_t at = 0; at + frame <= raw.size(); at += frame) {
+        frames.emplace_back(raw.begin() + long(at), raw.begin() + long(at + luma));
+    }
+    return frames;
+}
 
-// One "key=value" field of ffprobe's first video or audio stream ("" when absent).
-std::string ProbeStreamField(const std::string& path, const char* streamSelector,
-                             const char* field);
-
-// Decodes every coded video frame, in order, and returns each frame's luma plane;
-// decodeClean tells whether ffmpeg decoded without any error.
-std::vector<std::vector<uint8_t>> DecodeLuma(const std::string& path, int width, int height,
-                                             bool* decodeClean);
-
-// What the decoder says of each coded frame: its presentation frame number and whether it is a
-// key frame.
+// What the decoder says of each coded frame: its presentation frame number, and whether it is
+// a key frame.
 struct DecodedFrameInfo {
     int pts;
     bool key;
 };
-std::vector<DecodedFrameInfo> ProbeDecodedFrames(const std::string& path);
-
-// The picture a player shows in each of `slots` frame slots: the last decoded frame whose
-// presentation number is not after the slot (empty before the first one).
-std::vector<std::vector<uint8_t>> ShownPictures(const std::vector<std::vector<uint8_t>>& decoded,
-                                                const std::vector<DecodedFrameInfo>& infos,
-                                                int slots);
+inline std::vector<DecodedFrameInfo> ProbeDecodedFrames(const std::string& path) {
+    std::vector<DecodedFrameInfo> frames;
+    for (const std::string& line :
+         Lines(Shell("ffprobe -v error -select_streams v:0 -show_entries "
+                     "frame=key_frame,best_effort_timestamp -of csv=p=0 " +
+                     Quote(path)))) {
+        int key = 0, pts = 0;
+        if (std::sscanf(line.c_str(), "%d,%d", &key, &pts) == 2) {
+            frames.push_back({pts, key == 1});
+        }
+    }
+    return frames;
+}
 
 // The idx1 entries of the video stream, in order: their flags and data lengths.
 struct IndexEntry {
     uint32_t flags;
     uint32_t length;
 };
-std::vector<IndexEntry> ReadVideoIndex(const std::string& path);
+inline std::vector<IndexEntry> ReadVideoIndex(const std::string& path) {
+    const auto bytes = ReadFile(path);
+    std::vector<IndexEntry> entries;
+    for (size_t at = 12; at + 8 <= bytes.size();) {  // after "RIFF", the length and "AVI "
+        const uint32_t length = U32At(bytes, at + 4);
+        if (std::string(bytes.begin() + long(at), bytes.begin() + long(at) + 4) == "idx1") {
+            for (size_t e = at + 8; e + 16 <= at + 8 + length && e + 16 <= bytes.size(); e += 16) {
+                if (bytes[e] == '0' && bytes[e + 1] == '0' && bytes[e + 2] == 'd') {
+                    entries.push_back({U32At(bytes, e + 4), U32At(bytes, e + 12)});
+                }
+            }
+            break;
+        }
+        at += 8 + length + (length & 1);
+    }
+    return entries;
+}
 
 }  // namespace enctest

@@ -1,0 +1,399 @@
+// The AVI writer's layout byte by byte where it matters, its failure handling, the error texts,
+// and the reader on the writer's files, other index layouts and damaged files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "common/ffprobe_support.h"
+#include "encoding/avi/avi_error.h"
+#include "encoding/avi/avi_reader.h"
+#include "encoding/avi/avi_writer.h"
+
+using namespace probe;
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+constexpr std::uint32_t Id(const char* s) {
+    return std::uint32_t(s[0]) | std::uint32_t(s[1]) << 8 | std::uint32_t(s[2]) << 16 |
+           std::uint32_t(s[3]) << 24;
+}
+
+void ExpectFields(const Bytes& bytes, const std::vector<std::pair<size_t, std::uint32_t>>& fields) {
+    for (auto [at, value] : fields) {
+        EXPECT_EQ(U32At(bytes, at), value) << "at byte " << at;
+    }
+}
+
+avi_file* CreateXvid(const std::string& path) {
+    avi_file* avi = AVI_create_output_file(path.c_str());
+    EXPECT_NE(avi, nullptr);
+    AVI_set_video_format(avi, 640, 480, 30.0, "xvid");
+    AVI_set_audio_format(avi, 0, 44100, 16, 0);
+    return avi;
+}
+
+TEST(AviWriter, EmptyFileAndOddFrameLayout) {
+    TempDir dir;
+    ASSERT_EQ(AVI_close_file(CreateXvid(dir.Path("empty.avi"))), 0);
+    Bytes bytes = ReadFile(dir.Path("empty.avi"));
+    ASSERT_EQ(bytes.size(), 2056u);
+    // Flags 0x10010: capture file, has index. At 192: one plane, 24 bits per pixel.
+    // clang-format off
+    ExpectFields(bytes, {{0, Id("RIFF")}, {4, 2048}, {8, Id("AVI ")}, {16, 200}, {32, 33333},
+                         {44, 0x10010}, {48, 0}, {56, 1}, {64, 640}, {68, 480},
+                         {108, Id("vids")}, {112, Id("xvid")}, {128, 33333}, {132, 1000000},
+                         {148, 0xFFFFFFFF}, {192, 1 | 24 << 16}, {196, Id("xvid")},
+                         {200, 640 * 480}, {220, Id("JUNK")}, {224, 1808}, {2036, Id("LIST")},
+                         {2040, 4}, {2044, Id("movi")}, {2048, Id("idx1")}, {2052, 0}});
+    // clang-format on
+    EXPECT_EQ(std::count(bytes.begin() + 228, bytes.begin() + 2036, 0), 2036 - 228);
+
+    // An odd frame: the pad byte is zero even though the caller's next byte is not.
+    avi_file* avi = CreateXvid(dir.Path("one.avi"));
+    std::vector<char> data(1002, 'd');
+    data[1001] = char(0xAA);
+    ASSERT_EQ(AVI_put_video_frame(avi, data.data(), 1001, 1), 0);
+    ASSERT_EQ(AVI_close_file(avi), 0);
+    bytes = ReadFile(dir.Path("one.avi"));
+    ASSERT_EQ(bytes.size(), 3082u);
+    // clang-format off
+    ExpectFields(bytes, {{4, 3074}, {48, 1}, {140, 1}, {2040, 1014}, {2048, Id("00db")},
+                         {2052, 1001}, {3058, Id("idx1")}, {3062, 16}, {3066, Id("00db")},
+                         {3070, 0x10}, {3074, 2048}, {3078, 1001}});
+    // clang-format on
+    EXPECT_EQ(bytes[2056 + 1000], 'd');
+    EXPECT_EQ(bytes[2056 + 1001], 0);
+}
+
+TEST(AviWriter, KeyFlagsEmptyFramesAndRepeats) {
+    TempDir dir;
+    avi_file* avi = CreateXvid(dir.Path("keys.avi"));
+    const char data[4] = {1, 2, 3, 4};
+    ASSERT_EQ(AVI_put_video_frame(avi, data, 4, 1), 0);     // 2048: key
+    ASSERT_EQ(AVI_put_video_frame(avi, data, 3, 0), 0);     // 2060: delta
+    ASSERT_EQ(AVI_put_video_frame(avi, nullptr, 0, 1), 0);  // 2072: empty, never a key
+    ASSERT_EQ(AVI_repeat_last_frame(avi), 0);               // repeats the empty one
+    ASSERT_EQ(AVI_put_video_frame(avi, data, 2, 1), 0);     // 2080: key
+    ASSERT_EQ(AVI_repeat_last_frame(avi), 0);               // repeats the key
+    ASSERT_EQ(AVI_close_file(avi), 0);
+    Bytes bytes = ReadFile(dir.Path("keys.avi"));
+    ExpectFields(bytes, {{44, 0x10030}, {48, 6}, {2090, Id("idx1")}, {2094, 16 * 6}});
+    const std::uint32_t entries[6][3] = {{0x10, 2048, 4}, {0, 2060, 3},    {0, 2072, 0},
+                                         {0, 2072, 0},    {0x10, 2080, 2}, {0x10, 2080, 2}};
+    for (size_t i = 0, at = 2098; i < 6; ++i, at += 16) {
+        ExpectFields(bytes, {{at, Id("00db")},
+                             {at + 4, entries[i][0]},
+                             {at + 8, entries[i][1]},
+                             {at + 12, entries[i][2]}});
+    }
+}
+
+TEST(AviWriter, IndexGrowsAtThe4097thChunk) {
+    TempDir dir;
+    avi_file* avi = CreateXvid(dir.Path("many.avi"));
+    for (int i = 0; i < 4096; ++i) {
+        ASSERT_EQ(AVI_put_video_frame(avi, nullptr, 0, 0), 0);
+    }
+    EXPECT_EQ(avi->index_capacity, 4096);
+    ASSERT_EQ(AVI_put_video_frame(avi, "x", 1, 1), 0);
+    EXPECT_EQ(avi->index_capacity, 8192);
+    ASSERT_EQ(AVI_close_file(avi), 0);
+    Bytes bytes = ReadFile(dir.Path("many.avi"));
+    const size_t index = 2048 + 4096 * 8 + 10;
+    ExpectFields(bytes, {{index, Id("idx1")},
+                         {index + 4, 4097 * 16},
+                         {index + 8 + 4096 * 16 + 8, 2048 + 4096 * 8}});
+    EXPECT_EQ(bytes.size(), index + 8 + 4097 * 16);
+}
+
+TEST(AviWriter, SizeLimitRefusesBeforeWriting) {
+    TempDir dir;
+    avi_file* avi = CreateXvid(dir.Path("limit.avi"));
+    ASSERT_EQ(AVI_put_video_frame(avi, "abcd", 4, 1), 0);
+    // Pretend the file is nearly full; the descriptor still writes at its real end.
+    const int real_pos = avi->file_pos;
+    avi->file_pos = AVI_MAX_FILE_BYTES - 1000;
+    const int room = AVI_room_left(avi);
+    EXPECT_EQ(room, 1000 - 16 - 8);
+    std::vector<char> data(2000, 1);
+    const int fits = room - 8 - 16;  // chunk header and its index entry
+    AVI_last_error = 0;
+    EXPECT_EQ(AVI_put_video_frame(avi, data.data(), fits + 2, 1), -1);
+    EXPECT_EQ(AVI_last_error, AVI_ERR_SIZELIM);
+    EXPECT_EQ(avi->index_count, 1);
+    EXPECT_EQ(avi->frame_count, 1);
+    EXPECT_EQ(ReadFile(dir.Path("limit.avi")).size(), size_t(real_pos));
+    EXPECT_EQ(AVI_put_video_frame(avi, data.data(), fits, 1), 0);
+    EXPECT_EQ(AVI_room_left(avi), 0);
+    avi->file_pos = real_pos + 8 + fits;
+    EXPECT_EQ(AVI_close_file(avi), 0);
+}
+
+TEST(AviWriter, MisuseIsRefusedAndChangesNothing) {
+    TempDir dir;
+    WriteFile(dir.Path("old.avi"), Bytes(10000, 0x55));  // a longer file is cut to length
+    avi_file* avi = CreateXvid(dir.Path("old.avi"));
+    ASSERT_EQ(AVI_put_video_frame(avi, "abc", 3, 1), 0);
+    EXPECT_EQ(AVI_put_video_frame(avi, "abc", -5, 1), -1);
+    EXPECT_EQ(AVI_last_error, AVI_ERR_WRITE);
+    EXPECT_EQ(AVI_put_audio_block(avi, nullptr, 10), -1);
+    EXPECT_EQ(std::make_tuple(avi->frame_count, avi->index_count, avi->audio_total),
+              std::make_tuple(1, 1, 0));
+    ASSERT_EQ(AVI_close_output_file(avi), 0);
+    EXPECT_EQ(AVI_put_video_frame(avi, "abc", 3, 1), -1);  // finished: no more chunks
+    EXPECT_EQ(AVI_last_error, AVI_ERR_NOT_PERM);
+    EXPECT_EQ(AVI_close_file(avi), 0);
+    EXPECT_EQ(ReadFile(dir.Path("old.avi")).size(), 2048u + 12 + 8 + 16);
+
+    avi_file* in = AVI_open_for_reading(dir.Path("old.avi").c_str(), 1);
+    ASSERT_NE(in, nullptr);
+    AVI_last_error = 0;
+    EXPECT_EQ(AVI_put_video_frame(in, "abc", 3, 1), -1);
+    EXPECT_EQ(AVI_last_error, AVI_ERR_NOT_PERM);
+    EXPECT_EQ(AVI_close_file(in), 0);
+    EXPECT_EQ(ReadFile(dir.Path("old.avi")).size(), 2048u + 12 + 8 + 16);
+
+    char buffer[4];
+    avi_file* out = CreateXvid(dir.Path("out.avi"));
+    AVI_last_error = 0;
+    EXPECT_EQ(AVI_fetch_frame(out, buffer), -1);
+    EXPECT_EQ(AVI_last_error, AVI_ERR_NOT_PERM);
+    EXPECT_EQ(AVI_close_file(out), 0);
+    EXPECT_EQ(AVI_create_output_file("/nonexistent-dir/x.avi"), nullptr);
+    EXPECT_EQ(AVI_last_error, AVI_ERR_OPEN);
+}
+
+TEST(AviWriter, FailedWritesLoseNothingWrittenBefore) {
+    TempDir dir;
+    avi_file* avi = CreateXvid(dir.Path("full.avi"));
+    std::vector<char> frame(1000, 3);
+    {
+        FileSizeLimit limit(2048 + 5 * 1008 + 500);
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(AVI_put_video_frame(avi, frame.data(), 1000, 1), 0);
+        }
+        EXPECT_EQ(AVI_put_video_frame(avi, frame.data(), 1000, 1), -1);
+        EXPECT_EQ(AVI_last_error, AVI_ERR_WRITE);
+        EXPECT_EQ(avi->index_count, 5);  // the failed chunk's entry was withdrawn
+        EXPECT_EQ(avi->frame_count, 5);
+        EXPECT_EQ(avi->file_pos, 2048 + 5 * 1008);
+    }
+    ASSERT_EQ(AVI_put_video_frame(avi, frame.data(), 1000, 0), 0);  // room again
+    ASSERT_EQ(AVI_close_file(avi), 0);
+    avi_file* in = AVI_open_for_reading(dir.Path("full.avi").c_str(), 1);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(AVI_get_frame_count(in), 6);
+    std::vector<char> back(1000);
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_EQ(AVI_fetch_frame(in, back.data()), 1000);
+        ASSERT_EQ(back, frame);
+    }
+    AVI_close_file(in);
+
+    // No room for the index: the file keeps its frames and reads without one.
+    avi = CreateXvid(dir.Path("noidx.avi"));
+    ASSERT_EQ(AVI_put_video_frame(avi, "abcd", 4, 1), 0);
+    ASSERT_EQ(AVI_put_video_frame(avi, "efg", 3, 0), 0);
+    {
+        FileSizeLimit limit(2048 + 24 + 20);
+        AVI_last_error = 0;
+        EXPECT_EQ(AVI_close_file(avi), -1);
+        EXPECT_EQ(AVI_last_error, AVI_ERR_WRITE_INDEX);
+    }
+    Bytes bytes = ReadFile(dir.Path("noidx.avi"));
+    ASSERT_EQ(bytes.size(), 2048u + 24);
+    ExpectFields(bytes, {{4, 2048 + 24 - 8}, {44, 0x10000}});  // no index flag
+    in = AVI_open_for_reading(dir.Path("noidx.avi").c_str(), 1);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(AVI_get_frame_count(in), 2);
+    EXPECT_EQ(AVI_get_frame_length(in, 1), 3);
+    AVI_close_file(in);
+}
+
+TEST(AviError, TextsAndReport) {
+    const std::pair<int, const char*> texts[] = {{0, "aviio - No Error"},
+                                                 {9, "aviio - Not an AVI file"},
+                                                 {13, "aviio - operation needs an index"},
+                                                 {42, "aviio - Unknown Error"},
+                                                 {-3, "aviio - Unknown Error"}};
+    for (auto [code, text] : texts) {
+        AVI_last_error = code;
+        EXPECT_STREQ(AVI_error_text(), text);
+    }
+    AVI_last_error = 5;
+    errno = ENOSPC;
+    EXPECT_STREQ(
+        AVI_error_text(),
+        "aviio - Error writing index (file may still be useable) - No space left on device");
+    testing::internal::CaptureStderr();
+    AVI_last_error = 9;
+    AVI_report_error("x");
+    AVI_last_error = 2;
+    errno = ENOENT;
+    AVI_report_error("open");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "x: aviio - Not an AVI file\n"
+              "open: aviio - Error opening AVI file\nREASON: No such file or directory\n");
+}
+
+std::vector<char> Pattern(int length, int seed) {
+    std::vector<char> bytes(static_cast<size_t>(length));
+    for (int i = 0; i < length; ++i) {
+        bytes[size_t(i)] = char(seed * 31 + i * 7);
+    }
+    return bytes;
+}
+
+const int kFrameLengths[] = {101, 0, 64, 7, 2000};
+const int kAudioLengths[] = {100, 51, 0, 300};  // bytes before: 0, 100, 151, 151
+
+// The writer's file read back: frames and audio blocks interleaved, 25 fps, 16-bit stereo.
+class AviReader : public ::testing::Test {
+protected:
+    void SetUp() override {
+        avi_file* avi = AVI_create_output_file(path_.c_str());
+        ASSERT_NE(avi, nullptr);
+        AVI_set_video_format(avi, 320, 240, 25.0, "xvid");
+        AVI_set_audio_format(avi, 2, 48000, 16, 1);
+        for (int i = 0; i < 5; ++i) {
+            auto frame = Pattern(kFrameLengths[i], i);
+            ASSERT_EQ(AVI_put_video_frame(avi, frame.data(), kFrameLengths[i], i == 0), 0);
+            if (i < 4) {
+                auto audio = Pattern(kAudioLengths[i], 100 + i);
+                ASSERT_EQ(AVI_put_audio_block(avi, audio.data(), kAudioLengths[i]), 0);
+                audio_.insert(audio_.end(), audio.begin(), audio.end());
+            }
+        }
+        ASSERT_EQ(AVI_close_file(avi), 0);
+        good_ = ReadFile(path_);
+        index_ = 2044 + U32At(good_, 2040);
+    }
+    avi_file* Open(int build_index = 1) {
+        avi_file* in = AVI_open_for_reading(path_.c_str(), build_index);
+        EXPECT_NE(in, nullptr) << "error " << AVI_last_error;
+        return in;
+    }
+    // The file, changed as given, reads back every frame.
+    void ExpectFramesAfter(Bytes bytes) {
+        WriteFile(path_, bytes);
+        avi_file* in = Open();
+        ASSERT_NE(in, nullptr);
+        ASSERT_EQ(AVI_get_frame_count(in), 5);
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(AVI_get_frame_length(in, i), kFrameLengths[i]);
+            std::vector<char> back(size_t(kFrameLengths[i]) + 1);
+            ASSERT_EQ(AVI_fetch_frame(in, back.data()), kFrameLengths[i]) << "frame " << i;
+            back.pop_back();
+            EXPECT_EQ(back, Pattern(kFrameLengths[i], i)) << "frame " << i;
+        }
+        EXPECT_EQ(AVI_get_audio_total(in), 451);
+        AVI_close_file(in);
+    }
+
+    TempDir dir_;
+    std::string path_ = dir_.Path("sample.avi");
+    std::vector<char> audio_;
+    Bytes good_;
+    size_t index_ = 0;
+};
+
+TEST_F(AviReader, RoundTripFramesAndFields) {
+    ExpectFramesAfter(good_);
+    avi_file* in = Open();
+    EXPECT_EQ(std::make_pair(AVI_get_width(in), AVI_get_height(in)), std::make_pair(320, 240));
+    EXPECT_NEAR(AVI_get_fps(in), 25.0, 1e-9);
+    EXPECT_STREQ(AVI_get_compressor(in), "xvid");
+    EXPECT_EQ(AVI_get_audio_channels(in), 2);
+    EXPECT_EQ(AVI_get_audio_rate(in), 48000);
+    EXPECT_EQ(AVI_get_audio_bits(in), 16);
+    EXPECT_EQ(AVI_get_audio_format(in), 1);
+    EXPECT_EQ(in->frame_table[0].offset, 2048u + 8);  // absolute offsets, data after header
+    AVI_close_file(in);
+}
+
+TEST_F(AviReader, AudioSeeksAndReadsAcrossChunks) {
+    avi_file* in = Open();
+    std::vector<char> got(600);
+    EXPECT_EQ(AVI_fetch_audio(in, got.data(), 600), 451);  // across chunks, then short
+    EXPECT_EQ(std::vector<char>(got.begin(), got.begin() + 451), audio_);
+    ASSERT_EQ(AVI_goto_audio_byte(in, 160), 0);  // inside the fourth chunk
+    EXPECT_EQ(std::make_pair(in->audio_chunk_pos, in->audio_byte_pos), std::make_pair(3, 9));
+    ASSERT_EQ(AVI_goto_audio_byte(in, 100), 0);  // a boundary selects the later chunk
+    EXPECT_EQ(std::make_pair(in->audio_chunk_pos, in->audio_byte_pos), std::make_pair(1, 0));
+    ASSERT_EQ(AVI_goto_audio_byte(in, 90), 0);
+    ASSERT_EQ(AVI_fetch_audio(in, got.data(), 40), 40);
+    EXPECT_EQ(std::vector<char>(got.begin(), got.begin() + 40),
+              std::vector<char>(audio_.begin() + 90, audio_.begin() + 130));
+    ASSERT_EQ(AVI_goto_audio_byte(in, 1000000), 0);  // past the end reads nothing
+    EXPECT_EQ(AVI_fetch_audio(in, got.data(), 40), 0);
+    int length = -1;
+    ASSERT_EQ(AVI_goto_audio_chunk(in, 3, &length), 0);
+    EXPECT_EQ(length, 300);
+    ASSERT_EQ(AVI_goto_audio_chunk(in, 0, &length), 0);  // back from the last chunk
+    EXPECT_EQ(length, 100);
+    EXPECT_EQ(AVI_goto_audio_chunk(in, 4, &length), -1);
+    AVI_close_file(in);
+}
+
+TEST_F(AviReader, OtherIndexLayoutsAndMarks) {
+    Bytes bytes = good_;
+    bytes.resize(index_);  // no idx1: the data chunks are indexed
+    ExpectFramesAfter(bytes);
+    avi_file* in = Open(0);  // header only: the index-based calls say so
+    EXPECT_EQ(AVI_get_frame_count(in), 5);
+    EXPECT_EQ(AVI_get_frame_length(in, 0), -1);
+    EXPECT_EQ(AVI_last_error, AVI_ERR_NO_IDX);
+    AVI_close_file(in);
+
+    bytes = good_;  // offsets counted from the movi list
+    for (size_t at = index_ + 8; at < bytes.size(); at += 16) {
+        PutU32At(bytes, at + 8, U32At(bytes, at + 8) - 2044);
+    }
+    ExpectFramesAfter(bytes);
+
+    bytes = good_;
+    for (size_t at : {0, 8, 12, 20, 2036, 2044}) {
+        std::transform(&bytes[at], &bytes[at + 4], &bytes[at], ::tolower);
+    }
+    ExpectFramesAfter(bytes);
+}
+
+TEST_F(AviReader, DamagedFilesGiveErrorCodes) {
+    // The last two: a header list longer than the file, an index entry past its end.
+    struct Damage {
+        size_t at;
+        std::uint32_t value;
+        int code;
+    } damages[] = {{8, Id("XVI "), AVI_ERR_NO_AVI},     {20, Id("xdrl"), AVI_ERR_NO_HDRL},
+                   {2044, Id("xovi"), AVI_ERR_NO_MOVI}, {108, Id("xids"), AVI_ERR_NO_VIDS},
+                   {16, 0xFFFFFFF0u, AVI_ERR_READ},     {good_.size() - 4, 1u << 30, AVI_ERR_READ}};
+    for (const Damage& d : damages) {
+        Bytes bytes = good_;
+        PutU32At(bytes, d.at, d.value);
+        WriteFile(path_, bytes);
+        AVI_last_error = 0;
+        EXPECT_EQ(AVI_open_for_reading(path_.c_str(), 1), nullptr) << d.at;
+        EXPECT_EQ(AVI_last_error, d.code) << d.at;
+    }
+    WriteFile(path_, Bytes(good_.begin(), good_.begin() + 6));
+    EXPECT_EQ(AVI_open_for_reading(path_.c_str(), 1), nullptr);
+    EXPECT_EQ(AVI_last_error, AVI_ERR_READ);
+    EXPECT_EQ(AVI_open_for_reading(dir_.Path("missing.avi").c_str(), 1), nullptr);
+    EXPECT_EQ(AVI_last_error, AVI_ERR_OPEN);
+
+    // Cut inside the last frame: idx1 is gone and that frame with it; the rest reads.
+    WriteFile(path_, Bytes(good_.begin(), good_.begin() + long(index_) - 1000));
+    avi_file* in = Open();
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(AVI_get_frame_count(in), 4);
+    AVI_close_file(in);
+}
+
+}  // namespace

@@ -1,0 +1,139 @@
+#pragma once
+
+// Files, commands and an independent look at written media (ffprobe) for the file-level tests.
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <csignal>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace probe {
+
+// A fresh folder under the system's temporary folder, removed with its files.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "brintel_XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot create a temporary folder");
+        }
+        dir_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+private:
+    std::string dir_;
+};
+
+inline std::vector<unsigned char> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+inline std::uint32_t U32At(const std::vector<unsigned char>& bytes, std::size_t at) {
+    return std::uint32_t(bytes.at(at)) | std::uint32_t(bytes.at(at + 1)) << 8 |
+           std::uint32_t(bytes.at(at + 2)) << 16 | std::uint32_t(bytes.at(at + 3)) << 24;
+}
+
+inline void PutU32At(std::vector<unsigned char>& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes.at(at + i) = static_cast<unsigned char>(value >> (8 * i));
+    }
+}
+
+// Lowers this process's file size limit for one scope; writes past it fail (EFBIG).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+// Runs a shell command; its standard output, and its exit status via status.
+inline std::string Shell(const std::string& command, int* status = nullptr) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    char buffer[4096];
+    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        output.append(buffer, got);
+    }
+    int result = pclose(pipe);
+    if (status != nullptr) {
+        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+    }
+    return output;
+}
+
+inline std::string Quote(const std::string& path) {
+    return "'" + path + "'";
+}
+
+// The non-empty lines of text.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty()) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// The fields of the first stream that selector ("v:0", "a:0") picks, packets counted;
+// empty when there is no such stream.
+inline std::map<std::string, std::string> Stream(const std::string& path,
+                                                 const std::string& selector) {
+    std::map<std::string, std::string> fields;
+    for (const std::string& line :
+         Lines(Shell("ffprobe -v error -count_packets -select_streams " + selector +
+                     " -show_streams -of default=noprint_wrappers=1 " + Quote(path)))) {
+        auto eq = line.find('=');
+        if (eq != std::string::npos) {
+            fields.emplace(line.substr(0, eq), line.substr(eq + 1));
+        }
+    }
+    return fields;
+}
+
+// A frame rate written as a fraction ("30/1").
+inline double Rate(const std::string& fraction) {
+    double num = 0, den = 0;
+    return std::sscanf(fraction.c_str(), "%lf/%lf", &num, &den) == 2 && den != 0 ? num / den : 0;
+}
+
+}  // namespace probe
