@@ -8,9 +8,6 @@ set -uo pipefail
 bare=0
 [ "${1:-}" = "--bare" ] && { bare=1; shift; }
 
-display=99
-while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done
-export DISPLAY=:$display
 runtime=$(mktemp -d /tmp/brintel-runtime.XXXXXX)
 chmod 700 "$runtime"
 export XDG_RUNTIME_DIR=$runtime
@@ -23,10 +20,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb "$DISPLAY" -screen 0 1920x1080x24 -noreset -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display number itself and writes it to the given descriptor once it
+# accepts connections, so two desktops started at the same moment never share a number.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -noreset -nolisten tcp 3>"$runtime/display" >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
-xdpyinfo >/dev/null 2>&1 || { echo "with-desktop: Xvfb did not start on $DISPLAY" >&2; exit 1; }
+for _ in $(seq 200); do [ -s "$runtime/display" ] && break; sleep 0.05; done
+[ -s "$runtime/display" ] || { echo "with-desktop: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(head -n 1 "$runtime/display")
 
 if [ $bare -eq 0 ]; then
   openbox >/dev/null 2>&1 &
