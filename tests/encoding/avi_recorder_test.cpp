@@ -184,14 +184,17 @@ TEST(AviRecorderTest, WriteFailuresAreReportedNotFatal) {
     FillImage(image, FullMotionFrame(164, 124, 1));
     bool added = true, failed = false;
     int total = -1;
+    std::string frameError;
     {
         FileSizeLimit limit(ReadFile(path).size());
         added = recorder.AddFrame(&image);
+        frameError = recorder.LastError();
         total = recorder.EndRecording(&failed);
     }
     const std::string console = testing::internal::GetCapturedStdout();
 
     EXPECT_FALSE(added);
+    EXPECT_EQ(frameError, "Writing a frame failed: File too large");  // the system's reason
     EXPECT_TRUE(failed);
     EXPECT_EQ(recorder.FrameCount(), 1);
     // Header, the one frame's chunk and nothing more: no part of the refused frame stays.

@@ -95,7 +95,8 @@ TEST_P(ScreenGrabber, GivesTheScreenPixelsAndBlackOffTheScreen) {
                              {0, 0, w, h},
                              {-5, 10, 6, 20},
                              {30, -7, 40, 3},
-                             {w - 4, 200, w + 5, 210},
+                             {w - 13, 200, w - 4, 210},  // then the same size over the edge,
+                             {w - 4, 200, w + 5, 210},   // into the same image: black outside
                              {500, h - 2, 510, h + 6},
                              {-3, -3, w + 3, h + 3},
                              {w + 10, 0, w + 20, 10}};
