@@ -25,22 +25,6 @@ EncoderTable& Table() {
     return *table;
 }
 
-// Looks up a handle under the table lock. The encoder itself is used outside the lock: each
-// handle is driven by one thread at a time, and only FreeEncoder destroys its encoder.
-Venc_Status FindEncoder(int32_t handle, Venc_BaseEncoder** encoder) {
-    EncoderTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.lock);
-    const auto entry = table.encoders.find(handle);
-    if (entry == table.encoders.end()) {
-        return Venc_Status_BadHandle;
-    }
-    if (entry->second == nullptr) {
-        return Venc_Status_WrongState;
-    }
-    *encoder = entry->second;
-    return Venc_Status_Ok;
-}
-
 Venc_Status Venc_MakeEncoder(int32_t codecKind, Venc_BaseEncoder** encoder) {
     if (codecKind != Venc_Codec_Xvid) {
         return Venc_Status_BadArgument;
@@ -49,8 +33,10 @@ Venc_Status Venc_MakeEncoder(int32_t codecKind, Venc_BaseEncoder** encoder) {
     return *encoder != nullptr ? Venc_Status_Ok : Venc_Status_NoMemory;
 }
 
-// The handle's encoder, made for codecKind when the handle has none yet.
-Venc_Status EncoderForBegin(int32_t handle, int32_t codecKind, Venc_BaseEncoder** encoder) {
+// Looks up a handle under the table lock; with makeFor set, a handle without an encoder gets
+// one for that codec kind. The encoder itself is used outside the lock: each handle is driven
+// by one thread at a time, and only FreeEncoder destroys its encoder.
+Venc_Status LookUpEncoder(int32_t handle, const int32_t* makeFor, Venc_BaseEncoder** encoder) {
     EncoderTable& table = Table();
     std::lock_guard<std::mutex> guard(table.lock);
     const auto entry = table.encoders.find(handle);
@@ -58,7 +44,10 @@ Venc_Status EncoderForBegin(int32_t handle, int32_t codecKind, Venc_BaseEncoder*
         return Venc_Status_BadHandle;
     }
     if (entry->second == nullptr) {
-        const Venc_Status made = Venc_MakeEncoder(codecKind, &entry->second);
+        if (makeFor == nullptr) {
+            return Venc_Status_WrongState;
+        }
+        const Venc_Status made = Venc_MakeEncoder(*makeFor, &entry->second);
         if (made != Venc_Status_Ok) {
             entry->second = nullptr;
             return made;
@@ -66,6 +55,15 @@ Venc_Status EncoderForBegin(int32_t handle, int32_t codecKind, Venc_BaseEncoder*
     }
     *encoder = entry->second;
     return Venc_Status_Ok;
+}
+
+Venc_Status FindEncoder(int32_t handle, Venc_BaseEncoder** encoder) {
+    return LookUpEncoder(handle, nullptr, encoder);
+}
+
+// The handle's encoder, made for codecKind when the handle has none yet.
+Venc_Status EncoderForBegin(int32_t handle, int32_t codecKind, Venc_BaseEncoder** encoder) {
+    return LookUpEncoder(handle, &codecKind, encoder);
 }
 
 }  // namespace
