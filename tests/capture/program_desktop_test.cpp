@@ -20,24 +20,18 @@ protected:
     void SetUp() override {
         m_pid = fork();
         if (m_pid == 0) {
-            const int out = chdir(m_dir.path().c_str()) == 0
+            const int log = chdir(m_dir.path().c_str()) == 0
                                 ? open("stdout.log", O_WRONLY | O_CREAT | O_TRUNC, 0644)
                                 : -1;
-            dup2(out, 1);
-            dup2(out, 2);
+            dup2(log, 1);
+            dup2(log, 2);
             execl(BRINTELSHOT_EXE, BRINTELSHOT_EXE, static_cast<char*>(nullptr));
             _exit(127);
         }
         ASSERT_GT(m_pid, 0);
         // The capture window is the program's only large window.
         ASSERT_TRUE(desktop::WaitUntil([&] {
-            const std::vector<Window> shown = Shown();
-            for (Window w : shown) {
-                if (m_x.Geometry(w).w > 100) {
-                    m_capture = w;
-                }
-            }
-            return m_capture != 0;
+            return (m_capture = Find([](Window, const ScreenRect& r) { return r.w > 100; })) != 0;
         }));
     }
 
@@ -50,14 +44,13 @@ protected:
 
     static bool Bare() { return std::getenv("BRINTEL_BARE_DESKTOP") != nullptr; }
 
-    std::vector<Window> Shown() {
-        std::vector<Window> shown;
+    // A shown window of the program that pick accepts; 0 when there is none.
+    Window Find(const std::function<bool(Window, const ScreenRect&)>& pick) {
+        Window found = 0;
         for (Window w : m_x.WindowsOf(m_pid)) {
-            if (m_x.IsMapped(w)) {
-                shown.push_back(w);
-            }
+            found = m_x.IsMapped(w) && pick(w, m_x.Geometry(w)) ? w : found;
         }
-        return shown;
+        return found;
     }
 
     void ClickInside(Window window, int button) {
@@ -118,18 +111,14 @@ TEST_F(ProgramTest, TrayExitDuringARecordingFinishesTheFile) {
     }
     Record();
     // The tray icon is the program's small window; its menu has the one item "Exit".
-    Window icon = 0;
-    for (Window w : Shown()) {
-        icon = w != m_capture && m_x.Geometry(w).w <= 64 ? w : icon;
-    }
+    const Window icon =
+        Find([&](Window w, const ScreenRect& r) { return w != m_capture && r.w <= 64; });
     ASSERT_NE(icon, 0u) << "no tray icon";
     ClickInside(icon, 3);
     Window menu = 0;
     ASSERT_TRUE(desktop::WaitUntil([&] {
-        for (Window w : Shown()) {
-            menu = w != m_capture && w != icon ? w : menu;
-        }
-        return menu != 0;
+        return (menu = Find(
+                    [&](Window w, const ScreenRect&) { return w != m_capture && w != icon; })) != 0;
     }));
     ClickInside(menu, 1);
     ExpectCleanExitWithFinishedRecording();
