@@ -187,23 +187,3 @@ FileSizeLimit::FileSizeLimit(rlim_t bytes) {
 FileSizeLimit::~FileSizeLimit() {
     setrlimit(RLIMIT_FSIZE, &m_old);
 }
-
-cv::Mat ReadScreen(int x, int y, int width, int height) {
-    cv::Mat result;
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
-        return result;
-    }
-    // A 24-bit screen comes as blue-green-red-unused, four bytes a pixel.
-    XImage* image =
-        XGetImage(display, DefaultRootWindow(display), x, y, width, height, AllPlanes, ZPixmap);
-    if (image != nullptr && image->bits_per_pixel == 32) {
-        cv::cvtColor(cv::Mat(height, width, CV_8UC4, image->data, image->bytes_per_line), result,
-                     cv::COLOR_BGRA2BGR);
-    }
-    if (image != nullptr) {
-        XDestroyImage(image);
-    }
-    XCloseDisplay(display);
-    return result;
-}

@@ -10,7 +10,7 @@
 #include <opencv2/core.hpp>
 
 // Helpers shared by the capture tests: temporary folders, recordings read back through
-// ffprobe/ffmpeg, an X window showing a known pattern, and the screen's pixels.
+// ffprobe/ffmpeg, and an X window showing a known pattern.
 
 class TempDir {
 public:
@@ -90,6 +90,3 @@ public:
 private:
     rlimit m_old{};
 };
-
-// Screen pixels of a rectangle, read straight from the X server (XGetImage), as blue-green-red.
-cv::Mat ReadScreen(int x, int y, int width, int height);
