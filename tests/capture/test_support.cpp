@@ -99,20 +99,13 @@ cv::Mat PatternImage(int index, int width, int height) {
     return image;
 }
 
-double BestPatternPsnr(const cv::Mat& frame, int count, int patternWidth, int patternHeight,
-                       int* bestIndex) {
+double BestPatternPsnr(const cv::Mat& frame, int count, int patternWidth, int patternHeight) {
     double best = 0;
     for (int i = 0; i < count; ++i) {
         cv::Mat expected;
         cv::resize(PatternImage(i, patternWidth, patternHeight), expected, frame.size(), 0, 0,
                    cv::INTER_NEAREST);
-        const double psnr = cv::PSNR(frame, expected);
-        if (psnr > best) {
-            best = psnr;
-            if (bestIndex != nullptr) {
-                *bestIndex = i;
-            }
-        }
+        best = std::max(best, cv::PSNR(frame, expected));
     }
     return best;
 }

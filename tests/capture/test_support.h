@@ -46,9 +46,8 @@ Recording ReadRecording(const std::string& path);
 cv::Mat PatternImage(int index, int width, int height);
 
 // Best PSNR of `frame` against the patterns 0..count-1, each scaled (nearest neighbour) to the
-// frame's size; *bestIndex gets the index that matched.
-double BestPatternPsnr(const cv::Mat& frame, int count, int patternWidth, int patternHeight,
-                       int* bestIndex = nullptr);
+// frame's size.
+double BestPatternPsnr(const cv::Mat& frame, int count, int patternWidth, int patternHeight);
 
 // An undecorated X window (override-redirect, so no window manager moves it) that shows
 // PatternImage(index) on demand. Uses its own X connection.
