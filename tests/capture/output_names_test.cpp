@@ -6,21 +6,6 @@
 
 #include "test_support.h"
 
-TEST(OutputNames, StampsAndNumberedNames) {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    const std::time_t when = 1383661353;  // 2013-11-05 14:22:33 UTC
-    EXPECT_EQ(CaptureFileName(MakeTimeStamp(kCaptureStampFormat, when)),
-              "Capture_131105_142233.bmp");
-    EXPECT_EQ(RecordFileName(MakeTimeStamp(kRecordStampFormat, when)),
-              "Recode_20131105_142233.avi");
-    // A result that does not fit the 128-character buffer gives an empty stamp.
-    EXPECT_EQ(MakeTimeStamp(std::string(200, 'x').c_str(), when), "");
-    EXPECT_EQ(NumberedFileName("Recode_x.avi", 1), "Recode_x.avi");
-    EXPECT_EQ(NumberedFileName("Recode_x.avi", 13), "Recode_x_13.avi");
-    EXPECT_EQ(NumberedFileName("noext", 3), "noext_3");
-}
-
 TEST(OutputNames, ReservationNeverTouchesAnExistingFile) {
     TempDir dir;
     std::string error;
