@@ -1,7 +1,10 @@
-// The capture window on a real X desktop (Xvfb with openbox, or a bare X server for the
-// drag tests), driven with xdotool and looked at through screenshots of the root window.
+// The capture window, its commands and keys on a real X desktop (Xvfb with openbox, or a
+// bare X server for the drag tests), driven with xdotool and looked at through screenshots
+// of the root window; recordings are read back with ffprobe/ffmpeg, still captures and the
+// clipboard compared pixel by pixel with the screen.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
@@ -11,37 +14,36 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolBar>
 #include <QToolTip>
 
-#include <atomic>
-#include <sstream>
-#include <cstdlib>
-#include <thread>
+#include <unistd.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "capture/brintel_shot_dlg.h"
 #include "capture/caption_text.h"
 #include "capture/command_ids.h"
 #include "capture/frame_geometry.h"
+#include "capture/toolbar_images.h"
+#include "test_support.h"
 
-// Readable failure messages for Qt values.
+// Readable failure messages for Qt strings.
 void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
-}
-void PrintTo(const QColor& c, std::ostream* os) {
-    *os << "RGB(" << c.red() << ", " << c.green() << ", " << c.blue() << ")";
 }
 
 namespace {
 
 constexpr int kWaitMs = 10000;
+constexpr char kCaptures[] = R"(Capture_\d{6}_\d{6}(_\d+)?\.bmp)";
+constexpr char kRecordings[] = R"(Recode_\d{8}_\d{6}(_\d+)?\.avi)";
 
-// A window whose every pixel has a colour computed from its position, and which records
-// where it was clicked.
+// A window whose every pixel has a colour computed from its position.
 class CPatternWindow : public QWidget {
 public:
     static QColor ColorAt(int x, int y) { return QColor(x & 0xFF, y & 0xFF, 0xC8); }
-
-    QList<QPoint> m_presses;
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -53,91 +55,76 @@ protected:
         }
         QPainter(this).drawImage(0, 0, image);
     }
-    void mousePressEvent(QMouseEvent* event) override { m_presses.append(event->pos()); }
 };
 
-// Notes when a widget receives a mouse button press.
+// Notes where a widget receives mouse button presses.
 class CPressWatcher : public QObject {
 public:
     explicit CPressWatcher(QWidget* target) : m_target(target) { target->installEventFilter(this); }
     ~CPressWatcher() override { m_target->removeEventFilter(this); }
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::MouseButtonPress) {
-            m_bPressed = true;
+            m_presses.append(static_cast<QMouseEvent*>(event)->position().toPoint());
         }
         return false;
     }
-    bool m_bPressed = false;
+    QList<QPoint> m_presses;
 
 private:
     QWidget* m_target;
 };
 
-// Runs xdotool and waits for it while the event loop keeps running.
-bool Xdo(const QStringList& args) {
+// Runs a shell script (xdotool steps) while the event loop keeps running, so that the script
+// can answer the modal dialogs it opens. A script that failed would leave its dialog open,
+// and this thread inside the dialog's event loop: that dialog is closed, and false returned.
+bool Shell(const QString& script) {
     QProcess process;
-    process.start(QStringLiteral("xdotool"), args);
+    bool rescued = false;
+    QTimer rescue;
+    QObject::connect(&rescue, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (process.state() == QProcess::NotRunning && modal != nullptr) {
+            rescued = true;
+            modal->close();
+        }
+    });
+    rescue.start(100);
+    process.start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
     if (!process.waitForStarted()) {
         return false;
     }
-    // waitForFinished() also returns false once the process has ended, so test the state.
-    while (process.state() != QProcess::NotRunning && !process.waitForFinished(10)) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    QCoreApplication::processEvents();
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const bool ended =
+        QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 3 * kWaitMs);
+    return ended && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 &&
+           !rescued;
 }
 
-QStringList At(const QPoint& p) {
-    return {QStringLiteral("mousemove"), QString::number(p.x()), QString::number(p.y())};
+QString MoveTo(const QPoint& p) {
+    return QStringLiteral("xdotool mousemove %1 %2").arg(p.x()).arg(p.y());
 }
-
-// Runs a shell script (xdotool steps) on its own thread, so that it can answer modal
-// dialogs while this thread runs their event loops.
-class CBackgroundScript {
-public:
-    explicit CBackgroundScript(const std::string& script)
-        : m_thread([this, script] {
-              m_result = std::system(script.c_str());
-              m_bDone = true;
-          }) {
-        // A script that failed leaves its dialog open, and this thread inside the dialog's
-        // event loop: close it, so that the failure is reported instead of hanging.
-        QObject::connect(&m_rescue, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (m_bDone && modal != nullptr) {
-                m_bRescued = true;
-                modal->close();
-            }
-        });
-        m_rescue.start(100);
-    }
-    ~CBackgroundScript() { m_thread.join(); }
-    bool Finish() {
-        const bool done = QTest::qWaitFor([this] { return m_bDone.load(); }, 3 * kWaitMs);
-        return done && m_result == 0 && !m_bRescued;
-    }
-
-private:
-    std::atomic<bool> m_bDone{false};
-    bool m_bRescued = false;
-    int m_result = -1;
-    QTimer m_rescue;
-    std::thread m_thread;
-};
 
 QImage Screenshot() {
     return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
 }
 
-QColor ScreenPixel(const QPoint& p) {
-    return Screenshot().pixelColor(p);
+bool SameImage(const cv::Mat& a, const cv::Mat& b) {
+    return !a.empty() && a.size() == b.size() && a.type() == b.type() && cv::norm(a, b) == 0;
+}
+
+// The screen's pixels under a rectangle, as blue-green-red.
+cv::Mat ReadRegion(const CaptureRect& r) {
+    const QImage rgb = Screenshot().copy(ToQRect(r)).convertToFormat(QImage::Format_RGB888);
+    cv::Mat bgr;
+    cv::cvtColor(cv::Mat(rgb.height(), rgb.width(), CV_8UC3, const_cast<uchar*>(rgb.bits()),
+                         rgb.bytesPerLine()),
+                 bgr, cv::COLOR_RGB2BGR);
+    return bgr;
 }
 
 class CaptureDesktopTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        pattern.setWindowTitle(QStringLiteral("pattern"));
+        ASSERT_TRUE(m_inOutputDir);
         pattern.setGeometry(200, 150, 900, 700);
         pattern.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&pattern));
@@ -151,23 +138,15 @@ protected:
     }
 
     QPoint Global(int x, int y) const { return dlg.mapToGlobal(QPoint(x, y)); }
+    QPoint ButtonCentre(int id) const { return dlg.mapToGlobal(dlg.ToolButtonRect(id).center()); }
     // The pattern's colour expected on screen at a screen point.
     QColor PatternAt(const QPoint& screen) const {
         const QPoint local = pattern.mapFromGlobal(screen);
         return CPatternWindow::ColorAt(local.x(), local.y());
     }
-    // The screen catches up with the windows asynchronously: wait until the pixel at p has
-    // the colour c, and on failure report the colour it has.
-    ::testing::AssertionResult ScreenShows(const QPoint& p, const QColor& c) {
-        QColor seen;
-        if (QTest::qWaitFor([&] { return (seen = ScreenPixel(p)) == c; }, kWaitMs)) {
-            return ::testing::AssertionSuccess();
-        }
-        std::ostringstream text;
-        PrintTo(seen, &text);
-        text << " at " << p.x() << "," << p.y() << ", expected ";
-        PrintTo(c, &text);
-        return ::testing::AssertionFailure() << text.str();
+    // The screen catches up with the windows asynchronously.
+    bool ScreenShows(const QPoint& p, const QColor& c) {
+        return QTest::qWaitFor([&] { return Screenshot().pixelColor(p) == c; }, kWaitMs);
     }
 
     // Presses the left button at from, moves to to and releases it there. The moves wait
@@ -175,18 +154,42 @@ protected:
     // the move or resize is already tracking the pointer.
     bool Drag(const QPoint& from, const QPoint& to) {
         CPressWatcher watcher(&dlg);
-        if (!Xdo(At(from) << "mousedown"
-                          << "1") ||
-            !QTest::qWaitFor([&] { return watcher.m_bPressed; }, kWaitMs)) {
+        if (!Shell(MoveTo(from) + " mousedown 1") ||
+            !QTest::qWaitFor([&] { return !watcher.m_presses.isEmpty(); }, kWaitMs)) {
             return false;
         }
         QTest::qWait(150);
-        const bool moved = Xdo(At(from + (to - from) / 4)) && Xdo(At(to));
+        const bool moved = Shell(MoveTo(from + (to - from) / 4)) && Shell(MoveTo(to));
         QTest::qWait(100);
-        return Xdo({QStringLiteral("mouseup"), QStringLiteral("1")}) && moved;
+        return Shell("xdotool mouseup 1") && moved;
     }
 
-    const QRect kStart{420, 300, 400, 330};
+    // Opens the region dialog with its toolbar button and answers it with the given keys.
+    bool AnswerRegionDialog(const QString& keys) {
+        return Shell("timeout 20 " + MoveTo(ButtonCentre(ID_REGION_SET)) +
+                     " click 1 && timeout 20 xdotool search --sync --onlyvisible --name "
+                     "'^Region Setting$' windowactivate --sync %1 && sleep 0.2 && " +
+                     keys);
+    }
+
+    // Presses keys (xdotool key syntax) with the capture window active.
+    void Key(const QString& keys) {
+        ASSERT_TRUE(Shell(QStringLiteral("xdotool windowactivate --sync %1 && xdotool key %2")
+                              .arg(dlg.winId())
+                              .arg(keys)));
+        QTest::qWait(150);
+    }
+
+    bool RecordButtonShows(int image) const {
+        const QIcon icon = dlg.findChild<QToolBar*>()->actions().at(0)->icon();
+        return icon.pixmap(16, 15).toImage() == ToolbarIcon(image).pixmap(16, 15).toImage();
+    }
+
+    std::string Caption() const { return dlg.LastCaptionText().toStdString(); }
+
+    const QRect kStart{420, 300, 600, 330};  // wide enough for every status text
+    TempDir m_dir;
+    const bool m_inOutputDir = chdir(m_dir.path().c_str()) == 0;  // before the window exists
     CPatternWindow pattern;
     CBrintelShotDlg dlg;
 };
@@ -206,11 +209,13 @@ TEST_F(CaptureDesktopTest, StaysOnTopAndShowsBandsAndTheWindowBelowThroughTheReg
     EXPECT_TRUE(ScreenShows(Global(1, h - 2), QColor(0, 255, 0)));   // frame band
     EXPECT_TRUE(ScreenShows(Global(w / 2, h - 1), QColor(0, 255, 0)));
     const CaptureRect region = dlg.CaptureRegion();
+    // Inside the region's corners the window below shows; one pixel outside is the band.
     for (QPoint p : {QPoint(region.left, region.top), QPoint(region.right - 1, region.bottom - 1),
                      QPoint(w / 2, h / 2)}) {
-        const QPoint screen = Global(p.x(), p.y());
-        EXPECT_TRUE(ScreenShows(screen, PatternAt(screen)));
+        EXPECT_TRUE(ScreenShows(Global(p.x(), p.y()), PatternAt(Global(p.x(), p.y()))));
     }
+    EXPECT_TRUE(ScreenShows(Global(region.left - 1, region.top), QColor(0, 255, 0)));
+    EXPECT_TRUE(ScreenShows(Global(region.right - 1, region.bottom), QColor(0, 255, 0)));
 
     QDir().mkpath(BRINTEL_ARTIFACT_DIR);
     Screenshot()
@@ -218,35 +223,43 @@ TEST_F(CaptureDesktopTest, StaysOnTopAndShowsBandsAndTheWindowBelowThroughTheReg
         .save(QStringLiteral(BRINTEL_ARTIFACT_DIR "/capture_window.png"));
 }
 
+TEST_F(CaptureDesktopTest, StatusTextLeavesTheCaptionAfterOneSecondWithoutOtherRepaints) {
+    dlg.SetStatusText("1.bmp");
+    dlg.repaint();
+    EXPECT_EQ(dlg.LastCaptionText(), " Brintel Shot - 1.bmp");
+    // Nothing else repaints the window: the caption must still return to its plain text.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.LastCaptionText() == " Brintel Shot"; }, 5000));
+}
+
 TEST_F(CaptureDesktopTest, ClicksFallThroughTheRegionButNotThroughTheBand) {
-    const int bandY = dlg.m_nToolbarHeight + 31;  // band under the toolbar, no resize zone
-    ASSERT_EQ(FrameHitTest(dlg.geometry(), Global(200, bandY).x(), Global(200, bandY).y()),
-              FrameHit::Nowhere);
-    ASSERT_TRUE(Xdo(At(Global(200, bandY)) << "click"
-                                           << "1"));
+    const QPoint band = Global(200, dlg.m_nToolbarHeight + 31);  // under the toolbar
+    ASSERT_EQ(FrameHitTest(dlg.geometry(), band.x(), band.y()), FrameHit::Nowhere);
     const QPoint inRegion = Global(150, 150);
-    ASSERT_TRUE(Xdo(At(inRegion) << "click"
-                                 << "1"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !pattern.m_presses.isEmpty(); }, kWaitMs));
-    // Only the click into the region arrived, where it was made.
-    EXPECT_EQ(pattern.m_presses, QList<QPoint>{pattern.mapFromGlobal(inRegion)});
+    CPressWatcher onWindow(&dlg), below(&pattern);
+    ASSERT_TRUE(Shell(MoveTo(band) + " click 1 && " + MoveTo(inRegion) + " click 1"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !below.m_presses.isEmpty(); }, kWaitMs));
+    // Each click arrived where it was made: the band's at the capture window, the region's
+    // at the window below.
+    EXPECT_EQ(onWindow.m_presses, QList<QPoint>{dlg.mapFromGlobal(band)});
+    EXPECT_EQ(below.m_presses, QList<QPoint>{pattern.mapFromGlobal(inRegion)});
 }
 
 TEST_F(CaptureDesktopTest, DragCaptionMovesWindowAndCoordinatesFollow) {
     const CaptureRect regionBefore = dlg.CaptureRegion();
     const QPoint from = Global(150, 18);
     ASSERT_EQ(FrameHitTest(dlg.geometry(), from.x(), from.y()), FrameHit::Caption);
-    const QPoint to = from + QPoint(60, 40);
-    ASSERT_TRUE(Drag(from, to));
+    ASSERT_TRUE(Drag(from, from + QPoint(60, 40)));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return dlg.pos() == kStart.topLeft() + QPoint(60, 40); }, kWaitMs))
         << dlg.pos().x() << "," << dlg.pos().y();
     EXPECT_EQ(dlg.size(), kStart.size());
     EXPECT_EQ(dlg.CaptureRegion(), regionBefore);
     const QString expected = CoordinatesText(dlg.CaptureRegionOnScreen());
-    EXPECT_TRUE(expected.startsWith(QStringLiteral("[%1,%2] ")
-                                        .arg(kStart.left() + 60 + 4)
-                                        .arg(kStart.top() + 40 + regionBefore.top)));
+    EXPECT_EQ(expected, QStringLiteral("[%1,%2] %3x%4")
+                            .arg(kStart.left() + 60 + 4)
+                            .arg(kStart.top() + 40 + regionBefore.top)
+                            .arg(regionBefore.Width())
+                            .arg(regionBefore.Height()));
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.LastCoordinatesText() == expected; }, kWaitMs))
         << dlg.LastCoordinatesText().toStdString();
 }
@@ -254,8 +267,7 @@ TEST_F(CaptureDesktopTest, DragCaptionMovesWindowAndCoordinatesFollow) {
 TEST_F(CaptureDesktopTest, DragBottomEdgeChangesOnlyRegionHeight) {
     const QPoint from = Global(200, dlg.height() - 2);
     ASSERT_EQ(FrameHitTest(dlg.geometry(), from.x(), from.y()), FrameHit::Bottom);
-    const QPoint to = from + QPoint(0, 50);
-    ASSERT_TRUE(Drag(from, to));
+    ASSERT_TRUE(Drag(from, from + QPoint(0, 50)));
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.height() == kStart.height() + 50; }, kWaitMs))
         << dlg.height();
     EXPECT_EQ(dlg.geometry().topLeft(), kStart.topLeft());
@@ -271,11 +283,10 @@ TEST_F(CaptureDesktopTest, ToolbarButtonsShowTheirTooltips) {
                                                 {ID_HELP_PAGE, "도움말(F1)"},
                                                 {ID_REGION_SET, "영역설정"}};
     for (const auto& [id, text] : tips) {
-        const QRect button = dlg.ToolButtonRect(id);
-        ASSERT_FALSE(button.isEmpty()) << id;
-        ASSERT_TRUE(Xdo(At(Global(200, 200))));  // away from the toolbar first
+        ASSERT_FALSE(dlg.ToolButtonRect(id).isEmpty()) << id;
+        ASSERT_TRUE(Shell(MoveTo(Global(200, 200))));  // away from the toolbar first
         EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, kWaitMs));
-        ASSERT_TRUE(Xdo(At(Global(button.center().x(), button.center().y()))));
+        ASSERT_TRUE(Shell(MoveTo(ButtonCentre(id))));
         EXPECT_TRUE(QTest::qWaitFor(
             [&] { return QToolTip::isVisible() && QToolTip::text() == QString::fromUtf8(text); },
             kWaitMs))
@@ -283,41 +294,11 @@ TEST_F(CaptureDesktopTest, ToolbarButtonsShowTheirTooltips) {
     }
 }
 
-// The region dialog, opened by the toolbar button and answered with the given keys.
-std::string RegionDialogScript(const QPoint& button, const std::string& keys) {
-    return "timeout 20 xdotool mousemove " + std::to_string(button.x()) + " " +
-           std::to_string(button.y()) +
-           " click 1 && timeout 20 xdotool search --sync --onlyvisible --name '^Region Setting$'"
-           " windowactivate --sync %1 && sleep 0.2 && " +
-           keys;
-}
-
-TEST_F(CaptureDesktopTest, RegionDialogSetsExactRegionSize) {
-    const QRect button = dlg.ToolButtonRect(ID_REGION_SET);
-    CBackgroundScript script(RegionDialogScript(
-        Global(button.center().x(), button.center().y()),
-        "xdotool type 320 && xdotool key Tab && xdotool type 240 && xdotool key Return"));
-    ASSERT_TRUE(script.Finish());
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            const CaptureRect r = dlg.CaptureRegion();
-            return r.Width() == 320 && r.Height() == 240;
-        },
-        kWaitMs));
-    EXPECT_EQ(dlg.pos(), kStart.topLeft());
-    EXPECT_EQ(dlg.CaptureRegionOnScreen().Width(), 320);
-}
-
-TEST_F(CaptureDesktopTest, RegionDialogEscapeChangesNothing) {
-    const QRect button = dlg.ToolButtonRect(ID_REGION_SET);
-    CBackgroundScript script(RegionDialogScript(Global(button.center().x(), button.center().y()),
-                                                "xdotool type 500 && xdotool key Escape"));
-    ASSERT_TRUE(script.Finish());
+TEST_F(CaptureDesktopTest, RegionDialogSetsExactSizesAndRefusesOthers) {
+    ASSERT_TRUE(AnswerRegionDialog("xdotool type 500 && xdotool key Escape"));
     QTest::qWait(0);
-    EXPECT_EQ(dlg.geometry(), kStart);
-}
+    EXPECT_EQ(dlg.geometry(), kStart);  // Escape changes nothing
 
-TEST_F(CaptureDesktopTest, RegionDialogRejectsUnusableSizesWithAMessage) {
     QString shownText;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
@@ -326,26 +307,33 @@ TEST_F(CaptureDesktopTest, RegionDialogRejectsUnusableSizesWithAMessage) {
         }
     });
     watch.start(20);
-    const QRect button = dlg.ToolButtonRect(ID_REGION_SET);
-    const QPoint click = Global(button.center().x(), button.center().y());
     // Width field keys, height field keys, the message expected.
-    const char* const cases[][3] = {
+    const char* const refused[][3] = {
         {"", "240", "크기가 너무 작습니다."},     // an empty field reads as 0
         {"100", "-5", "크기가 너무 작습니다."},   // a region turned inside out
         {"40000", "240", "크기가 너무 큽니다."},  // beyond what X can size a window to
     };
-    for (const auto& [width, height, message] : cases) {
+    for (const auto& [width, height, message] : refused) {
         shownText.clear();
-        std::string keys = std::string(*width ? "xdotool type -- " : "true ") + width +
-                           " && xdotool key Tab && xdotool type -- " + height +
-                           " && xdotool key Return && timeout 20 xdotool search --sync"
-                           " --onlyvisible --name '^BrintelShot$' windowactivate --sync %1"
-                           " && sleep 0.2 && xdotool key Return";
-        CBackgroundScript script(RegionDialogScript(click, keys));
-        ASSERT_TRUE(script.Finish()) << width << " x " << height;
+        ASSERT_TRUE(AnswerRegionDialog(
+            QString(*width ? "xdotool type -- " : "true ") + width +
+            " && xdotool key Tab && xdotool type -- " + height +
+            " && xdotool key Return && timeout 20 xdotool search --sync --onlyvisible --name "
+            "'^BrintelShot$' windowactivate --sync %1 && sleep 0.2 && xdotool key Return"))
+            << width << " x " << height;
         EXPECT_EQ(shownText, QString::fromUtf8(message)) << width << " x " << height;
         EXPECT_EQ(dlg.geometry(), kStart);
     }
+
+    ASSERT_TRUE(AnswerRegionDialog(
+        "xdotool type 320 && xdotool key Tab && xdotool type 240 && xdotool key Return"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const CaptureRect r = dlg.CaptureRegion();
+            return r.Width() == 320 && r.Height() == 240;
+        },
+        kWaitMs));
+    EXPECT_EQ(dlg.pos(), kStart.topLeft());
 }
 
 TEST_F(CaptureDesktopTest, EnterEscAndAltF4HideTheWindowWhichComesBackInPlace) {
@@ -355,7 +343,7 @@ TEST_F(CaptureDesktopTest, EnterEscAndAltF4HideTheWindowWhichComesBackInPlace) {
         dlg.activateWindow();
         ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.isActiveWindow(); }, kWaitMs)) << key;
         const int before = int(hidden.count());
-        ASSERT_TRUE(Xdo({QStringLiteral("key"), QString::fromLatin1(key)}));
+        ASSERT_TRUE(Shell(QStringLiteral("xdotool key ") + key));
         EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.isVisible(); }, kWaitMs)) << key;
         EXPECT_EQ(hidden.count(), before + 1) << key;
     }
@@ -364,29 +352,155 @@ TEST_F(CaptureDesktopTest, EnterEscAndAltF4HideTheWindowWhichComesBackInPlace) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.geometry() == kStart; }, kWaitMs));
 }
 
-TEST_F(CaptureDesktopTest, SnapMakesRegionCoverExactlyTheTargetRect) {
-    const QRect target(QPoint(pattern.mapToGlobal(QPoint(100, 120))), QSize(333, 217));
-    dlg.SnapToWindowRect(target);
-    const CaptureRect expected{target.left(), target.top(), target.left() + target.width(),
-                               target.top() + target.height()};
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.CaptureRegionOnScreen() == expected; }, kWaitMs));
-    // On screen: the target's corner pixels show through, one pixel outside is the band.
-    const QPoint topLeft = target.topLeft();
-    const QPoint bottomRight = target.bottomRight();
-    EXPECT_TRUE(ScreenShows(topLeft, PatternAt(topLeft)));
-    EXPECT_TRUE(ScreenShows(bottomRight, PatternAt(bottomRight)));
-    EXPECT_TRUE(ScreenShows(topLeft - QPoint(1, 0), QColor(0, 255, 0)));
-    EXPECT_TRUE(ScreenShows(bottomRight + QPoint(0, 1), QColor(0, 255, 0)));
+TEST_F(CaptureDesktopTest, F3RecordsTheRegionInRealTime) {
+    dlg.resize(640 + 8, 480 + dlg.m_nToolbarHeight + 38);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.CaptureRegion().Width() == 640; }, kWaitMs));
+    const CaptureRect region = dlg.CaptureRegionOnScreen();
+    ASSERT_EQ(region.Height(), 480);
+    PatternWindow picture(region.left, region.top, 640, 480);
+    ASSERT_TRUE(picture.IsOpen());
+    ASSERT_TRUE(RecordButtonShows(kRecordImage));
+
+    double seconds = 0;
+    {
+        PatternAnimator animator(picture, 8, 150);
+        Key("F3");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.IsRecording(); }, 5000));
+        const auto start = std::chrono::steady_clock::now();
+        QTest::qWait(1000);
+        EXPECT_TRUE(RecordButtonShows(kRecordingImage));
+        EXPECT_NE(Caption().find("Recoding..."), std::string::npos) << Caption();
+        // Still capture and region setting are refused while recording.
+        Key("F4");
+        EXPECT_TRUE(Shell(MoveTo(ButtonCentre(ID_REGION_SET)) + " click 1 mousemove 5 5"));
+        QTest::qWait(1900);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+        Key("F3");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRecording(); }, 5000));
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Caption().find("Recode Complete!") != std::string::npos; }, kWaitMs))
+        << Caption();
+    EXPECT_TRUE(RecordButtonShows(kRecordImage));
+    const std::vector<std::string> avis = m_dir.Files(kRecordings);
+    ASSERT_EQ(avis.size(), 1u);
+    EXPECT_EQ(m_dir.Files().size(), 1u);  // no still capture
+
+    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    ASSERT_TRUE(file.ok());
+    EXPECT_EQ(file.width, 644);
+    EXPECT_EQ(file.height, 484);
+    // The key presses reach the window a few milliseconds after they are measured here.
+    EXPECT_NEAR(file.duration, seconds, 1.0 / 30 + 0.02);
+    EXPECT_EQ(file.decodeErrors, 0);
+    EXPECT_NEAR(double(file.frames.size()), 30 * seconds, 2);
+    for (size_t i = 0; i < file.frames.size(); ++i) {
+        EXPECT_GE(BestPatternPsnr(file.frames[i], 8, 640, 480), 35.0) << "frame " << i;
+    }
 }
 
-TEST_F(CaptureDesktopTest, CaptionContextMenuAsksForTheAboutBox) {
-    QSignalSpy about(&dlg, &CBrintelShotDlg::aboutRequested);
-    const QPoint caption = Global(150, 15);
-    CBackgroundScript script("xdotool mousemove " + std::to_string(caption.x()) + " " +
-                             std::to_string(caption.y()) +
-                             " click 3 && sleep 0.5 && xdotool key Down Return");
-    ASSERT_TRUE(script.Finish());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return about.count() == 1; }, kWaitMs));
+TEST_F(CaptureDesktopTest, F4SavesExactlyTheScreenUnderTheRegion) {
+    const CaptureRect region = dlg.CaptureRegionOnScreen();
+    PatternWindow picture(region.left, region.top, region.Width(), region.Height());
+    picture.Show(3);
+    const cv::Mat screen = ReadRegion(region);
+    ASSERT_TRUE(SameImage(screen, PatternImage(3, region.Width(), region.Height())));
+
+    Key("F4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dir.Files(kCaptures).size() == 1; }, kWaitMs));
+    EXPECT_EQ(Caption(), " Brintel Shot - " + m_dir.Files(kCaptures)[0]);
+    // Captures within the same second get their own files; Shift+F4 captures, Ctrl+F4 not.
+    Key("F4");
+    Key("shift+F4");
+    Key("ctrl+F4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dir.Files(kCaptures).size() >= 3; }, kWaitMs));
+    QTest::qWait(300);
+    const std::vector<std::string> captures = m_dir.Files(kCaptures);
+    ASSERT_EQ(captures.size(), 3u);
+    for (const std::string& name : captures) {
+        EXPECT_TRUE(SameImage(cv::imread(m_dir.path() + "/" + name), screen)) << name;
+    }
+
+    // A capture that cannot be written says so and leaves no file behind.
+    {
+        FileSizeLimit limit(10 * 1024);
+        Key("F4");
+    }
+    EXPECT_EQ(Caption(), " Brintel Shot - Capture Failed: File too large");
+    EXPECT_EQ(m_dir.Files(), captures);
+}
+
+TEST_F(CaptureDesktopTest, CtrlCCopiesTheRegionAsAPng) {
+    const CaptureRect region = dlg.CaptureRegionOnScreen();
+    PatternWindow picture(region.left, region.top, region.Width(), region.Height());
+    picture.Show(5);
+    const std::string png = m_dir.path() + "/clip.png";
+    Key("ctrl+c");
+    ASSERT_TRUE(
+        Shell(QString::fromStdString("xclip -selection clipboard -t image/png -o > " + png)));
+    EXPECT_TRUE(SameImage(cv::imread(png), ReadRegion(region)));
+}
+
+TEST_F(CaptureDesktopTest, F2SnapsOntoTheWindowUnderThePointerAndArrowsNudge) {
+    PatternWindow target(1200, 420, 333, 211);  // beside the capture and pattern windows
+    ASSERT_TRUE(Shell("xdotool mousemove --sync 1300 500"));
+    Key("F2");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return dlg.CaptureRegionOnScreen() == CaptureRect{1200, 420, 1533, 631};
+        },
+        kWaitMs))
+        << dlg.LastCoordinatesText().toStdString();
+
+    QPoint expected = dlg.pos();
+    const std::pair<const char*, QPoint> moves[] = {
+        {"Right", {1, 0}}, {"Down", {0, 1}}, {"Left", {-1, 0}}, {"Up", {0, -1}}, {"Left", {-1, 0}}};
+    for (const auto& [key, delta] : moves) {
+        expected += delta;
+        Key(key);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.pos() == expected; }, 3000))
+            << key << ": at " << dlg.pos().x() << "," << dlg.pos().y();
+    }
+}
+
+TEST_F(CaptureDesktopTest, EmptyRegionCapturesAndRecordsNothing) {
+    dlg.resize(600, dlg.m_nToolbarHeight + 38);  // a region 0 pixels high
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.CaptureRegion().Height() == 0; }, kWaitMs));
+    Key("F4");
+    Key("F3");
+    EXPECT_FALSE(dlg.IsRecording());
+    EXPECT_EQ(Caption(), " Brintel Shot - Empty Region!");
+    EXPECT_TRUE(m_dir.Files().empty());
+}
+
+TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFile) {
+    const CaptureRect region = dlg.CaptureRegionOnScreen();
+    PatternWindow picture(region.left, region.top, region.Width(), region.Height());
+    {
+        PatternAnimator animator(picture, 8, 30);
+        FileSizeLimit limit(150 * 1024);
+        Key("F3");
+        EXPECT_TRUE(dlg.IsRecording());
+        // The worker stops by itself when the file reaches the limit.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRecording(); }, 20000));
+    }
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Caption().rfind(" Brintel Shot - Recode Failed", 0) == 0; }, kWaitMs))
+        << Caption();
+    EXPECT_TRUE(RecordButtonShows(kRecordImage));
+    QTest::qWait(1300);  // a failure stays in the caption past the usual second
+    dlg.InvalidateBands();
+    QTest::qWait(100);
+    EXPECT_EQ(Caption().rfind(" Brintel Shot - Recode Failed", 0), 0u) << Caption();
+
+    const std::vector<std::string> avis = m_dir.Files(kRecordings);
+    ASSERT_EQ(avis.size(), 1u);
+    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    ASSERT_TRUE(file.ok());
+    EXPECT_GT(file.frameCount, 0);
+    EXPECT_EQ(file.decodeErrors, 0);
+    EXPECT_FALSE(file.frames.empty());
 }
 
 }  // namespace

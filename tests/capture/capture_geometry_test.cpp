@@ -10,41 +10,29 @@
 
 namespace {
 
-const QRect kWindow(100, 200, 335, 280);  // right edge x = 435, bottom edge y = 480
-
-TEST(FrameHitTest, CaptionZoneRows) {
-    EXPECT_EQ(FrameHitTest(kWindow, 200, 200), FrameHit::Top);  // top resize border
-    EXPECT_EQ(FrameHitTest(kWindow, 200, 207), FrameHit::Top);
-    EXPECT_EQ(FrameHitTest(kWindow, 200, 208), FrameHit::Caption);
-    EXPECT_EQ(FrameHitTest(kWindow, 200, 229), FrameHit::Caption);
-    EXPECT_EQ(FrameHitTest(kWindow, 200, 230), FrameHit::Nowhere);
-}
-
-TEST(FrameHitTest, GripsRunTheFullCaptionHeightAndFrameSides) {
-    // Corners: the 7-pixel grips cover all 30 caption rows, border or not.
-    EXPECT_EQ(FrameHitTest(kWindow, 100, 200), FrameHit::TopLeft);
-    EXPECT_EQ(FrameHitTest(kWindow, 106, 229), FrameHit::TopLeft);
-    EXPECT_EQ(FrameHitTest(kWindow, 107, 229), FrameHit::Caption);
-    EXPECT_EQ(FrameHitTest(kWindow, 428, 200), FrameHit::TopRight);
-    EXPECT_EQ(FrameHitTest(kWindow, 434, 229), FrameHit::TopRight);
-    EXPECT_EQ(FrameHitTest(kWindow, 427, 229), FrameHit::Caption);
-    // Sides below the caption zone.
-    EXPECT_EQ(FrameHitTest(kWindow, 100, 300), FrameHit::Left);
-    EXPECT_EQ(FrameHitTest(kWindow, 106, 300), FrameHit::Left);
-    EXPECT_EQ(FrameHitTest(kWindow, 107, 300), FrameHit::Nowhere);
-    EXPECT_EQ(FrameHitTest(kWindow, 428, 300), FrameHit::Right);
-    EXPECT_EQ(FrameHitTest(kWindow, 434, 300), FrameHit::Right);
-}
-
-TEST(FrameHitTest, BottomZoneAndOutside) {
-    EXPECT_EQ(FrameHitTest(kWindow, 200, 472), FrameHit::Nowhere);
-    EXPECT_EQ(FrameHitTest(kWindow, 200, 473), FrameHit::Bottom);
-    EXPECT_EQ(FrameHitTest(kWindow, 200, 479), FrameHit::Bottom);
-    EXPECT_EQ(FrameHitTest(kWindow, 106, 479), FrameHit::BottomLeft);
-    EXPECT_EQ(FrameHitTest(kWindow, 428, 473), FrameHit::BottomRight);
-    EXPECT_EQ(FrameHitTest(kWindow, 200, 480), FrameHit::Nowhere);
-    EXPECT_EQ(FrameHitTest(kWindow, 435, 300), FrameHit::Nowhere);
-    EXPECT_EQ(FrameHitTest(kWindow, 99, 300), FrameHit::Nowhere);
+TEST(FrameHitTest, ZoneBoundaries) {
+    const QRect window(100, 200, 335, 280);  // right edge x = 435, bottom edge y = 480
+    // Caption rows: the 8-pixel top border, then the caption up to row 29; the 7-pixel
+    // corner grips cover all 30 caption rows, border or not; then the sides, the bottom rows
+    // and outside.
+    const struct {
+        int x, y;
+        FrameHit hit;
+    } cases[] = {{200, 200, FrameHit::Top},         {200, 207, FrameHit::Top},
+                 {200, 208, FrameHit::Caption},     {200, 229, FrameHit::Caption},
+                 {200, 230, FrameHit::Nowhere},     {100, 200, FrameHit::TopLeft},
+                 {106, 229, FrameHit::TopLeft},     {107, 229, FrameHit::Caption},
+                 {428, 200, FrameHit::TopRight},    {434, 229, FrameHit::TopRight},
+                 {427, 229, FrameHit::Caption},     {100, 300, FrameHit::Left},
+                 {106, 300, FrameHit::Left},        {107, 300, FrameHit::Nowhere},
+                 {428, 300, FrameHit::Right},       {434, 300, FrameHit::Right},
+                 {200, 472, FrameHit::Nowhere},     {200, 473, FrameHit::Bottom},
+                 {200, 479, FrameHit::Bottom},      {106, 479, FrameHit::BottomLeft},
+                 {428, 473, FrameHit::BottomRight}, {200, 480, FrameHit::Nowhere},
+                 {435, 300, FrameHit::Nowhere},     {99, 300, FrameHit::Nowhere}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(FrameHitTest(window, c.x, c.y), c.hit) << c.x << "," << c.y;
+    }
 }
 
 TEST(CaptureRegion, FollowsEverySize) {
@@ -60,114 +48,62 @@ TEST(CaptureRegion, FollowsEverySize) {
     EXPECT_EQ(smallest.Width(), 0);
     EXPECT_EQ(smallest.Height(), 0);
     EXPECT_TRUE(ToQRect(smallest).isEmpty());
+    // In the blink's dark phase only the caption and toolbar stay opaque.
+    EXPECT_EQ(OpaqueRegion(200, 150, CaptureRegionForSize(200, 150, 26), false),
+              QRegion(0, 0, 200, 56));
+    // Shrinking by hand stops at the minimum, with the opposite edge in place.
+    EXPECT_EQ(DraggedGeometry(QRect(100, 100, 300, 200), FrameHit::Left, {1000, 0}, {10, 64}),
+              QRect(390, 100, 10, 200));
 }
 
-TEST(CaptureRegion, SnapRectInflatesByMarginsCaptionAndToolbar) {
-    const QRect target(500, 300, 320, 240);
-    const QMargins margin(4, 4, 4, 4);
-    const QRect window = WindowRectForCaptureRect(target, margin, 26);
-    EXPECT_EQ(window, QRect(496, 300 - 60, 328, 240 + 64));
-    const CaptureRect region = CaptureRegionForSize(window.width(), window.height(), 26);
-    EXPECT_EQ(QRect(window.topLeft() + QPoint(region.left, region.top),
-                    QSize(region.Width(), region.Height())),
-              target);
-}
-
-TEST(OpaqueRegion, CutsOutRegionAndDarkBand) {
-    const CaptureRect capture = CaptureRegionForSize(200, 150, 26);  // (4, 60, 196, 146)
-    const QRegion lit = OpaqueRegion(200, 150, capture, true);
-    EXPECT_FALSE(lit.contains(QPoint(4, 60)));
-    EXPECT_FALSE(lit.contains(QPoint(195, 145)));
-    EXPECT_TRUE(lit.contains(QPoint(3, 100)));    // band
-    EXPECT_TRUE(lit.contains(QPoint(100, 146)));  // band
-    EXPECT_TRUE(lit.contains(QPoint(100, 59)));   // band below the toolbar
-    EXPECT_TRUE(lit.contains(QPoint(100, 10)));   // caption
-
-    const QRegion dark = OpaqueRegion(200, 150, capture, false);
-    EXPECT_FALSE(dark.contains(QPoint(0, 100)));
-    EXPECT_FALSE(dark.contains(QPoint(199, 149)));
-    EXPECT_FALSE(dark.contains(QPoint(100, 56)));
-    EXPECT_TRUE(dark.contains(QPoint(100, 55)));  // toolbar row
-    EXPECT_EQ(dark, QRegion(0, 0, 200, 56));
-}
-
-TEST(DraggedGeometry, MovesAndResizesByTheDraggedEdgesOnly) {
-    const QRect start(100, 100, 300, 200);
-    const QSize minimum(10, 64);
-    EXPECT_EQ(DraggedGeometry(start, FrameHit::Caption, {30, -20}, minimum),
-              QRect(130, 80, 300, 200));
-    EXPECT_EQ(DraggedGeometry(start, FrameHit::Bottom, {30, 50}, minimum),
-              QRect(100, 100, 300, 250));
-    EXPECT_EQ(DraggedGeometry(start, FrameHit::TopLeft, {-10, -20}, minimum),
-              QRect(90, 80, 310, 220));
-    // Shrinking stops at the minimum, with the opposite edge in place.
-    EXPECT_EQ(DraggedGeometry(start, FrameHit::Left, {1000, 0}, minimum), QRect(390, 100, 10, 200));
-    EXPECT_EQ(DraggedGeometry(start, FrameHit::Bottom, {0, -1000}, minimum),
-              QRect(100, 100, 300, 64));
-}
-
-TEST(RecordingBlink, DarkThenLitThenNextCycle) {
-    CRecordingBlink blink;
-    const uint32_t t0 = 5000;
-    EXPECT_FALSE(blink.IsLitAt(t0));  // the first paint starts in the dark phase
-    EXPECT_FALSE(blink.IsLitAt(t0 + 199));
-    EXPECT_TRUE(blink.IsLitAt(t0 + 200));
-    EXPECT_TRUE(blink.IsLitAt(t0 + 299));
-    EXPECT_TRUE(blink.IsLitAt(t0 + 300));  // lit once more, starts the next cycle
-    EXPECT_FALSE(blink.IsLitAt(t0 + 301));
-    EXPECT_FALSE(blink.IsLitAt(t0 + 499));
-    EXPECT_TRUE(blink.IsLitAt(t0 + 500));
-}
-
-TEST(RecordingBlink, SurvivesTickWrapAround) {
-    CRecordingBlink blink;
-    const uint32_t t0 = 0xFFFFFF00u;
-    EXPECT_FALSE(blink.IsLitAt(t0));
-    EXPECT_FALSE(blink.IsLitAt(t0 + 150));  // wrapped past zero
-    EXPECT_TRUE(blink.IsLitAt(t0 + 250));
-    EXPECT_TRUE(blink.IsLitAt(t0 + 350));
-    EXPECT_FALSE(blink.IsLitAt(t0 + 360));
+TEST(RecordingBlink, DarkThenLitWithTheClockGiven) {
+    // Starts in the dark phase; lit from 200 ms, lit once more at 300 ms, which starts the
+    // next cycle. The second start lies just before the tick count wraps around.
+    for (const uint32_t t0 : {5000u, 0xFFFFFF00u}) {
+        CRecordingBlink blink;
+        for (const auto& [at, lit] :
+             std::initializer_list<std::pair<uint32_t, bool>>{{0, false},
+                                                              {199, false},
+                                                              {200, true},
+                                                              {299, true},
+                                                              {300, true},
+                                                              {301, false},
+                                                              {499, false},
+                                                              {500, true}}) {
+            EXPECT_EQ(blink.IsLitAt(t0 + at), lit) << t0 << " + " << at;
+        }
+    }
 }
 
 TEST(DecimalField, ReadsLikeAtoiAndClamps) {
-    EXPECT_EQ(ParseDecimalField("320"), 320);
-    EXPECT_EQ(ParseDecimalField("12abc"), 12);
-    EXPECT_EQ(ParseDecimalField(""), 0);
-    EXPECT_EQ(ParseDecimalField("abc"), 0);
-    EXPECT_EQ(ParseDecimalField("  \t-5"), -5);
-    EXPECT_EQ(ParseDecimalField("+7"), 7);
-    EXPECT_EQ(ParseDecimalField("- 5"), 0);
-    EXPECT_EQ(ParseDecimalField("640x480"), 640);
-    EXPECT_EQ(ParseDecimalField("99999999999999999999"), INT_MAX);
-    EXPECT_EQ(ParseDecimalField("-2147483648"), INT_MIN);
-    EXPECT_EQ(ParseDecimalField("-99999999999999999999"), INT_MIN);
-    EXPECT_EQ(ParseDecimalField("\xd9\xa3"), 0);  // a non-ASCII digit is not a digit
+    const std::pair<const char*, int> cases[] = {{"320", 320},
+                                                 {"12abc", 12},
+                                                 {"", 0},
+                                                 {"abc", 0},
+                                                 {"  \t-5", -5},
+                                                 {"+7", 7},
+                                                 {"- 5", 0},
+                                                 {"640x480", 640},
+                                                 {"99999999999999999999", INT_MAX},
+                                                 {"-2147483648", INT_MIN},
+                                                 {"-99999999999999999999", INT_MIN},
+                                                 {"\xd9\xa3", 0}};  // a non-ASCII digit is none
+    for (const auto& [text, value] : cases) {
+        EXPECT_EQ(ParseDecimalField(text), value) << text;
+    }
 }
 
-TEST(CaptionText, FormatsCoordinatesAndCaption) {
-    EXPECT_EQ(CoordinatesText(CaptureRect{-20, -5, 300, 235}), "[-20,-5] 320x240");
-    EXPECT_EQ(CaptionText(false, "Capture_1.bmp"), " Brintel Shot");
-    EXPECT_EQ(CaptionText(true, "Capture_1.bmp"), " Brintel Shot - Capture_1.bmp");
-}
-
-// Ten pixels per character code unit: easy widths to reason about.
-int TenPerUnit(const QString& s) {
-    return int(s.size()) * 10;
-}
-
-TEST(FitCaptionText, KeepsFittingTextAndCutsAtTheWidth) {
-    EXPECT_EQ(FitCaptionText("abcde", 50, TenPerUnit), "abcde");
+TEST(FitCaptionText, CutsAtTheWidthOnWholeCharacters) {
+    // Ten pixels per UTF-16 code unit: easy widths to reason about.
+    auto tenPerUnit = [](const QString& s) { return int(s.size()) * 10; };
+    EXPECT_EQ(FitCaptionText("abcde", 50, tenPerUnit), "abcde");
     // 45 pixels: "..." is 30 < 45, add 'a' -> 40 < 45, add 'b' -> 50, stop.
-    EXPECT_EQ(FitCaptionText("abcdefgh", 45, TenPerUnit), "ab...");
-    EXPECT_EQ(FitCaptionText("abcdefgh", 40, TenPerUnit), "a...");
-    EXPECT_EQ(FitCaptionText("abcdefgh", 0, TenPerUnit), "...");
-}
-
-TEST(FitCaptionText, NeverSplitsACharacter) {
-    // "가" (one code unit) and an emoji (two code units, one character).
-    const QString text = QString::fromUtf8("가\xF0\x9F\x98\x80가나다라마바사");
-    const QString fitted = FitCaptionText(text, 55, TenPerUnit);
-    // "..."=30 -> "가..."=40 -> "가😀..."=60 >= 55: the emoji is kept whole.
+    EXPECT_EQ(FitCaptionText("abcdefgh", 45, tenPerUnit), "ab...");
+    EXPECT_EQ(FitCaptionText("abcdefgh", 0, tenPerUnit), "...");
+    // "가" is one code unit, the emoji two: "가..." = 40, "가😀..." = 60 >= 55, and the emoji
+    // stays whole.
+    const QString fitted =
+        FitCaptionText(QString::fromUtf8("가\xF0\x9F\x98\x80가나다라마바사"), 55, tenPerUnit);
     EXPECT_EQ(fitted, QString::fromUtf8("가\xF0\x9F\x98\x80..."));
     EXPECT_TRUE(fitted.isValidUtf16());
 }

@@ -2,221 +2,135 @@
 // encoder and ffprobe/ffmpeg as the independent reader.
 #include "capture/recording_session.h"
 
-#include <atomic>
-#include <chrono>
-#include <csignal>
-#include <cmath>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
+
+#include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "test_support.h"
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 namespace {
 
-constexpr int kRegionLeft = 100;
-constexpr int kRegionTop = 80;
-constexpr int kRegionWidth = 320;
-constexpr int kRegionHeight = 240;
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+const CSvRect kRegion{100, 80, 100 + kWidth, 80 + kHeight};
 
-CSvRect Region() {
-    return CSvRect{kRegionLeft, kRegionTop, kRegionLeft + kRegionWidth, kRegionTop + kRegionHeight};
-}
-
-// Changes the pattern window every `periodMs` on its own thread while it lives.
-class PatternAnimator {
-public:
-    PatternAnimator(PatternWindow& window, int count, int periodMs)
-        : m_thread([this, &window, count, periodMs] {
-              for (int i = 1; !m_stop; ++i) {
-                  window.Show(i % count);
-                  std::this_thread::sleep_for(std::chrono::milliseconds(periodMs));
-              }
-          }) {}
-    ~PatternAnimator() {
-        m_stop = true;
-        m_thread.join();
+class RecordingSessionTest : public ::testing::Test {
+protected:
+    RecordingSessionTest() {
+        m_session.SetStatusCallback([this](const std::string& text) {
+            std::lock_guard<std::mutex> guard(m_lock);
+            if (m_statuses.empty() || m_statuses.back() != text) {
+                m_statuses.push_back(text);
+            }
+        });
+        m_session.SetFinishedCallback([this] { m_finished = true; });
     }
 
-private:
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
-struct StatusLog {
-    std::mutex lock;
-    std::vector<std::string> texts;
-    void Add(const std::string& text) {
-        std::lock_guard<std::mutex> guard(lock);
-        if (texts.empty() || texts.back() != text) {
-            texts.push_back(text);
-        }
+    // Records for `ms` and stops; *seconds gets the time from the start to the stop.
+    CRecordingResult RecordFor(int ms, double* seconds) {
+        const Clock::time_point start = Clock::now();
+        EXPECT_TRUE(m_session.Start(kRegion, m_path)) << m_session.LastError();
+        std::this_thread::sleep_for(milliseconds(ms));
+        *seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        return m_session.Stop();
     }
+
+    PatternWindow m_window{kRegion.left, kRegion.top, kWidth, kHeight};
+    TempDir m_dir;
+    const std::string m_path = m_dir.path() + "/Recode_test.avi";
+    CAviRecorder m_recorder;
+    CRecordingSession m_session{m_recorder};
+    std::mutex m_lock;
+    std::vector<std::string> m_statuses;
+    std::atomic<bool> m_finished{false};
 };
 
-double Seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-}  // namespace
-
-TEST(RecordingSession, RecordsInRealTimeAndEveryFrameDecodes) {
-    PatternWindow window(kRegionLeft, kRegionTop, kRegionWidth, kRegionHeight);
-    ASSERT_TRUE(window.IsOpen());
-    TempDir dir;
-    CAviRecorder recorder;
-    CRecordingSession session(recorder);
-    StatusLog statuses;
-    std::atomic<bool> finished{false};
-    session.SetStatusCallback([&](const std::string& text) { statuses.Add(text); });
-    session.SetFinishedCallback([&] { finished = true; });
-
-    const std::string path = dir.path() + "/Recode_test.avi";
+TEST_F(RecordingSessionTest, RecordsInRealTimeAndEveryFrameDecodes) {
+    ASSERT_TRUE(m_window.IsOpen());
     CRecordingResult result;
-    double seconds;
+    double seconds = 0;
     {
-        PatternAnimator animator(window, 8, 100);
-        Clock::time_point start = Clock::now();
-        ASSERT_TRUE(session.Start(Region(), path)) << session.LastError();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-        Clock::time_point stop = Clock::now();
-        result = session.Stop();
-        seconds = Seconds(stop - start);
+        PatternAnimator animator(m_window, 8, 100);
+        result = RecordFor(2000, &seconds);
     }
-    EXPECT_FALSE(session.IsRecording());
-    EXPECT_TRUE(finished);
+    EXPECT_FALSE(m_session.IsRecording());
+    EXPECT_TRUE(m_finished);
     EXPECT_FALSE(result.failed) << result.error;
-    EXPECT_EQ(result.path, path);
-    EXPECT_EQ(result.frameWidth, 324);
-    EXPECT_EQ(result.frameHeight, 244);
+    EXPECT_EQ(result.path, m_path);
     EXPECT_NEAR(result.frameCount, 30 * seconds, 1.5);
-    ASSERT_GE(statuses.texts.size(), 2u);
-    EXPECT_EQ(statuses.texts.front(), "Recoding...");
-    EXPECT_EQ(statuses.texts.back(), "Recode Complete!");
-    EXPECT_EQ(result.Summary(), "녹화가 완료되었습니다.\n[ " + std::to_string(result.frameCount) +
-                                    " Frames , 324 x 244 , " + std::to_string(result.totalBytes) +
-                                    " bytes]\n" + path);
+    ASSERT_GE(m_statuses.size(), 2u);
+    EXPECT_EQ(m_statuses.front(), "Recoding...");
+    EXPECT_EQ(m_statuses.back(), "Recode Complete!");
 
-    VideoProbe probe = ProbeVideo(path);
-    ASSERT_TRUE(probe.ok);
-    EXPECT_EQ(probe.codecName, "mpeg4");
-    EXPECT_EQ(probe.codecTag, "xvid");
-    EXPECT_EQ(probe.frameRate, "30/1");
-    EXPECT_EQ(probe.width, 324);
-    EXPECT_EQ(probe.height, 244);
-    EXPECT_EQ(probe.frameCount, result.frameCount);
-    EXPECT_NEAR(probe.duration, seconds, 1.0 / 30 + 0.01);
-
-    int errors = -1;
-    std::vector<cv::Mat> frames = DecodeFrames(path, 324, 244, &errors);
-    EXPECT_EQ(errors, 0);
-    ASSERT_FALSE(frames.empty());
-    for (size_t i = 0; i < frames.size(); ++i) {
-        EXPECT_GE(BestPatternPsnr(frames[i], 8, kRegionWidth, kRegionHeight), 35.0)
-            << "frame " << i;
+    const Recording file = ReadRecording(m_path);
+    ASSERT_TRUE(file.ok());
+    EXPECT_EQ(file.codecName, "mpeg4");
+    EXPECT_EQ(file.codecTag, "xvid");
+    EXPECT_EQ(file.frameRate, "30/1");
+    EXPECT_EQ(file.frameCount, result.frameCount);
+    EXPECT_NEAR(file.duration, seconds, 1.0 / 30 + 0.01);
+    EXPECT_EQ(file.decodeErrors, 0);
+    EXPECT_EQ(int(file.frames.size()), file.frameCount);
+    for (size_t i = 0; i < file.frames.size(); ++i) {
+        EXPECT_GE(BestPatternPsnr(file.frames[i], 8, kWidth, kHeight), 35.0) << "frame " << i;
     }
 }
 
-TEST(RecordingSession, SlowGrabsBecomeRepeatFramesAndKeepTheDuration) {
-    PatternWindow window(kRegionLeft, kRegionTop, kRegionWidth, kRegionHeight);
-    TempDir dir;
-    CAviRecorder recorder;
-    CRecordingSession session(recorder);
+TEST_F(RecordingSessionTest, SlowGrabsBecomeRepeatFramesAndKeepTheDuration) {
     // The per-frame notice runs on the worker: sleeping there makes each frame take 100 ms.
-    session.SetFrameCallback([] { std::this_thread::sleep_for(std::chrono::milliseconds(100)); });
-
-    const std::string path = dir.path() + "/Recode_slow.avi";
-    Clock::time_point start = Clock::now();
-    ASSERT_TRUE(session.Start(Region(), path)) << session.LastError();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    Clock::time_point stop = Clock::now();
-    CRecordingResult result = session.Stop();
-    double seconds = Seconds(stop - start);
-
+    m_session.SetFrameCallback([] { std::this_thread::sleep_for(milliseconds(100)); });
+    double seconds = 0;
+    const CRecordingResult result = RecordFor(1500, &seconds);
     EXPECT_FALSE(result.failed) << result.error;
     EXPECT_GT(result.repeatFrames, result.frameCount / 2);
     // The stop may wait out the frame in progress (up to 100 ms), which the file covers too.
     EXPECT_NEAR(result.frameCount, 30 * seconds, 4);
-    VideoProbe probe = ProbeVideo(path);
-    ASSERT_TRUE(probe.ok);
-    EXPECT_EQ(probe.frameCount, result.frameCount);
-    EXPECT_NEAR(probe.duration, result.frameCount / 30.0, 1.0 / 30 + 0.01);
-    int errors = -1;
-    EXPECT_FALSE(DecodeFrames(path, 324, 244, &errors).empty());
-    EXPECT_EQ(errors, 0);
+    const Recording file = ReadRecording(m_path);
+    EXPECT_EQ(file.frameCount, result.frameCount);
+    EXPECT_NEAR(file.duration, result.frameCount / 30.0, 1.0 / 30 + 0.01);
+    EXPECT_EQ(file.decodeErrors, 0);
+    EXPECT_FALSE(file.frames.empty());
 }
 
-TEST(RecordingSession, StartAndImmediateStopGiveAValidFile) {
-    TempDir dir;
-    CAviRecorder recorder;
-    CRecordingSession session(recorder);
-    const std::string path = dir.path() + "/Recode_short.avi";
-    ASSERT_TRUE(session.Start(Region(), path));
-    CRecordingResult result = session.Stop();
-    EXPECT_FALSE(result.failed) << result.error;
-    EXPECT_TRUE(ProbeVideo(path).ok);
-    // The same session records again afterwards.
-    ASSERT_TRUE(session.Start(Region(), dir.path() + "/Recode_again.avi"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_GT(session.Stop().frameCount, 3);
-}
-
-TEST(RecordingSession, RefusedStartsStartNoWorker) {
-    TempDir dir;
-    CAviRecorder recorder;
-    CRecordingSession session(recorder);
-    EXPECT_FALSE(session.Start(CSvRect{10, 10, 10, 200}, dir.path() + "/Recode_empty.avi"));
-    EXPECT_FALSE(session.IsRecording());
-    EXPECT_FALSE(session.LastError().empty());
-
-    EXPECT_FALSE(session.Start(Region(), "/nonexistent-brintel-dir/Recode_x.avi"));
-    EXPECT_FALSE(session.IsRecording());
-    EXPECT_FALSE(session.LastError().empty());
-    EXPECT_FALSE(session.Stop().failed);  // nothing to stop
-}
-
-TEST(RecordingSession, WriteFailureMidwayFinishesTheFileAndReportsIt) {
-    PatternWindow window(kRegionLeft, kRegionTop, kRegionWidth, kRegionHeight);
-    TempDir dir;
-    CAviRecorder recorder;
-    CRecordingSession session(recorder);
-    StatusLog statuses;
-    std::atomic<bool> finished{false};
-    session.SetStatusCallback([&](const std::string& text) { statuses.Add(text); });
-    session.SetFinishedCallback([&] { finished = true; });
-
-    // Every frame changes the whole picture, so the file grows fast and reaches the limit.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit limited = old;
-    limited.rlim_cur = 300 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-
-    const std::string path = dir.path() + "/Recode_full.avi";
-    {
-        PatternAnimator animator(window, 8, 20);
-        ASSERT_TRUE(session.Start(Region(), path));
-        for (int i = 0; i < 100 && !finished; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+TEST_F(RecordingSessionTest, RefusedStartsStartNoWorker) {
+    for (const auto& [region, path] :
+         {std::pair(CSvRect{10, 10, 10, 200}, m_path),
+          std::pair(kRegion, std::string("/nonexistent-brintel-dir/Recode_x.avi"))}) {
+        EXPECT_FALSE(m_session.Start(region, path)) << path;
+        EXPECT_FALSE(m_session.IsRecording());
+        EXPECT_FALSE(m_session.LastError().empty());
     }
-    CRecordingResult result = session.Stop();
-    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(m_session.Stop().failed);  // nothing to stop
+    EXPECT_TRUE(m_dir.Files().empty());
+}
 
-    EXPECT_TRUE(finished) << "the worker did not stop by itself";
+TEST_F(RecordingSessionTest, WriteFailureMidwayFinishesTheFileAndReportsIt) {
+    // Every frame changes the whole picture, so the file grows fast and reaches the limit.
+    CRecordingResult result;
+    {
+        FileSizeLimit limit(300 * 1024);
+        PatternAnimator animator(m_window, 8, 20);
+        ASSERT_TRUE(m_session.Start(kRegion, m_path));
+        for (int i = 0; i < 100 && !m_finished; ++i) {
+            std::this_thread::sleep_for(milliseconds(50));
+        }
+        result = m_session.Stop();
+    }
+    EXPECT_TRUE(m_finished) << "the worker did not stop by itself";
     EXPECT_TRUE(result.failed);
     EXPECT_FALSE(result.error.empty());
-    ASSERT_FALSE(statuses.texts.empty());
-    EXPECT_EQ(statuses.texts.back().rfind("Recode Failed", 0), 0u) << statuses.texts.back();
-
-    VideoProbe probe = ProbeVideo(path);
-    ASSERT_TRUE(probe.ok);
-    EXPECT_GT(probe.frameCount, 0);
-    int errors = -1;
-    std::vector<cv::Mat> frames = DecodeFrames(path, 324, 244, &errors);
-    EXPECT_EQ(errors, 0);
-    EXPECT_GT(frames.size(), 0u);
+    ASSERT_FALSE(m_statuses.empty());
+    EXPECT_EQ(m_statuses.back().rfind("Recode Failed", 0), 0u) << m_statuses.back();
+    const Recording file = ReadRecording(m_path);
+    ASSERT_TRUE(file.ok());
+    EXPECT_GT(file.frameCount, 0);
+    EXPECT_EQ(file.decodeErrors, 0);
+    EXPECT_FALSE(file.frames.empty());
 }
+
+}  // namespace

@@ -1,12 +1,16 @@
 #pragma once
 
+#include <sys/resource.h>
+
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
 
-// Helpers shared by the capture tests: temporary folders, running tools, reading recordings
-// back through ffprobe/ffmpeg, and an X window showing a known pattern.
+// Helpers shared by the capture tests: temporary folders, recordings read back through
+// ffprobe/ffmpeg, and an X window showing a known pattern.
 
 class TempDir {
 public:
@@ -15,40 +19,35 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return m_path; }
-    std::vector<std::string> Files() const;  // plain file names, sorted
+    // Plain file names matching the regular expression, sorted.
+    std::vector<std::string> Files(const std::string& pattern = ".*") const;
 
 private:
     std::string m_path;
 };
 
-// Runs a shell command; returns its standard output. *exitCode gets the exit status.
-std::string RunCommand(const std::string& command, int* exitCode = nullptr);
-
-struct VideoProbe {
+// A recording as the independent decoder sees it.
+struct Recording {
     std::string codecName;  // "mpeg4"
     std::string codecTag;   // "xvid" (lower case)
+    std::string frameRate;  // "30/1"
     int width = 0;
     int height = 0;
-    std::string frameRate;  // "30/1"
-    int frameCount = 0;     // nb_frames of the stream (repeat frames included)
-    double duration = 0;    // seconds
-    bool ok = false;
+    int frameCount = 0;  // nb_frames of the stream (repeat frames included)
+    double duration = 0;
+    std::vector<cv::Mat> frames;  // every decoded picture, blue-green-red
+    int decodeErrors = -1;        // lines ffmpeg printed at error level
+    bool ok() const { return !codecName.empty(); }
 };
-VideoProbe ProbeVideo(const std::string& path);
-
-// Every picture the decoder outputs, as 8-bit blue-green-red images. *decodeErrors counts the
-// lines ffmpeg printed at error level.
-std::vector<cv::Mat> DecodeFrames(const std::string& path, int width, int height,
-                                  int* decodeErrors);
+Recording ReadRecording(const std::string& path);
 
 // A deterministic picture for index i: smooth gradients that move with i, so successive
 // indices differ everywhere while a codec keeps them at a high PSNR.
 cv::Mat PatternImage(int index, int width, int height);
 
 // Best PSNR of `frame` against the patterns 0..count-1, each scaled (nearest neighbour) to the
-// frame's size; *bestIndex gets the index that matched.
-double BestPatternPsnr(const cv::Mat& frame, int count, int patternWidth, int patternHeight,
-                       int* bestIndex = nullptr);
+// frame's size.
+double BestPatternPsnr(const cv::Mat& frame, int count, int patternWidth, int patternHeight);
 
 // An undecorated X window (override-redirect, so no window manager moves it) that shows
 // PatternImage(index) on demand. Uses its own X connection.
@@ -61,8 +60,6 @@ public:
 
     bool IsOpen() const { return m_display != nullptr; }
     void Show(int index);  // returns once the X server has drawn it
-    void Lower();          // below every other window (seen through see-through regions)
-    unsigned long WindowId() const { return m_window; }
 
 private:
     struct _XDisplay* m_display = nullptr;
@@ -71,5 +68,24 @@ private:
     int m_height;
 };
 
-// Screen pixels of a rectangle, read straight from the X server (XGetImage), as blue-green-red.
-cv::Mat ReadScreen(int x, int y, int width, int height);
+// Shows the patterns 1, 2, ... count-1, 0, 1, ... one every periodMs while it lives.
+class PatternAnimator {
+public:
+    PatternAnimator(PatternWindow& window, int count, int periodMs);
+    ~PatternAnimator();
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// Limits the size of the files this process writes while it lives. SIGXFSZ is ignored, so a
+// write past the limit fails instead of ending the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit();
+
+private:
+    rlimit m_old{};
+};
