@@ -47,7 +47,7 @@ protected:
     // A shown window of the program that pick accepts; 0 when there is none.
     Window Find(const std::function<bool(Window, const ScreenRect&)>& pick) {
         Window found = 0;
-        for (Window w : m_x.WindowsOf(m_pid)) {
+        for (Window w : m_x.ShownWindowsOf(m_pid)) {
             found = m_x.IsMapped(w) && pick(w, m_x.Geometry(w)) ? w : found;
         }
         return found;
