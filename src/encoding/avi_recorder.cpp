@@ -55,8 +55,11 @@ int CAviRecorder::FrameDimensionOf(int regionDimension) {
     return regionDimension + (kFrameAlignment - regionDimension % kFrameAlignment);
 }
 
-void CAviRecorder::SetError(const char* what, Venc_Status status) {
-    const char* reason = m_hEncoder >= 0 ? Venc_FailureReason(m_hEncoder) : "";
+void CAviRecorder::ReportFailure(const char* consoleLine, const char* what, Venc_Status status,
+                                 int32_t handle) {
+    std::printf(consoleLine, static_cast<int>(status));
+    std::fflush(stdout);
+    const char* reason = Venc_FailureReason(handle);
     m_lastError = std::string(what) + ": " + (*reason != '\0' ? reason : StatusText(status));
 }
 
@@ -83,9 +86,8 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
     int32_t handle = -1;
     Venc_Status status = Venc_NewEncoder(&handle);
     if (status != Venc_Status_Ok) {
-        std::printf("Venc Error while creating encoder: %d\n", static_cast<int>(status));
-        std::fflush(stdout);
-        SetError("Creating the encoder failed", status);
+        ReportFailure("Venc Error while creating encoder: %d\n", "Creating the encoder failed",
+                      status, handle);
         return false;
     }
 
@@ -107,9 +109,8 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
 
     status = Venc_BeginEncoding(handle, path.c_str(), &m_params);
     if (status != Venc_Status_Ok) {
-        std::printf("Venc Error while starting encoding: %d\n", static_cast<int>(status));
-        std::fflush(stdout);
-        SetError("Starting the encoder failed", status);
+        ReportFailure("Venc Error while starting encoding: %d\n", "Starting the encoder failed",
+                      status, handle);
         Venc_FreeEncoder(handle);
         return false;
     }
@@ -118,7 +119,8 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
         static_cast<size_t>(frameWidth) * static_cast<size_t>(frameHeight) * kBgrPixelBytes;
     m_frameBuffer = new (std::nothrow) unsigned char[bufferBytes];
     if (m_frameBuffer == nullptr) {
-        SetError("Allocating the frame buffer failed", Venc_Status_NoMemory);
+        m_lastError =
+            std::string("Allocating the frame buffer failed: ") + StatusText(Venc_Status_NoMemory);
         Venc_FinishEncoding(handle, nullptr);
         Venc_FreeEncoder(handle);
         return false;
@@ -162,31 +164,28 @@ bool CAviRecorder::AddFrame(CSvImage* image) {
 
     int32_t encodedSize = 0;
     const Venc_Status status = Venc_PutFrame(m_hEncoder, &m_picture, &encodedSize);
-    if (status != Venc_Status_Ok) {
-        std::printf("Venc Error while writing frame: %d\n", static_cast<int>(status));
-        std::fflush(stdout);
-        SetError("Writing a frame failed", status);
-        return false;
-    }
-    std::printf("Frame %d : %d bytes\n", m_frameCount, static_cast<int>(encodedSize));
-    ++m_frameCount;
-    return true;
+    return CountFrame(status, encodedSize);
 }
 
 bool CAviRecorder::AddRepeatFrame() {
     if (!m_recording) {
         return false;
     }
-    const Venc_Status status = Venc_PutRepeatFrame(m_hEncoder);
-    if (status != Venc_Status_Ok) {
-        std::printf("Venc Error while writing frame: %d\n", static_cast<int>(status));
-        std::fflush(stdout);
-        SetError("Writing a frame failed", status);
+    if (!CountFrame(Venc_PutRepeatFrame(m_hEncoder), 0)) {
         return false;
     }
-    std::printf("Frame %d : %d bytes\n", m_frameCount, 0);
-    ++m_frameCount;
     ++m_repeatCount;
+    return true;
+}
+
+bool CAviRecorder::CountFrame(Venc_Status status, int32_t encodedSize) {
+    if (status != Venc_Status_Ok) {
+        ReportFailure("Venc Error while writing frame: %d\n", "Writing a frame failed", status,
+                      m_hEncoder);
+        return false;
+    }
+    std::printf("Frame %d : %d bytes\n", m_frameCount, static_cast<int>(encodedSize));
+    ++m_frameCount;
     return true;
 }
 
@@ -200,16 +199,16 @@ int CAviRecorder::EndRecording(bool* failed) {
     int32_t total = 0;
     const Venc_Status status = Venc_FinishEncoding(m_hEncoder, &total);
     if (status != Venc_Status_Ok) {
-        std::printf("Venc Error while ending encoding: %d\n", static_cast<int>(status));
-        SetError("Finishing the file failed", status);
+        ReportFailure("Venc Error while ending encoding: %d\n", "Finishing the file failed", status,
+                      m_hEncoder);
         if (failed != nullptr) {
             *failed = true;
         }
     } else {
         std::printf("%s written: %dx%d, %d frames, %d bytes\n", m_outputPath.c_str(),
                     m_region.Width(), m_region.Height(), m_frameCount, static_cast<int>(total));
+        std::fflush(stdout);
     }
-    std::fflush(stdout);
     ReleaseRecording();
     return total;
 }

@@ -56,7 +56,12 @@ public:
     const char* LastError() const { return m_lastError.c_str(); }
 
 private:
-    void SetError(const char* what, Venc_Status status);
+    // Prints consoleLine (with the status) and keeps "what: reason" for LastError(), the reason
+    // being the handle's own account of the failure when it has one.
+    void ReportFailure(const char* consoleLine, const char* what, Venc_Status status,
+                       int32_t handle);
+    // Prints and counts a frame the encoder took, or reports why it did not.
+    bool CountFrame(Venc_Status status, int32_t encodedSize);
     bool ScaleIntoFrameBuffer(const CSvImage& image);
     void ReleaseRecording();
 

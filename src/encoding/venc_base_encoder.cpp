@@ -83,6 +83,7 @@ Venc_Status Venc_BaseEncoder::BeginEncoding(const std::string& fileName,
 
     m_aviFile = AVI_create_output_file(fileName.c_str());
     if (m_aviFile == nullptr) {
+        NoteWriterFailure();
         ReleaseAll();
         return Venc_Status_FileError;
     }

@@ -114,7 +114,9 @@ Venc_Status Venc_XvidEncoder::BeginEncoding(const std::string& fileName,
     if (status != Venc_Status_Ok) {
         return status;
     }
-    if (CreateXvidInstance() != 0 || m_xvidHandle == nullptr) {
+    const int created = CreateXvidInstance();
+    if (created != 0 || m_xvidHandle == nullptr) {
+        m_failureReason = "codec error " + std::to_string(created);
         ReleaseAll();  // the file is closed and stays on disk
         return Venc_Status_Failure;
     }

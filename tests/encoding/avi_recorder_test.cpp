@@ -159,7 +159,7 @@ TEST(AviRecorderTest, FailedBeginLeavesEverythingAlone) {
     testing::internal::CaptureStdout();
     EXPECT_FALSE(recorder.BeginRecording(CSvRect{0, 0, 32, 32}, dir.Path("missing/x.avi")));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Venc Error while starting encoding: 4\n");
-    EXPECT_STRNE(recorder.LastError(), "");
+    EXPECT_STREQ(recorder.LastError(), "Starting the encoder failed: No such file or directory");
     EXPECT_FALSE(recorder.IsRecording());
     EXPECT_FALSE(recorder.AddFrame(&image));
     EXPECT_FALSE(recorder.AddRepeatFrame());
