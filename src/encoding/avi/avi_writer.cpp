@@ -37,8 +37,21 @@ bool avi_is_writable(avi_file* AVI) {
     return true;
 }
 
-bool avi_exceeds_limit(std::int64_t bytes) {
-    return bytes > AVI_MAX_FILE_BYTES;
+// Length of the file if it were closed after appending added_bytes of chunks and
+// added_entries index entries: the data, then the idx1 chunk with every entry.
+std::int64_t avi_closed_length(const avi_file* AVI, std::int64_t added_bytes, int added_entries) {
+    return std::int64_t(AVI->file_pos) + added_bytes +
+           std::int64_t(AVI_INDEX_ENTRY_BYTES) * (std::int64_t(AVI->index_count) + added_entries) +
+           8;
+}
+
+// False, with AVI_ERR_SIZELIM, when those additions would take the closed file past the limit.
+bool avi_room_for(const avi_file* AVI, std::int64_t added_bytes, int added_entries) {
+    if (avi_closed_length(AVI, added_bytes, added_entries) > AVI_MAX_FILE_BYTES) {
+        AVI_last_error = AVI_ERR_SIZELIM;
+        return false;
+    }
+    return true;
 }
 
 // Writes one chunk (header, data, zero pad byte after odd lengths) at file_pos. On a failed
@@ -68,10 +81,7 @@ int avi_put_indexed_chunk(avi_file* AVI, const char* id, std::uint32_t flags, co
         AVI_last_error = AVI_ERR_WRITE;
         return -1;
     }
-    std::int64_t end_with_index = std::int64_t(AVI->file_pos) + avi_padded_length(length) + 8 +
-                                  std::int64_t(AVI_INDEX_ENTRY_BYTES) * (AVI->index_count + 1) + 8;
-    if (avi_exceeds_limit(end_with_index)) {
-        AVI_last_error = AVI_ERR_SIZELIM;
+    if (!avi_room_for(AVI, avi_padded_length(length) + 8, 1)) {
         return -1;
     }
     if (avi_push_index_entry(AVI, id, flags, std::uint32_t(AVI->file_pos), std::uint32_t(length)) !=
@@ -161,9 +171,7 @@ int AVI_repeat_last_frame(avi_file* AVI) {
     if (AVI->last_frame_pos == 0) {
         return 0;
     }
-    if (avi_exceeds_limit(std::int64_t(AVI->file_pos) +
-                          std::int64_t(AVI_INDEX_ENTRY_BYTES) * (AVI->index_count + 1) + 8)) {
-        AVI_last_error = AVI_ERR_SIZELIM;
+    if (!avi_room_for(AVI, 0, 1)) {
         return -1;
     }
     if (avi_push_index_entry(AVI, kVideoChunkId, std::uint32_t(AVI->last_frame_flags),
@@ -191,7 +199,7 @@ int AVI_room_left(avi_file* AVI) {
     if (AVI->mode != AVI_MODE_WRITE) {
         return 0;
     }
-    return AVI_MAX_FILE_BYTES - (AVI->file_pos + AVI_INDEX_ENTRY_BYTES * AVI->index_count + 8);
+    return int(AVI_MAX_FILE_BYTES - avi_closed_length(AVI, 0, 0));
 }
 
 int AVI_get_audio_total(avi_file* AVI) {
