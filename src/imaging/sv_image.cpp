@@ -1,6 +1,8 @@
 #include "imaging/sv_image.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -31,6 +33,14 @@ constexpr int kChannelRed = 2;
 
 bool IsOneChannel8U(const cv::Mat& image) {
     return image.type() == CV_8UC1;
+}
+
+// Source column (or row) of a target column (or row) when length pixels are stretched over
+// targetLength: the same arithmetic as cv::resize with INTER_NEAREST.
+int NearestSource(long long target, int length, long long targetLength) {
+    const double inverse = 1.0 / (static_cast<double>(targetLength) / length);
+    return static_cast<int>(
+        std::min<long long>(static_cast<long long>(std::floor(target * inverse)), length - 1));
 }
 
 std::string Extension(const std::string& path) {
@@ -506,35 +516,34 @@ void CSvImage::Show(cv::Mat* canvas, int x, int y) const {
 }
 
 void CSvImage::DrawToRect(cv::Mat& canvas, CSvRect rect) const {
-    if (!m_bHasImage || rect.IsEmpty() || canvas.type() != CV_8UC4 || m_image.depth() != CV_8U) {
+    const int channels = GetChannels();
+    if (rect.IsEmpty() || canvas.type() != CV_8UC4 || m_image.depth() != CV_8U ||
+        (channels != 1 && channels != 3 && channels != 4)) {
         return;
     }
-    const cv::Rect target(rect.left, rect.top, rect.Width(), rect.Height());
-    const cv::Rect visible = target & cv::Rect(0, 0, canvas.cols, canvas.rows);
-    if (visible.empty()) {
+    // Only the canvas pixels inside rect are computed, so a rectangle far larger than the canvas
+    // (or than an int can measure) costs no more than the canvas itself.
+    const int left = std::max(rect.left, 0), top = std::max(rect.top, 0);
+    const int right = std::min(rect.right, canvas.cols),
+              bottom = std::min(rect.bottom, canvas.rows);
+    if (left >= right || top >= bottom) {
         return;
     }
-    cv::Mat bgra;
-    switch (m_image.channels()) {
-        case 1:
-            cv::cvtColor(m_image, bgra, cv::COLOR_GRAY2BGRA);
-            break;
-        case 3:
-            cv::cvtColor(m_image, bgra, cv::COLOR_BGR2BGRA);
-            break;
-        case 4:
-            bgra = m_image.clone();
-            bgra.reshape(1, bgra.rows * bgra.cols).col(3).setTo(255);
-            break;
-        default:
-            return;
+    const long long width = static_cast<long long>(rect.right) - rect.left;
+    const long long height = static_cast<long long>(rect.bottom) - rect.top;
+    std::vector<int> sourceX(static_cast<size_t>(right - left));
+    for (int x = left; x < right; ++x) {
+        sourceX[x - left] =
+            NearestSource(x - static_cast<long long>(rect.left), m_image.cols, width);
     }
-    // Scaling maps target pixel (tx, ty) to source pixel (tx * w / W, ty * h / H).
-    cv::Mat scaled;
-    if (target.size() == bgra.size()) {
-        scaled = bgra;
-    } else {
-        cv::resize(bgra, scaled, target.size(), 0, 0, cv::INTER_NEAREST);
+    for (int y = top; y < bottom; ++y) {
+        const uint8_t* from = m_image.ptr<uint8_t>(
+            NearestSource(y - static_cast<long long>(rect.top), m_image.rows, height));
+        cv::Vec4b* to = canvas.ptr<cv::Vec4b>(y);
+        for (int x = left; x < right; ++x) {
+            const uint8_t* pixel = from + sourceX[x - left] * channels;
+            to[x] = channels == 1 ? cv::Vec4b(pixel[0], pixel[0], pixel[0], 255)
+                                  : cv::Vec4b(pixel[0], pixel[1], pixel[2], 255);
+        }
     }
-    scaled(visible - target.tl()).copyTo(canvas(visible));
 }

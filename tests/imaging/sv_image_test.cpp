@@ -256,4 +256,9 @@ TEST(SvImage, DrawingScalesIntoTheRectangleAndClipsToTheCanvas) {
     for (int i = 0; i < 15; ++i) {
         EXPECT_EQ(canvas.at<cv::Vec4b>(i / 5, i % 5), expected[i / 5][i % 5]) << i;
     }
+    // A rectangle wider than an int can measure: its right half covers the canvas.
+    image.DrawToRect(canvas, CSvRect{-2000000000, 0, 2000000000, 1});
+    EXPECT_EQ(canvas.at<cv::Vec4b>(0, 0), b);
+    EXPECT_EQ(canvas.at<cv::Vec4b>(0, 4), b);
+    EXPECT_EQ(canvas.at<cv::Vec4b>(1, 0), a);
 }
