@@ -43,7 +43,7 @@ CAviRecorder::CAviRecorder() = default;
 CAviRecorder::~CAviRecorder() {
     // A recording still running when the recorder goes away is finished, never left without
     // its index and header.
-    if (m_recording) {
+    if (IsRecording()) {
         EndRecording();
     }
 }
@@ -64,12 +64,11 @@ void CAviRecorder::ReportFailure(const char* consoleLine, const char* what, Venc
 }
 
 bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
-    if (m_recording) {
+    if (IsRecording()) {
         m_lastError = "A recording is already running";
         return false;
     }
     m_frameCount = 0;
-    m_repeatCount = 0;
     m_lastError.clear();
 
     if (Venc_ApiVersion() != kVencApiVersion) {
@@ -136,7 +135,6 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
     m_hEncoder = handle;
     m_region = region;
     m_outputPath = std::move(path);
-    m_recording = true;
     return true;
 }
 
@@ -150,7 +148,7 @@ bool CAviRecorder::ScaleIntoFrameBuffer(const CSvImage& image) {
 }
 
 bool CAviRecorder::AddFrame(CSvImage* image) {
-    if (!m_recording) {
+    if (!IsRecording()) {
         return false;
     }
     if (image == nullptr || !image->HasImage() || image->GetChannels() != kBgrPixelBytes) {
@@ -168,14 +166,10 @@ bool CAviRecorder::AddFrame(CSvImage* image) {
 }
 
 bool CAviRecorder::AddRepeatFrame() {
-    if (!m_recording) {
+    if (!IsRecording()) {
         return false;
     }
-    if (!CountFrame(Venc_PutRepeatFrame(m_hEncoder), 0)) {
-        return false;
-    }
-    ++m_repeatCount;
-    return true;
+    return CountFrame(Venc_PutRepeatFrame(m_hEncoder), 0);
 }
 
 bool CAviRecorder::CountFrame(Venc_Status status, int32_t encodedSize) {
@@ -193,7 +187,7 @@ int CAviRecorder::EndRecording(bool* failed) {
     if (failed != nullptr) {
         *failed = false;
     }
-    if (!m_recording) {
+    if (!IsRecording()) {
         return 0;
     }
     int32_t total = 0;
@@ -219,5 +213,4 @@ void CAviRecorder::ReleaseRecording() {
     delete[] m_frameBuffer;
     m_frameBuffer = nullptr;
     m_picture.pixelData = nullptr;
-    m_recording = false;
 }

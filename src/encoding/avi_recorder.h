@@ -42,12 +42,11 @@ public:
     // begun, or the begin failed) it does nothing and returns 0 with *failed false.
     int EndRecording(bool* failed = nullptr);
 
-    bool IsRecording() const { return m_recording; }
+    bool IsRecording() const { return m_hEncoder >= 0; }
     int FrameWidth() const { return m_frameRect.Width(); }
     int FrameHeight() const { return m_frameRect.Height(); }
     // Frames in the file since BeginRecording, repeat frames included.
     int FrameCount() const { return m_frameCount; }
-    int RepeatFrameCount() const { return m_repeatCount; }
     const CSvRect& Region() const { return m_region; }
     const std::string& OutputPath() const { return m_outputPath; }
     // Text of the last failure for a status line, or "" when none happened since the last
@@ -67,15 +66,13 @@ private:
 
     Venc_Settings m_params{};
     Venc_Picture m_picture{};
-    int32_t m_hEncoder = -1;
+    int32_t m_hEncoder = -1;  // -1 while no recording runs
     std::string m_outputPath;
     CSvRect m_region;
     int m_frameCount = 0;
     CSvRect m_frameRect;
 
-    int m_repeatCount = 0;
     unsigned char* m_frameBuffer = nullptr;
     CNearestScaler m_scaler;
-    bool m_recording = false;
     std::string m_lastError;
 };
