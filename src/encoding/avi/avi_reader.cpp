@@ -19,16 +19,9 @@ bool avi_is_readable(avi_file* AVI) {
     return true;
 }
 
-bool avi_has_frame_table(avi_file* AVI) {
-    if (AVI->frame_table == nullptr) {
-        AVI_last_error = AVI_ERR_NO_IDX;
-        return false;
-    }
-    return true;
-}
-
-bool avi_has_audio_table(avi_file* AVI) {
-    if (AVI->audio_table == nullptr) {
+// The frame or audio table exists only when the file was opened with its index.
+bool avi_has_table(const void* table) {
+    if (table == nullptr) {
         AVI_last_error = AVI_ERR_NO_IDX;
         return false;
     }
@@ -104,7 +97,7 @@ int AVI_get_audio_rate(avi_file* AVI) {
 }
 
 int AVI_get_frame_length(avi_file* AVI, int frame) {
-    if (!avi_is_readable(AVI) || !avi_has_frame_table(AVI)) {
+    if (!avi_is_readable(AVI) || !avi_has_table(AVI->frame_table)) {
         return -1;
     }
     return avi_is_frame(AVI, frame) ? AVI->frame_table[frame].length : 0;
@@ -122,7 +115,7 @@ int AVI_rewind_movi(avi_file* AVI) {
 }
 
 int AVI_goto_frame(avi_file* AVI, int frame, int* frame_length) {
-    if (!avi_is_readable(AVI) || !avi_has_frame_table(AVI)) {
+    if (!avi_is_readable(AVI) || !avi_has_table(AVI->frame_table)) {
         return -1;
     }
     if (frame < 0) {
@@ -139,7 +132,7 @@ int AVI_goto_frame(avi_file* AVI, int frame, int* frame_length) {
 }
 
 int AVI_fetch_frame(avi_file* AVI, char* buffer) {
-    if (!avi_is_readable(AVI) || !avi_has_frame_table(AVI)) {
+    if (!avi_is_readable(AVI) || !avi_has_table(AVI->frame_table)) {
         return -1;
     }
     if (!avi_is_frame(AVI, AVI->next_frame)) {
@@ -155,7 +148,7 @@ int AVI_fetch_frame(avi_file* AVI, char* buffer) {
 }
 
 int AVI_goto_audio_byte(avi_file* AVI, int byte) {
-    if (!avi_is_readable(AVI) || !avi_has_audio_table(AVI)) {
+    if (!avi_is_readable(AVI) || !avi_has_table(AVI->audio_table)) {
         return -1;
     }
     // A position past the end is the end: reading from there gives nothing.
@@ -175,7 +168,7 @@ int AVI_goto_audio_byte(avi_file* AVI, int byte) {
 }
 
 int AVI_goto_audio_chunk(avi_file* AVI, int chunk, int* chunk_length) {
-    if (!avi_is_readable(AVI) || !avi_has_audio_table(AVI)) {
+    if (!avi_is_readable(AVI) || !avi_has_table(AVI->audio_table)) {
         return -1;
     }
     if (chunk < 0 || chunk >= AVI->audio_chunk_count) {
@@ -190,7 +183,7 @@ int AVI_goto_audio_chunk(avi_file* AVI, int chunk, int* chunk_length) {
 }
 
 int AVI_fetch_audio(avi_file* AVI, char* buffer, int count) {
-    if (!avi_is_readable(AVI) || !avi_has_audio_table(AVI)) {
+    if (!avi_is_readable(AVI) || !avi_has_table(AVI->audio_table)) {
         return -1;
     }
     int total = 0;
