@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -60,13 +61,17 @@ CSvImage::~CSvImage() {
     Release();
 }
 
-int CSvImage::AlignedRowStep(int width, int elemSize) {
-    return (width * elemSize + 3) & ~3;
+long long CSvImage::AlignedRowStep(int width, int elemSize) {
+    return (static_cast<long long>(width) * elemSize + 3) & ~3LL;
 }
 
 cv::Mat CSvImage::AllocateAligned(int width, int height, int type) {
-    const int stepBytes = AlignedRowStep(width, static_cast<int>(CV_ELEM_SIZE(type)));
-    cv::Mat buffer(height, stepBytes, CV_8UC1);
+    const long long stepBytes = AlignedRowStep(width, static_cast<int>(CV_ELEM_SIZE(type)));
+    if (stepBytes > INT_MAX) {
+        // Like any allocation OpenCV refuses: the callers catch it.
+        CV_Error(cv::Error::StsOutOfRange, "image rows too long");
+    }
+    cv::Mat buffer(height, static_cast<int>(stepBytes), CV_8UC1);
     // A plain header over the buffer, not a column range of it: OpenCV's filters read the pixels
     // around a sub-matrix as its border, and the row padding must never be taken for pixels.
     // The header shares the buffer's reference count, so it owns the pixels like any cv::Mat.

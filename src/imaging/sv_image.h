@@ -94,7 +94,7 @@ public:
     cv::Mat* m_pImage;  // the held image, or null when empty
 
 private:
-    static int AlignedRowStep(int width, int elemSize);
+    static long long AlignedRowStep(int width, int elemSize);
     // Allocates an uninitialised image with a 4-byte-aligned row step.
     static cv::Mat AllocateAligned(int width, int height, int type);
     void Hold(const cv::Mat& aligned);
