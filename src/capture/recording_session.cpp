@@ -89,7 +89,6 @@ bool CRecordingSession::AppendRepeats(int64_t count) {
         if (!m_recorder.AddRepeatFrame()) {
             return false;
         }
-        ++m_result.repeatFrames;
     }
     return true;
 }
@@ -141,6 +140,7 @@ void CRecordingSession::RecordThreadProc() {
     }
     m_result.path = m_recorder.OutputPath();
     m_result.frameCount = m_recorder.FrameCount();
+    m_result.repeatFrames = m_recorder.RepeatFrameCount();
     m_result.frameWidth = m_recorder.FrameWidth();
     m_result.frameHeight = m_recorder.FrameHeight();
 

@@ -18,7 +18,7 @@ class CSvImage;
 struct CRecordingResult {
     std::string path;
     int frameCount = 0;    // frames in the file, repeats included
-    int repeatFrames = 0;  // slots filled with a repeat because grabbing fell behind
+    int repeatFrames = 0;  // repeats of the previous frame: grabbing fell behind, or no picture
     int frameWidth = 0;
     int frameHeight = 0;
     int totalBytes = 0;
