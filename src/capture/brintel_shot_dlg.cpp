@@ -169,16 +169,17 @@ CaptureRect CBrintelShotDlg::CaptureRegion() const {
 }
 
 CaptureRect CBrintelShotDlg::CaptureRegionOnScreen() const {
-    std::lock_guard<std::mutex> lock(m_regionMutex);
     return m_rcCaptureOnScreen;
 }
 
+// Every move and size change comes here, so a running recording grabs the new place from
+// its next frame on.
 void CBrintelShotDlg::UpdateRegionOnScreen() {
     const QPoint origin = mapToGlobal(QPoint(0, 0));
-    std::lock_guard<std::mutex> lock(m_regionMutex);
     m_rcCaptureOnScreen =
         CaptureRect{m_rcCapture.left + origin.x(), m_rcCapture.top + origin.y(),
                     m_rcCapture.right + origin.x(), m_rcCapture.bottom + origin.y()};
+    m_recordingSession.UpdateRegion(m_rcCaptureOnScreen);
 }
 
 void CBrintelShotDlg::SnapToWindowRect(const QRect& windowRect) {

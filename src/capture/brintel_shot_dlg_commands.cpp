@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -60,30 +59,6 @@ void RemoveIfEmpty(const std::string& path) {
         std::remove(path.c_str());
     }
 }
-
-// Tells the recording where the capture region is after every move or resize of the window,
-// once the window has updated its own region.
-class CRegionFollower : public QObject {
-public:
-    CRegionFollower(CBrintelShotDlg* dlg, CRecordingSession* session)
-        : QObject(dlg), m_pDlg(dlg), m_pSession(session) {
-        dlg->installEventFilter(this);
-    }
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == m_pDlg &&
-            (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
-            QMetaObject::invokeMethod(
-                this, [this] { m_pSession->UpdateRegion(m_pDlg->CaptureRegionOnScreen()); },
-                Qt::QueuedConnection);
-        }
-        return false;
-    }
-
-private:
-    CBrintelShotDlg* m_pDlg;
-    CRecordingSession* m_pSession;
-};
 
 }  // namespace
 
@@ -200,7 +175,6 @@ void CBrintelShotDlg::StartRecording() {
     // does too, for a window destroyed without a quit).
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CBrintelShotDlg::StopRecording,
             Qt::UniqueConnection);
-    FollowRegionWhileRecording(true);
     ShowRecordingImage(true);
     InvalidateBands();
 }
@@ -210,7 +184,6 @@ void CBrintelShotDlg::StopRecording() {
         return;
     }
     const CRecordingResult result = m_recordingSession.Stop();
-    FollowRegionWhileRecording(false);
     ShowRecordingImage(false);
     if (result.failed) {
         ShowFailure(kStatusRecordFailed + ShortReason(result.error));
@@ -218,11 +191,6 @@ void CBrintelShotDlg::StopRecording() {
         ShowStatus(CRecordingSession::kStatusComplete);
     }
     emit recordingFinished(QString::fromStdString(result.Summary()));
-}
-
-void CBrintelShotDlg::FollowRegionWhileRecording(bool follow) {
-    delete m_pRegionFollower;
-    m_pRegionFollower = follow ? new CRegionFollower(this, &m_recordingSession) : nullptr;
 }
 
 void CBrintelShotDlg::CaptureStill() {
