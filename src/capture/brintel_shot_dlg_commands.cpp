@@ -25,7 +25,6 @@
 namespace {
 
 const char kStatusEmptyRegion[] = "Empty Region!";
-const char kStatusRecordFailed[] = "Recode Failed: ";
 const char kStatusCaptureFailed[] = "Capture Failed: ";
 const char kStatusNoHelpPage[] = "Help Page Missing!";
 
@@ -146,7 +145,7 @@ void CBrintelShotDlg::StartRecording() {
     const std::string path = ReserveUniquePath(
         g_strOutputDir, RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
     if (path.empty()) {
-        ShowFailure(kStatusRecordFailed + QString::fromStdString(error));
+        ShowFailure(CRecordingSession::kStatusFailed + QString::fromStdString(error));
         return;
     }
 
@@ -167,7 +166,7 @@ void CBrintelShotDlg::StartRecording() {
     });
     if (!m_recordingSession.Start(region, path)) {
         RemoveIfEmpty(path);
-        ShowFailure(kStatusRecordFailed + ShortReason(m_recordingSession.LastError()));
+        ShowFailure(CRecordingSession::kStatusFailed + ShortReason(m_recordingSession.LastError()));
         return;
     }
 
@@ -186,7 +185,7 @@ void CBrintelShotDlg::StopRecording() {
     const CRecordingResult result = m_recordingSession.Stop();
     ShowRecordingImage(false);
     if (result.failed) {
-        ShowFailure(kStatusRecordFailed + ShortReason(result.error));
+        ShowFailure(CRecordingSession::kStatusFailed + ShortReason(result.error));
     } else {
         ShowStatus(CRecordingSession::kStatusComplete);
     }

@@ -144,7 +144,7 @@ void CRecordingSession::RecordThreadProc() {
     m_result.frameWidth = m_recorder.FrameWidth();
     m_result.frameHeight = m_recorder.FrameHeight();
 
-    ReportStatus(m_result.failed ? "Recode Failed: " + m_result.error : kStatusComplete);
+    ReportStatus(m_result.failed ? kStatusFailed + m_result.error : kStatusComplete);
     m_bWorkerEnded = true;
     if (m_onFinished) {
         m_onFinished();

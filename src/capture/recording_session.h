@@ -41,6 +41,7 @@ public:
 
     static constexpr const char* kStatusRecording = "Recoding...";
     static constexpr const char* kStatusComplete = "Recode Complete!";
+    static constexpr const char* kStatusFailed = "Recode Failed: ";  // followed by the reason
 
     explicit CRecordingSession(CAviRecorder& recorder);
     ~CRecordingSession();  // stops and finishes a running recording
