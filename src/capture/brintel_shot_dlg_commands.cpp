@@ -114,8 +114,20 @@ bool CBrintelShotDlg::OnCommandKey(QKeyEvent* event) {
         return false;
     }
     switch (key) {
+        case Qt::Key_F1:
+            OnToolCommand(ID_HELP_PAGE);
+            return true;
         case Qt::Key_F2:
             SnapToWindowUnderCursor();
+            return true;
+        case Qt::Key_F3:
+            OnToolCommand(ID_RECORD);
+            return true;
+        case Qt::Key_F4:
+            OnToolCommand(ID_CAPTURE);
+            return true;
+        case Qt::Key_F5:
+            OnToolCommand(ID_OPEN_FOLDER);
             return true;
         case Qt::Key_Left:
             NudgeWindow(-1, 0);
