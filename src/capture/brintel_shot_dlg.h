@@ -7,9 +7,7 @@
 #include <QWidget>
 
 #include <cstdint>
-#include <memory>
 #include <mutex>
-#include <thread>
 
 #include "capture/capture_rect.h"
 #include "capture/frame_geometry.h"
