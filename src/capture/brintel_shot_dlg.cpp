@@ -62,11 +62,6 @@ CaptureRect Inflated(const CaptureRect& r, int by) {
     return CaptureRect{r.left - by, r.top - by, r.right + by, r.bottom + by};
 }
 
-bool IsCtrlAlone(Qt::KeyboardModifiers modifiers) {
-    return (modifiers & Qt::ControlModifier) &&
-           !(modifiers & (Qt::ShiftModifier | Qt::AltModifier));
-}
-
 void ShowMessage(QWidget* parent, const char* text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("BrintelShot"), QString::fromUtf8(text),
                     QMessageBox::Ok, parent);
@@ -169,16 +164,17 @@ CaptureRect CBrintelShotDlg::CaptureRegion() const {
 }
 
 CaptureRect CBrintelShotDlg::CaptureRegionOnScreen() const {
-    std::lock_guard<std::mutex> lock(m_regionMutex);
     return m_rcCaptureOnScreen;
 }
 
+// Every move and size change comes here, so a running recording grabs the new place from
+// its next frame on.
 void CBrintelShotDlg::UpdateRegionOnScreen() {
     const QPoint origin = mapToGlobal(QPoint(0, 0));
-    std::lock_guard<std::mutex> lock(m_regionMutex);
     m_rcCaptureOnScreen =
         CaptureRect{m_rcCapture.left + origin.x(), m_rcCapture.top + origin.y(),
                     m_rcCapture.right + origin.x(), m_rcCapture.bottom + origin.y()};
+    m_recordingSession.UpdateRegion(m_rcCaptureOnScreen);
 }
 
 void CBrintelShotDlg::SnapToWindowRect(const QRect& windowRect) {
@@ -417,7 +413,6 @@ void CBrintelShotDlg::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void CBrintelShotDlg::keyPressEvent(QKeyEvent* event) {
-    const Qt::KeyboardModifiers modifiers = event->modifiers();
     switch (event->key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
@@ -427,27 +422,9 @@ void CBrintelShotDlg::keyPressEvent(QKeyEvent* event) {
         default:
             break;
     }
-    if (event->key() == Qt::Key_F4 && (modifiers & Qt::AltModifier)) {
+    if (event->key() == Qt::Key_F4 && (event->modifiers() & Qt::AltModifier)) {
         HideByUser();  // the close shortcut where no window manager takes it
         return;
-    }
-    if (!IsCtrlAlone(modifiers)) {
-        switch (event->key()) {
-            case Qt::Key_F1:
-                OnToolCommand(ID_HELP_PAGE);
-                return;
-            case Qt::Key_F3:
-                OnToolCommand(ID_RECORD);
-                return;
-            case Qt::Key_F4:
-                OnToolCommand(ID_CAPTURE);
-                return;
-            case Qt::Key_F5:
-                OnToolCommand(ID_OPEN_FOLDER);
-                return;
-            default:
-                break;
-        }
     }
     if (OnCommandKey(event)) {
         return;

@@ -7,9 +7,7 @@
 #include <QWidget>
 
 #include <cstdint>
-#include <memory>
 #include <mutex>
-#include <thread>
 
 #include "capture/capture_rect.h"
 #include "capture/frame_geometry.h"
@@ -51,8 +49,7 @@ public:
     // Record button image: the recording image while recording, else the record image.
     void ShowRecordingImage(bool recording);
 
-    // The capture region in client coordinates, and the same in screen pixels. The screen
-    // rectangle may be read from any thread (a recording reads it for every frame).
+    // The capture region in client coordinates, and the same in screen pixels.
     CaptureRect CaptureRegion() const;
     CaptureRect CaptureRegionOnScreen() const;
     bool IsRecording() const { return m_recordingSession.IsRecording(); }
@@ -112,7 +109,6 @@ private:
     void ShowFailure(const QString& text);
     void StartRecording();
     void StopRecording();
-    void FollowRegionWhileRecording(bool follow);
     void CaptureStill();
     void CopyToClipboard();
     void SnapToWindowUnderCursor();
@@ -123,10 +119,8 @@ private:
     CAviRecorder m_aviRecorder;
     // Owns the stop event and the worker thread; recording while it runs.
     CRecordingSession m_recordingSession{m_aviRecorder};
-    QObject* m_pRegionFollower = nullptr;
     CaptureRect m_rcCapture;
-    mutable std::mutex m_regionMutex;
-    CaptureRect m_rcCaptureOnScreen;  // m_rcCapture at the window's place, under the mutex
+    CaptureRect m_rcCaptureOnScreen;  // m_rcCapture at the window's place
     QToolBar* m_pToolBar = nullptr;
     QAction* m_pRecordAction = nullptr;
     QFont m_fontCaption;

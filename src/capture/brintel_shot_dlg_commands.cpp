@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
@@ -26,7 +25,6 @@
 namespace {
 
 const char kStatusEmptyRegion[] = "Empty Region!";
-const char kStatusRecordFailed[] = "Recode Failed: ";
 const char kStatusCaptureFailed[] = "Capture Failed: ";
 const char kStatusNoHelpPage[] = "Help Page Missing!";
 
@@ -60,30 +58,6 @@ void RemoveIfEmpty(const std::string& path) {
         std::remove(path.c_str());
     }
 }
-
-// Tells the recording where the capture region is after every move or resize of the window,
-// once the window has updated its own region.
-class CRegionFollower : public QObject {
-public:
-    CRegionFollower(CBrintelShotDlg* dlg, CRecordingSession* session)
-        : QObject(dlg), m_pDlg(dlg), m_pSession(session) {
-        dlg->installEventFilter(this);
-    }
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == m_pDlg &&
-            (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
-            QMetaObject::invokeMethod(
-                this, [this] { m_pSession->UpdateRegion(m_pDlg->CaptureRegionOnScreen()); },
-                Qt::QueuedConnection);
-        }
-        return false;
-    }
-
-private:
-    CBrintelShotDlg* m_pDlg;
-    CRecordingSession* m_pSession;
-};
 
 }  // namespace
 
@@ -140,8 +114,20 @@ bool CBrintelShotDlg::OnCommandKey(QKeyEvent* event) {
         return false;
     }
     switch (key) {
+        case Qt::Key_F1:
+            OnToolCommand(ID_HELP_PAGE);
+            return true;
         case Qt::Key_F2:
             SnapToWindowUnderCursor();
+            return true;
+        case Qt::Key_F3:
+            OnToolCommand(ID_RECORD);
+            return true;
+        case Qt::Key_F4:
+            OnToolCommand(ID_CAPTURE);
+            return true;
+        case Qt::Key_F5:
+            OnToolCommand(ID_OPEN_FOLDER);
             return true;
         case Qt::Key_Left:
             NudgeWindow(-1, 0);
@@ -171,7 +157,7 @@ void CBrintelShotDlg::StartRecording() {
     const std::string path = ReserveUniquePath(
         g_strOutputDir, RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
     if (path.empty()) {
-        ShowFailure(kStatusRecordFailed + QString::fromStdString(error));
+        ShowFailure(CRecordingSession::kStatusFailed + QString::fromStdString(error));
         return;
     }
 
@@ -192,7 +178,7 @@ void CBrintelShotDlg::StartRecording() {
     });
     if (!m_recordingSession.Start(region, path)) {
         RemoveIfEmpty(path);
-        ShowFailure(kStatusRecordFailed + ShortReason(m_recordingSession.LastError()));
+        ShowFailure(CRecordingSession::kStatusFailed + ShortReason(m_recordingSession.LastError()));
         return;
     }
 
@@ -200,7 +186,6 @@ void CBrintelShotDlg::StartRecording() {
     // does too, for a window destroyed without a quit).
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CBrintelShotDlg::StopRecording,
             Qt::UniqueConnection);
-    FollowRegionWhileRecording(true);
     ShowRecordingImage(true);
     InvalidateBands();
 }
@@ -210,19 +195,13 @@ void CBrintelShotDlg::StopRecording() {
         return;
     }
     const CRecordingResult result = m_recordingSession.Stop();
-    FollowRegionWhileRecording(false);
     ShowRecordingImage(false);
     if (result.failed) {
-        ShowFailure(kStatusRecordFailed + ShortReason(result.error));
+        ShowFailure(CRecordingSession::kStatusFailed + ShortReason(result.error));
     } else {
         ShowStatus(CRecordingSession::kStatusComplete);
     }
     emit recordingFinished(QString::fromStdString(result.Summary()));
-}
-
-void CBrintelShotDlg::FollowRegionWhileRecording(bool follow) {
-    delete m_pRegionFollower;
-    m_pRegionFollower = follow ? new CRegionFollower(this, &m_recordingSession) : nullptr;
 }
 
 void CBrintelShotDlg::CaptureStill() {

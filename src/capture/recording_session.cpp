@@ -71,12 +71,17 @@ void CRecordingSession::ReportStatus(const std::string& text) {
 
 bool CRecordingSession::RecordFrame(CScreenGrabber& grabber, CSvImage& image) {
     grabber.GrabImage(CurrentRegion(), &image);
-    if (!image.HasImage()) {
-        // The window is momentarily smaller than its bands (or off every screen): keep the
-        // timeline going with the previous picture.
-        return m_recorder.FrameCount() == 0 ? true : m_recorder.AddRepeatFrame();
+    if (image.HasImage()) {
+        return m_recorder.AddFrame(&image);
     }
-    return m_recorder.AddFrame(&image);
+    if (m_recorder.FrameCount() == 0) {
+        // With no picture to repeat the file would hold nothing but empty frames.
+        m_result.error = "Grabbing the screen failed: " + grabber.GetLastError();
+        return false;
+    }
+    // The window is momentarily smaller than its bands: keep the timeline going with the
+    // previous picture.
+    return m_recorder.AddRepeatFrame();
 }
 
 bool CRecordingSession::AppendRepeats(int64_t count) {
@@ -84,7 +89,6 @@ bool CRecordingSession::AppendRepeats(int64_t count) {
         if (!m_recorder.AddRepeatFrame()) {
             return false;
         }
-        ++m_result.repeatFrames;
     }
     return true;
 }
@@ -95,12 +99,11 @@ void CRecordingSession::RecordThreadProc() {
     CSvImage image;  // reused by every grab of the same size
     const Clock::time_point start = Clock::now();
     bool ok = true;
-    int64_t slotsFilled = 0;
     for (;;) {
         pacing::Nanoseconds elapsed = Clock::now() - start;
         pacing::Step step;
         if (m_bPaced) {
-            step = pacing::NextStep(slotsFilled, elapsed);
+            step = pacing::NextStep(m_recorder.FrameCount(), elapsed);
         } else {
             step.grabFrame = true;
         }
@@ -109,7 +112,6 @@ void CRecordingSession::RecordThreadProc() {
             if (!ok) {
                 break;
             }
-            slotsFilled += step.repeatFrames + 1;
             if (m_onFrame) {
                 m_onFrame();
             }
@@ -122,11 +124,12 @@ void CRecordingSession::RecordThreadProc() {
         }
     }
     if (ok && m_bPaced) {
-        ok = AppendRepeats(pacing::FramesToPadAtStop(slotsFilled, Clock::now() - start));
+        ok =
+            AppendRepeats(pacing::FramesToPadAtStop(m_recorder.FrameCount(), Clock::now() - start));
     }
 
     m_result.failed = !ok;
-    if (!ok) {
+    if (!ok && m_result.error.empty()) {
         m_result.error = m_recorder.LastError();
     }
     bool finishFailed = false;
@@ -137,10 +140,11 @@ void CRecordingSession::RecordThreadProc() {
     }
     m_result.path = m_recorder.OutputPath();
     m_result.frameCount = m_recorder.FrameCount();
+    m_result.repeatFrames = m_recorder.RepeatFrameCount();
     m_result.frameWidth = m_recorder.FrameWidth();
     m_result.frameHeight = m_recorder.FrameHeight();
 
-    ReportStatus(m_result.failed ? "Recode Failed: " + m_result.error : kStatusComplete);
+    ReportStatus(m_result.failed ? kStatusFailed + m_result.error : kStatusComplete);
     m_bWorkerEnded = true;
     if (m_onFinished) {
         m_onFinished();

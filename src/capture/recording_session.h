@@ -18,7 +18,7 @@ class CSvImage;
 struct CRecordingResult {
     std::string path;
     int frameCount = 0;    // frames in the file, repeats included
-    int repeatFrames = 0;  // slots filled with a repeat because grabbing fell behind
+    int repeatFrames = 0;  // repeats of the previous frame: grabbing fell behind, or no picture
     int frameWidth = 0;
     int frameHeight = 0;
     int totalBytes = 0;
@@ -41,6 +41,7 @@ public:
 
     static constexpr const char* kStatusRecording = "Recoding...";
     static constexpr const char* kStatusComplete = "Recode Complete!";
+    static constexpr const char* kStatusFailed = "Recode Failed: ";  // followed by the reason
 
     explicit CRecordingSession(CAviRecorder& recorder);
     ~CRecordingSession();  // stops and finishes a running recording

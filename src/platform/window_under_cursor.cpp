@@ -93,13 +93,14 @@ Window FindClient(Display* display, Window top) {
 
 // The window that stands for what the pointer is over: the deepest window when the pointer is
 // inside a client window (child windows count), else the top-level window (decorations).
-Window TargetWindow(Display* display, const std::vector<Window>& path) {
+// `client` is the client window below the top-level window, None when it has none.
+Window TargetWindow(Display* display, const std::vector<Window>& path, Window client) {
     for (Window window : path) {
         if (HasWmState(display, window)) {
             return path.back();
         }
     }
-    return FindClient(display, path.front()) != None ? path.front() : path.back();
+    return client != None ? path.front() : path.back();
 }
 
 bool IsInsideOrEqual(const std::vector<Window>& path, Window window) {
@@ -116,11 +117,12 @@ bool WindowRectUnderCursorOn(void* displayHandle, unsigned long excludeWindow, i
     if (path.empty()) {
         return false;
     }
-    if (excludeWindow != None && (IsInsideOrEqual(path, excludeWindow) ||
-                                  FindClient(display, path.front()) == excludeWindow)) {
+    const Window client = FindClient(display, path.front());
+    if (excludeWindow != None &&
+        (IsInsideOrEqual(path, excludeWindow) || client == excludeWindow)) {
         return false;
     }
-    Window target = TargetWindow(display, path);
+    Window target = TargetWindow(display, path, client);
     XWindowAttributes attributes;
     if (!XGetWindowAttributes(display, target, &attributes)) {
         return false;

@@ -400,6 +400,27 @@ TEST_F(CaptureDesktopTest, F3RecordsTheRegionInRealTime) {
     }
 }
 
+TEST_F(CaptureDesktopTest, ARecordingFollowsTheWindowWhenItMoves) {
+    const CaptureRect region = dlg.CaptureRegionOnScreen();
+    const QPoint shift(700, 0);
+    PatternWindow picture(region.left + shift.x(), region.top, region.Width(), region.Height());
+    picture.Show(3);
+    Key("F3");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.IsRecording(); }, 5000));
+    QTest::qWait(500);
+    dlg.move(dlg.pos() + shift);
+    QTest::qWait(500);
+    Key("F3");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRecording(); }, 5000));
+
+    const std::vector<std::string> avis = m_dir.Files(kRecordings);
+    ASSERT_EQ(avis.size(), 1u);
+    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    ASSERT_GE(file.frames.size(), 2u);
+    EXPECT_LT(BestPatternPsnr(file.frames.front(), 8, region.Width(), region.Height()), 35.0);
+    EXPECT_GE(BestPatternPsnr(file.frames.back(), 8, region.Width(), region.Height()), 35.0);
+}
+
 TEST_F(CaptureDesktopTest, F4SavesExactlyTheScreenUnderTheRegion) {
     const CaptureRect region = dlg.CaptureRegionOnScreen();
     PatternWindow picture(region.left, region.top, region.Width(), region.Height());

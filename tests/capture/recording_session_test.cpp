@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -107,6 +108,22 @@ TEST_F(RecordingSessionTest, RefusedStartsStartNoWorker) {
     }
     EXPECT_FALSE(m_session.Stop().failed);  // nothing to stop
     EXPECT_TRUE(m_dir.Files().empty());
+}
+
+TEST_F(RecordingSessionTest, NothingGrabbedEndsAsAFailureNotAsEmptyFrames) {
+    // Without a display no grab succeeds; the worker stops by itself and says why.
+    const std::string display = std::getenv("DISPLAY");
+    unsetenv("DISPLAY");
+    ASSERT_TRUE(m_session.Start(kRegion, m_path));
+    for (int i = 0; i < 100 && !m_finished; ++i) {
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+    const CRecordingResult result = m_session.Stop();
+    setenv("DISPLAY", display.c_str(), 1);
+    EXPECT_TRUE(m_finished) << "the worker did not stop by itself";
+    EXPECT_TRUE(result.failed);
+    EXPECT_NE(result.error.find("DISPLAY"), std::string::npos) << result.error;
+    EXPECT_EQ(result.frameCount, 0);
 }
 
 TEST_F(RecordingSessionTest, WriteFailureMidwayFinishesTheFileAndReportsIt) {

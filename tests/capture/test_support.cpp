@@ -4,7 +4,6 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -167,16 +166,4 @@ PatternAnimator::PatternAnimator(PatternWindow& window, int count, int periodMs)
 PatternAnimator::~PatternAnimator() {
     m_stop = true;
     m_thread.join();
-}
-
-FileSizeLimit::FileSizeLimit(rlim_t bytes) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    getrlimit(RLIMIT_FSIZE, &m_old);
-    rlimit limited = m_old;
-    limited.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limited);
-}
-
-FileSizeLimit::~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &m_old);
 }

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <sys/resource.h>
-
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
+
+#include "common/ffprobe_support.h"
 
 // Helpers shared by the capture tests: temporary folders, recordings read back through
 // ffprobe/ffmpeg, and an X window showing a known pattern.
@@ -79,13 +79,5 @@ private:
     std::thread m_thread;
 };
 
-// Limits the size of the files this process writes while it lives. SIGXFSZ is ignored, so a
-// write past the limit fails instead of ending the process.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes);
-    ~FileSizeLimit();
-
-private:
-    rlimit m_old{};
-};
+// Lowers the file size limit for one scope (SIGXFSZ ignored, so writes past it fail).
+using probe::FileSizeLimit;
