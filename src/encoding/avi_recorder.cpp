@@ -69,6 +69,7 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
         return false;
     }
     m_frameCount = 0;
+    m_repeatCount = 0;
     m_lastError.clear();
 
     if (Venc_ApiVersion() != kVencApiVersion) {
@@ -169,7 +170,11 @@ bool CAviRecorder::AddRepeatFrame() {
     if (!IsRecording()) {
         return false;
     }
-    return CountFrame(Venc_PutRepeatFrame(m_hEncoder), 0);
+    if (!CountFrame(Venc_PutRepeatFrame(m_hEncoder), 0)) {
+        return false;
+    }
+    ++m_repeatCount;
+    return true;
 }
 
 bool CAviRecorder::CountFrame(Venc_Status status, int32_t encodedSize) {

@@ -47,6 +47,8 @@ public:
     int FrameHeight() const { return m_frameRect.Height(); }
     // Frames in the file since BeginRecording, repeat frames included.
     int FrameCount() const { return m_frameCount; }
+    // Of those, the repeat frames.
+    int RepeatFrameCount() const { return m_repeatCount; }
     const CSvRect& Region() const { return m_region; }
     const std::string& OutputPath() const { return m_outputPath; }
     // Text of the last failure for a status line, or "" when none happened since the last
@@ -70,6 +72,7 @@ private:
     std::string m_outputPath;
     CSvRect m_region;
     int m_frameCount = 0;
+    int m_repeatCount = 0;
     CSvRect m_frameRect;
 
     unsigned char* m_frameBuffer = nullptr;
