@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
-#include <QRect>
 #include <QWindow>
 
 #include <cstdio>
@@ -10,7 +9,6 @@
 #include "app/about_dlg.h"
 #include "app/app_resources.h"
 #include "capture/brintel_shot_dlg.h"
-#include "platform/window_under_cursor.h"
 #include "zorvane.h"
 
 QEvent::Type CHookKeyEvent::EventType() {
@@ -105,7 +103,7 @@ void CMainFrame::OnHookKey(unsigned int virtualKey, unsigned int flags) {
         ShowShotDlgAtLastPlace();
         return;
     }
-    SnapShotDlgToWindowUnderCursor();
+    m_pShotDlg->SnapToWindowUnderCursor();
 }
 
 void CMainFrame::PostCommand(int id) {
@@ -140,13 +138,6 @@ void CMainFrame::ReceiveHookKey(void* context, unsigned int virtualKey, unsigned
 // since before the hook started, whose press was never reported).
 bool CMainFrame::IsCtrlDown() const {
     return m_bCtrlDown || (QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier) != 0;
-}
-
-void CMainFrame::SnapShotDlgToWindowUnderCursor() {
-    int x = 0, y = 0, w = 0, h = 0;
-    if (WindowRectUnderCursor(m_pShotDlg->winId(), &x, &y, &w, &h)) {
-        m_pShotDlg->SnapToWindowRect(QRect(x, y, w, h));
-    }
 }
 
 void CMainFrame::ShowAboutBox() {

@@ -50,7 +50,6 @@ private:
     static void ReceiveHookKey(void* context, unsigned int virtualKey, unsigned int flags);
     bool IsCtrlDown() const;
     void ShowShotDlgAtLastPlace();
-    void SnapShotDlgToWindowUnderCursor();
     void ShowAboutBox();
 
     CTrayIcon m_trayIcon;

@@ -33,6 +33,9 @@ public:
     // Places the window (shown, topmost) so that its capture region covers exactly
     // windowRect, given in screen pixels.
     void SnapToWindowRect(const QRect& windowRect);
+    // Snaps over the window under the mouse cursor (F2, Ctrl+1); nothing when there is none
+    // or it is this window.
+    void SnapToWindowUnderCursor();
 
     // Hides the window without reporting it as the user's doing (used on program exit).
     void OnClose();
@@ -111,7 +114,6 @@ private:
     void StopRecording();
     void CaptureStill();
     void CopyToClipboard();
-    void SnapToWindowUnderCursor();
     void NudgeWindow(int dx, int dy);
     void OpenOutputFolder();
     void OpenHelpPage();
