@@ -26,6 +26,7 @@ namespace {
 
 const char kStatusEmptyRegion[] = "Empty Region!";
 const char kStatusCaptureFailed[] = "Capture Failed: ";
+const char kStatusCopyFailed[] = "Copy Failed: ";
 const char kStatusNoHelpPage[] = "Help Page Missing!";
 
 bool IsCtrlAlone(Qt::KeyboardModifiers modifiers) {
@@ -242,8 +243,9 @@ void CBrintelShotDlg::CopyToClipboard() {
     CScreenGrabber grabber;
     cv::Mat bitmap;
     grabber.GrabBitmap(region, &bitmap);
-    if (bitmap.empty()) {
-        return;  // nothing could be grabbed; the clipboard keeps what it had
+    if (bitmap.empty()) {  // the clipboard keeps what it had
+        ShowFailure(kStatusCopyFailed + ShortReason(grabber.GetLastError()));
+        return;
     }
     const QImage image(bitmap.data, bitmap.cols, bitmap.rows, static_cast<int>(bitmap.step[0]),
                        QImage::Format_RGB32);
