@@ -110,6 +110,7 @@ private:
     bool OnCommandKey(QKeyEvent* event);
     void ShowStatus(const QString& text);
     void ShowFailure(const QString& text);
+    bool RegionForCommand(CaptureRect* region);
     void StartRecording();
     void StopRecording();
     void CaptureStill();

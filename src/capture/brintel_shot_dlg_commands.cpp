@@ -147,11 +147,21 @@ bool CBrintelShotDlg::OnCommandKey(QKeyEvent* event) {
     }
 }
 
-void CBrintelShotDlg::StartRecording() {
+// The capture region on the screen for a command that grabs it; false, after saying so, when
+// the region has no pixels.
+bool CBrintelShotDlg::RegionForCommand(CaptureRect* region) {
     IgnoreFileSizeSignal();
-    const CaptureRect region = CaptureRegionOnScreen();
-    if (region.IsEmpty()) {
+    *region = CaptureRegionOnScreen();
+    if (region->IsEmpty()) {
         ShowStatus(kStatusEmptyRegion);
+        return false;
+    }
+    return true;
+}
+
+void CBrintelShotDlg::StartRecording() {
+    CaptureRect region;
+    if (!RegionForCommand(&region)) {
         return;
     }
     std::string error;
@@ -206,10 +216,8 @@ void CBrintelShotDlg::StopRecording() {
 }
 
 void CBrintelShotDlg::CaptureStill() {
-    IgnoreFileSizeSignal();
-    const CaptureRect region = CaptureRegionOnScreen();
-    if (region.IsEmpty()) {
-        ShowStatus(kStatusEmptyRegion);
+    CaptureRect region;
+    if (!RegionForCommand(&region)) {
         return;
     }
     CScreenGrabber grabber;
@@ -235,9 +243,8 @@ void CBrintelShotDlg::CaptureStill() {
 }
 
 void CBrintelShotDlg::CopyToClipboard() {
-    const CaptureRect region = CaptureRegionOnScreen();
-    if (region.IsEmpty()) {
-        ShowStatus(kStatusEmptyRegion);
+    CaptureRect region;
+    if (!RegionForCommand(&region)) {
         return;
     }
     CScreenGrabber grabber;

@@ -3,12 +3,14 @@
 #include <chrono>
 #include <cstdint>
 
+#include "encoding/avi_recorder.h"
+
 // Frame timing of a recording. Frame n of the file shows the screen as it was at
 // start + n / kFramesPerSecond; a frame slot whose time passed without a fresh grab is filled
 // with a repeat of the previous frame, so the file plays in real time.
 namespace pacing {
 
-inline constexpr int64_t kFramesPerSecond = 30;
+inline constexpr int64_t kFramesPerSecond = CAviRecorder::kFramesPerSecond;
 
 using Nanoseconds = std::chrono::nanoseconds;
 

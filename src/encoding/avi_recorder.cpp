@@ -12,7 +12,6 @@
 namespace {
 
 constexpr int kFrameAlignment = 4;
-constexpr float kFramesPerSecond = 30.0f;
 constexpr float kQualityLevel = 1.0f;
 constexpr int kBgrPixelBytes = 3;
 
@@ -98,7 +97,7 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
     Venc_ResetParams(&m_params);
     m_params.frameWidth = frameWidth;
     m_params.frameHeight = frameHeight;
-    m_params.framesPerSecond = kFramesPerSecond;
+    m_params.framesPerSecond = static_cast<float>(kFramesPerSecond);
     m_params.qualityLevel = kQualityLevel;
     m_params.codecKind = Venc_Codec_Xvid;
     m_params.withAudio = 0;

@@ -15,6 +15,9 @@ class CSvImage;
 
 class CAviRecorder {
 public:
+    // Every recording declares this frame rate; the recording session paces its grabs to it.
+    static constexpr int kFramesPerSecond = 30;
+
     CAviRecorder();
     ~CAviRecorder();
     CAviRecorder(const CAviRecorder&) = delete;
