@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/program_under_test.h"
+#include "common/program_under_test.h"
 
 // Xlib last: its macros clash with names inside GoogleTest.
 #include "common/x_windows.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/program_under_test.h"
+#include "common/program_under_test.h"
 
 // Xlib last: its macros clash with names inside GoogleTest.
 #include "common/x_windows.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program_under_test.h"
+#include "common/program_under_test.h"
 #include "app/session_check.h"
 #include "app/tray_icon.h"
 

@@ -2,15 +2,12 @@
 // where there is no tray, the tray's "Exit", SIGTERM) leaves a finished file.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <csignal>
-#include <fstream>
+#include <memory>
 #include <thread>
 
 #include "test_support.h"
+#include "common/program_under_test.h"
 #include "common/x_windows.h"
 
 namespace {
@@ -18,28 +15,12 @@ namespace {
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_pid = fork();
-        if (m_pid == 0) {
-            const int log = chdir(m_dir.path().c_str()) == 0
-                                ? open("stdout.log", O_WRONLY | O_CREAT | O_TRUNC, 0644)
-                                : -1;
-            dup2(log, 1);
-            dup2(log, 2);
-            execl(BRINTELSHOT_EXE, BRINTELSHOT_EXE, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ASSERT_GT(m_pid, 0);
+        m_program = std::make_unique<CProgramUnderTest>(std::vector<std::string>{}, m_dir.path());
+        ASSERT_GT(m_program->Pid(), 0);
         // The capture window is the program's only large window.
         ASSERT_TRUE(desktop::WaitUntil([&] {
             return (m_capture = Find([](Window, const ScreenRect& r) { return r.w > 100; })) != 0;
         }));
-    }
-
-    void TearDown() override {
-        if (m_pid > 0 && kill(m_pid, 0) == 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
     }
 
     static bool Bare() { return std::getenv("BRINTEL_BARE_DESKTOP") != nullptr; }
@@ -47,7 +28,7 @@ protected:
     // A shown window of the program that pick accepts; 0 when there is none.
     Window Find(const std::function<bool(Window, const ScreenRect&)>& pick) {
         Window found = 0;
-        for (Window w : m_x.ShownWindowsOf(m_pid)) {
+        for (Window w : m_x.ShownWindowsOf(m_program->Pid())) {
             found = m_x.IsMapped(w) && pick(w, m_x.Geometry(w)) ? w : found;
         }
         return found;
@@ -70,10 +51,7 @@ protected:
 
     // The program ends with status 0 and leaves one finished recording of at least 30 frames.
     void ExpectCleanExitWithFinishedRecording() {
-        int status = -1;
-        ASSERT_TRUE(desktop::WaitUntil([&] { return waitpid(m_pid, &status, WNOHANG) == m_pid; }));
-        m_pid = -1;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        ASSERT_EQ(m_program->WaitForExit(), 0);
         const std::vector<std::string> avis = m_dir.Files(R"(Recode_\d{8}_\d{6}\.avi)");
         ASSERT_EQ(avis.size(), 1u);
         const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
@@ -82,13 +60,12 @@ protected:
         EXPECT_NEAR(file.duration, file.frameCount / 30.0, 0.001);
         EXPECT_EQ(file.decodeErrors, 0);
         EXPECT_FALSE(file.frames.empty());
-        std::ifstream log(m_dir.path() + "/stdout.log");
-        const std::string text{std::istreambuf_iterator<char>(log), {}};
+        const std::string text = m_program->StandardOutput();
         EXPECT_NE(text.find(" written: "), std::string::npos) << text;
     }
 
     TempDir m_dir;
-    pid_t m_pid = -1;
+    std::unique_ptr<CProgramUnderTest> m_program;
     CXWindows m_x;
     Window m_capture = 0;
 };
@@ -126,6 +103,6 @@ TEST_F(ProgramTest, TrayExitDuringARecordingFinishesTheFile) {
 
 TEST_F(ProgramTest, SigtermDuringARecordingFinishesTheFile) {
     Record();
-    kill(m_pid, SIGTERM);
+    kill(m_program->Pid(), SIGTERM);
     ExpectCleanExitWithFinishedRecording();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-// Runs the brintelshot program as a child process, its standard error going to a scratch file,
-// and watches it end.
+// Runs the brintelshot program as a child process, its standard output and error going to
+// scratch files, and watches it end.
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -19,12 +19,12 @@
 
 class CProgramUnderTest {
 public:
-    // Starts the program; environment holds arguments of env(1) that change its environment,
-    // such as {"-u", "DISPLAY", "QT_SCALE_FACTOR=2"}.
-    explicit CProgramUnderTest(std::vector<std::string> environment = {}) {
-        char path[] = "/tmp/brintelshot-stderr.XXXXXX";
-        close(mkstemp(path));
-        m_stderrPath = path;
+    // Starts the program in workDir (the current directory when empty); environment holds
+    // arguments of env(1) that change its environment, such as {"-u", "DISPLAY"}.
+    explicit CProgramUnderTest(std::vector<std::string> environment = {},
+                               const std::string& workDir = "") {
+        m_stdoutPath = ScratchFile("stdout");
+        m_stderrPath = ScratchFile("stderr");
         std::vector<char*> argv{const_cast<char*>("env")};
         for (std::string& argument : environment) {
             argv.push_back(argument.data());
@@ -34,7 +34,9 @@ public:
         m_pid = fork();
         if (m_pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
-            if (std::freopen(path, "w", stderr) != nullptr) {
+            if ((workDir.empty() || chdir(workDir.c_str()) == 0) &&
+                std::freopen(m_stdoutPath.c_str(), "w", stdout) != nullptr &&
+                std::freopen(m_stderrPath.c_str(), "w", stderr) != nullptr) {
                 execv("/usr/bin/env", argv.data());
             }
             _exit(127);
@@ -46,6 +48,7 @@ public:
             kill(m_pid, SIGKILL);
             waitpid(m_pid, nullptr, 0);
         }
+        std::remove(m_stdoutPath.c_str());
         std::remove(m_stderrPath.c_str());
     }
 
@@ -60,11 +63,8 @@ public:
         return result == m_pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    std::string StandardError() const {
-        std::stringstream text;
-        text << std::ifstream(m_stderrPath).rdbuf();
-        return text.str();
-    }
+    std::string StandardOutput() const { return FileText(m_stdoutPath); }
+    std::string StandardError() const { return FileText(m_stderrPath); }
 
     long ErrorLines() const {
         std::string text = StandardError();
@@ -72,6 +72,19 @@ public:
     }
 
 private:
+    static std::string ScratchFile(const std::string& what) {
+        std::string path = "/tmp/brintelshot-" + what + ".XXXXXX";
+        close(mkstemp(path.data()));
+        return path;
+    }
+
+    static std::string FileText(const std::string& path) {
+        std::stringstream text;
+        text << std::ifstream(path).rdbuf();
+        return text.str();
+    }
+
+    std::string m_stdoutPath;
     std::string m_stderrPath;
     pid_t m_pid = -1;
     bool m_ended = false;
