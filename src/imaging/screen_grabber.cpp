@@ -99,6 +99,8 @@ void CScreenGrabber::GrabImage(CSvRect rect, CSvImage* image) {
     const cv::Scalar black(0, 0, 0);
     if (!GrabInto(rect, *image->m_pImage, &black)) {
         image->Release();
+    } else if (m_bIncludePointer) {
+        DrawPointer(rect, *image->m_pImage);
     }
 }
 
@@ -120,5 +122,20 @@ void CScreenGrabber::GrabBitmap(CSvRect rect, cv::Mat* bitmap) {
     const cv::Scalar opaqueBlack(0, 0, 0, 255);
     if (!GrabInto(rect, *bitmap, &opaqueBlack)) {
         bitmap->release();
+    } else if (m_bIncludePointer) {
+        DrawPointer(rect, *bitmap);
     }
+}
+
+bool CScreenGrabber::DrawPointer(const CSvRect& rect, cv::Mat& target) {
+    if (m_pSession == nullptr) {
+        m_strLastError = "no X display to read the mouse pointer from";
+        return false;
+    }
+    std::string reason;
+    if (!m_pSession->DrawPointer(rect, target, &reason)) {
+        m_strLastError = reason;
+        return false;
+    }
+    return true;
 }

@@ -37,8 +37,18 @@ public:
     bool IsAvailable() const;
     // True when grabs go through MIT-SHM.
     bool UsesSharedMemory() const;
-    // The reason the last grab (or the connection) failed; empty after a successful grab.
+    // The reason the last grab (or the connection) failed; empty after a successful grab. A
+    // grab whose pointer could not be drawn keeps its pixels and says why here.
     const std::string& GetLastError() const { return m_strLastError; }
+
+    // When on, GrabImage and GrabBitmap also draw the mouse pointer where it lies in the
+    // rectangle. Off by default.
+    void SetIncludePointer(bool include) { m_bIncludePointer = include; }
+    bool IncludesPointer() const { return m_bIncludePointer; }
+    // Blends the mouse pointer, as it is now, into target: rect's screen contents as a CV_8UC3
+    // or CV_8UC4 matrix of rect's size (blue, green, red, and a fourth byte left as it is).
+    // False with the reason in GetLastError() when the pointer cannot be read.
+    bool DrawPointer(const CSvRect& rect, cv::Mat& target);
 
     // Fills image with rect's screen contents as a W x H 3-channel blue-green-red 8-bit image,
     // rows top-down, the rectangle's top-left screen pixel first. Any image held before is
@@ -58,4 +68,5 @@ private:
 
     std::unique_ptr<CX11GrabSession> m_pSession;
     std::string m_strLastError;
+    bool m_bIncludePointer = false;
 };

@@ -384,3 +384,11 @@ bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* er
     }
     return true;
 }
+
+bool CX11GrabSession::DrawPointer(const CSvRect& area, cv::Mat& target, std::string* error) {
+    if (!m_pointer.Read(m_pConnection->display, error)) {
+        return false;
+    }
+    m_pointer.Blend(area, target);
+    return true;
+}

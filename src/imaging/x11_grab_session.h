@@ -6,6 +6,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "imaging/pointer_overlay.h"
 #include "imaging/sv_rect.h"
 
 // One X connection to the display named by DISPLAY, with a MIT-SHM segment when the server
@@ -31,6 +32,10 @@ public:
     // Copies area (which must lie inside the screen) into target, a CV_8UC3 (blue, green, red)
     // or CV_8UC4 (blue, green, red, 255) matrix of area's size.
     bool Grab(const CSvRect& area, cv::Mat& target, std::string* error);
+    // Reads the mouse pointer now and blends it into target (CV_8UC3 or CV_8UC4), which shows
+    // area of the screen. The pointer image stays with the session, so it is converted again
+    // only when the pointer changes shape.
+    bool DrawPointer(const CSvRect& area, cv::Mat& target, std::string* error);
 
     // Called by the process-wide X error handler.
     void RecordError(int errorCode) { m_nLastErrorCode = errorCode; }
@@ -49,4 +54,5 @@ private:
     bool m_bAllowShm;  // as asked for at Acquire; the pool key
     bool m_bShmAttached = false;
     std::atomic<int> m_nLastErrorCode{0};
+    CPointerOverlay m_pointer;
 };

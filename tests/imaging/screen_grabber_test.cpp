@@ -60,20 +60,32 @@ private:
     Display* display_ = nullptr;
 };
 
+// The first three bytes of each pixel of pixels (3 or 4 channels) are expected(x, y) of the
+// screen pixel under it, when pixels shows rect.
+template <typename Expected>
+testing::AssertionResult Shows(const cv::Mat& pixels, const CSvRect& rect,
+                               const Expected& expected) {
+    if (pixels.cols != rect.Width() || pixels.rows != rect.Height()) {
+        return testing::AssertionFailure() << "wrong size";
+    }
+    for (int y = 0; y < rect.Height(); ++y) {
+        for (int x = 0; x < rect.Width(); ++x) {
+            const uint8_t* pixel = pixels.ptr<uint8_t>(y) + x * pixels.channels();
+            if (cv::Vec3b(pixel) != expected(rect.left + x, rect.top + y)) {
+                return testing::AssertionFailure() << "wrong pixel at " << x << "," << y;
+            }
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
 // The image shows the pattern at rect, top row first, blue first, in rows padded to 4 bytes.
 testing::AssertionResult ShowsPattern(const CSvImage& image, const CSvRect& rect) {
     if (image.GetWidth() != rect.Width() || image.GetHeight() != rect.Height() ||
         image.GetChannels() != 3 || image.GetRowStep() != ((rect.Width() * 3 + 3) & ~3)) {
         return testing::AssertionFailure() << "wrong size or row step";
     }
-    for (int y = 0; y < rect.Height(); ++y) {
-        for (int x = 0; x < rect.Width(); ++x) {
-            if (cv::Vec3b(image.GetRow(y) + x * 3) != Pattern(rect.left + x, rect.top + y)) {
-                return testing::AssertionFailure() << "wrong pixel at " << x << "," << y;
-            }
-        }
-    }
-    return testing::AssertionSuccess();
+    return Shows(*image.m_pImage, rect, Pattern);
 }
 
 class ScreenGrabber : public testing::TestWithParam<CScreenGrabber::Transfer> {};
@@ -187,6 +199,99 @@ TEST(ScreenGrabberSetup, WithoutADisplayTheGrabberSaysSoAndEmptiesTheTarget) {
     }
     setenv("DISPLAY", saved.c_str(), 1);
     EXPECT_TRUE(CScreenGrabber().IsAvailable());  // back on the real display
+}
+
+namespace {
+
+// A pointer of known pixels on the root window (which the pattern window shows through): a
+// 10 x 12 opaque block, red in its left half and blue in its right half, in a 16 x 16 cursor
+// whose hotspot is (3, 4).
+class KnownPointer {
+public:
+    static constexpr int kHotX = 3, kHotY = 4;
+
+    KnownPointer() : display_(XOpenDisplay(nullptr)) {
+        unsigned char source[32] = {}, mask[32] = {};  // rows of 2 bytes, leftmost pixel in bit 0
+        for (int row = 0; row < 12; ++row) {
+            source[row * 2] = 0x1F;
+            mask[row * 2] = 0xFF;
+            mask[row * 2 + 1] = 0x03;
+        }
+        const Window root = DefaultRootWindow(display_);
+        Pixmap sourceBits =
+            XCreateBitmapFromData(display_, root, reinterpret_cast<char*>(source), 16, 16);
+        Pixmap maskBits =
+            XCreateBitmapFromData(display_, root, reinterpret_cast<char*>(mask), 16, 16);
+        XColor red{}, blue{};
+        red.red = 0xFFFF;
+        blue.blue = 0xFFFF;
+        cursor_ = XCreatePixmapCursor(display_, sourceBits, maskBits, &red, &blue, kHotX, kHotY);
+        XFreePixmap(display_, sourceBits);
+        XFreePixmap(display_, maskBits);
+        XDefineCursor(display_, root, cursor_);
+    }
+    KnownPointer(const KnownPointer&) = delete;
+    KnownPointer& operator=(const KnownPointer&) = delete;
+    ~KnownPointer() {
+        XUndefineCursor(display_, DefaultRootWindow(display_));
+        XFreeCursor(display_, cursor_);
+        XCloseDisplay(display_);
+    }
+
+    void MoveTo(int x, int y) {
+        XWarpPointer(display_, None, DefaultRootWindow(display_), 0, 0, 0, 0, x, y);
+        XSync(display_, False);
+        x_ = x;
+        y_ = y;
+    }
+
+    // The screen with this pointer drawn over it.
+    cv::Vec3b operator()(int x, int y) const {
+        const int cx = x - (x_ - kHotX), cy = y - (y_ - kHotY);
+        if (cx >= 0 && cx < 10 && cy >= 0 && cy < 12) {
+            return cx < 5 ? cv::Vec3b(0, 0, 255) : cv::Vec3b(255, 0, 0);
+        }
+        return Pattern(x, y);
+    }
+
+private:
+    Display* display_;
+    Cursor cursor_ = 0;
+    int x_ = 0, y_ = 0;
+};
+
+}  // namespace
+
+TEST(ScreenGrabberPointer, IsDrawnWhereItLiesOnlyWhenAsked) {
+    KnownPointer pointer;
+    pointer.MoveTo(400, 300);  // its image covers 397..406 x 296..307
+    const CSvRect whole{350, 260, 450, 340}, cutOnAllSides{399, 299, 404, 303},
+        cutLeftAndTop{403, 305, 420, 320}, away{600, 600, 700, 700};
+    CScreenGrabber plain;  // off by default
+    CScreenGrabber withPointer;
+    withPointer.SetIncludePointer(true);
+    CSvImage image;
+    for (const CSvRect& rect : {whole, cutOnAllSides, cutLeftAndTop, away}) {
+        plain.GrabImage(rect, &image);
+        EXPECT_TRUE(ShowsPattern(image, rect)) << rect.left << "," << rect.top;
+        withPointer.GrabImage(rect, &image);
+        EXPECT_TRUE(Shows(*image.m_pImage, rect, pointer)) << rect.left << "," << rect.top;
+        EXPECT_EQ(withPointer.GetLastError(), "");
+    }
+    cv::Mat bitmap;  // the clipboard's 32-bit grab: the same, and still opaque
+    withPointer.GrabBitmap(whole, &bitmap);
+    EXPECT_TRUE(Shows(bitmap, whole, pointer));
+    cv::Mat alpha;
+    cv::extractChannel(bitmap, alpha, 3);
+    EXPECT_EQ(cv::countNonZero(alpha != 255), 0);
+
+    pointer.MoveTo(650, 650);  // the same cursor elsewhere: only its position is new
+    for (const CSvRect& rect : {whole, away}) {
+        CScreenGrabber grabber;  // one per grab, as the recording does
+        grabber.SetIncludePointer(true);
+        grabber.GrabImage(rect, &image);
+        EXPECT_TRUE(Shows(*image.m_pImage, rect, pointer)) << rect.left << "," << rect.top;
+    }
 }
 
 int main(int argc, char** argv) {
