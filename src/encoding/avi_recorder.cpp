@@ -8,6 +8,7 @@
 
 #include "encoding/venc_interface.h"
 #include "imaging/sv_image.h"
+#include "platform/console_line.h"
 
 namespace {
 
@@ -56,8 +57,7 @@ int CAviRecorder::FrameDimensionOf(int regionDimension) {
 
 void CAviRecorder::ReportFailure(const char* consoleLine, const char* what, Venc_Status status,
                                  int32_t handle) {
-    std::printf(consoleLine, static_cast<int>(status));
-    std::fflush(stdout);
+    ConsoleLine(consoleLine, static_cast<int>(status));
     const char* reason = Venc_FailureReason(handle);
     m_lastError = std::string(what) + ": " + (*reason != '\0' ? reason : StatusText(status));
 }
@@ -72,12 +72,11 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
     m_lastError.clear();
 
     if (Venc_ApiVersion() != kVencApiVersion) {
-        std::printf("ERROR: Venc version mismatch!\n");
-        std::printf("Headers: version %06x, API version %d\n", kVencLibraryVersion,
+        ConsoleLine("ERROR: Venc version mismatch!\n");
+        ConsoleLine("Headers: version %06x, API version %d\n", kVencLibraryVersion,
                     kVencApiVersion);
-        std::printf("Library: version %06x, API version %d\n", Venc_LibraryVersion(),
+        ConsoleLine("Library: version %06x, API version %d\n", Venc_LibraryVersion(),
                     Venc_ApiVersion());
-        std::fflush(stdout);
         m_lastError = "Encoder version mismatch";
         return false;
     }
@@ -182,7 +181,7 @@ bool CAviRecorder::CountFrame(Venc_Status status, int32_t encodedSize) {
                       m_hEncoder);
         return false;
     }
-    std::printf("Frame %d : %d bytes\n", m_frameCount, static_cast<int>(encodedSize));
+    ConsoleLine("Frame %d : %d bytes\n", m_frameCount, static_cast<int>(encodedSize));
     ++m_frameCount;
     return true;
 }
@@ -203,9 +202,8 @@ int CAviRecorder::EndRecording(bool* failed) {
             *failed = true;
         }
     } else {
-        std::printf("%s written: %dx%d, %d frames, %d bytes\n", m_outputPath.c_str(),
+        ConsoleLine("%s written: %dx%d, %d frames, %d bytes\n", m_outputPath.c_str(),
                     m_region.Width(), m_region.Height(), m_frameCount, static_cast<int>(total));
-        std::fflush(stdout);
     }
     ReleaseRecording();
     return total;

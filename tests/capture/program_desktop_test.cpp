@@ -125,3 +125,40 @@ INSTANTIATE_TEST_SUITE_P(Signals, SignalTest, ::testing::Values(SIGTERM, SIGINT,
                          [](const ::testing::TestParamInfo<int>& info) {
                              return std::string("SIG") + sigabbrev_np(info.param);
                          });
+
+// Standard output is a pipe nobody reads: its reader has gone (`brintelshot | head -c 1`), or
+// it never reads and the pipe is full. The console lines are lost; the recording is not.
+class UnreadOutputTest : public ProgramTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {}
+};
+
+TEST_P(UnreadOutputTest, LosesConsoleLinesNotTheRecording) {
+    const bool readerGone = GetParam();
+    int pipeEnds[2];
+    ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+    if (readerGone) {
+        close(pipeEnds[0]);
+    } else {
+        fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
+        const std::string filler(4096, 'x');
+        while (write(pipeEnds[1], filler.data(), filler.size()) > 0) {
+        }
+        fcntl(pipeEnds[1], F_SETFL, 0);  // the program gets a pipe that blocks, as a shell's
+    }
+    ASSERT_NO_FATAL_FAILURE(Launch(pipeEnds[1]));
+    close(pipeEnds[1]);
+    // Long enough for a buffered console to have tried to write several times.
+    Record(12000);
+    desktop::Xdotool("key F3");
+    kill(m_program->Pid(), SIGTERM);
+    ExpectCleanExitWithFinishedRecording(false);
+    if (!readerGone) {
+        close(pipeEnds[0]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pipes, UnreadOutputTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "ReaderGone" : "PipeFull");
+                         });
