@@ -70,6 +70,14 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
     m_frameCount = 0;
     m_repeatCount = 0;
     m_lastError.clear();
+    // A frame dimension is the next multiple of 4 above the region's, so a region dimension
+    // below kMaxFrameDimension fits.
+    if (region.Width() >= kMaxFrameDimension || region.Height() >= kMaxFrameDimension) {
+        ConsoleLine("Region %dx%d too large for the video format\n", region.Width(),
+                    region.Height());
+        m_lastError = kRegionTooLarge;
+        return false;
+    }
 
     if (Venc_ApiVersion() != kVencApiVersion) {
         ConsoleLine("ERROR: Venc version mismatch!\n");

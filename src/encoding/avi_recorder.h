@@ -17,6 +17,11 @@ class CAviRecorder {
 public:
     // Every recording declares this frame rate; the recording session paces its grabs to it.
     static constexpr int kFramesPerSecond = 30;
+    // The MPEG-4 video header holds 13 bits per dimension (at most 8191), and frame
+    // dimensions are multiples of 4: the largest frame is 8188 pixels a side, the frame of a
+    // region of 8187.
+    static constexpr int kMaxFrameDimension = 8188;
+    static constexpr const char* kRegionTooLarge = "region too large for the video format";
 
     CAviRecorder();
     ~CAviRecorder();
@@ -29,6 +34,7 @@ public:
 
     // Creates the file and starts the encoder. False when the recording did not start; the
     // reason is in LastError(). A recording still running is not touched (false as well).
+    // A region whose frame would exceed kMaxFrameDimension is refused before any file is made.
     bool BeginRecording(CSvRect region, std::string path);
 
     // Scales the image (nearest neighbour) to the frame size and encodes it; the image itself

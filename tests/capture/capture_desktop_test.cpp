@@ -172,6 +172,20 @@ protected:
                      keys);
     }
 
+    // Accepts the region dialog with a width and a height; true once the region has that size.
+    bool SetRegionThroughDialog(int width, int height) {
+        return AnswerRegionDialog(QStringLiteral("xdotool type %1 && xdotool key Tab && xdotool "
+                                                 "type %2 && xdotool key Return")
+                                      .arg(width)
+                                      .arg(height)) &&
+               QTest::qWaitFor(
+                   [&] {
+                       const CaptureRect r = dlg.CaptureRegion();
+                       return r.Width() == width && r.Height() == height;
+                   },
+                   kWaitMs);
+    }
+
     // Presses keys (xdotool key syntax) with the capture window active.
     void Key(const QString& keys) {
         ASSERT_TRUE(Shell(QStringLiteral("xdotool windowactivate --sync %1 && xdotool key %2")
@@ -325,15 +339,28 @@ TEST_F(CaptureDesktopTest, RegionDialogSetsExactSizesAndRefusesOthers) {
         EXPECT_EQ(dlg.geometry(), kStart);
     }
 
-    ASSERT_TRUE(AnswerRegionDialog(
-        "xdotool type 320 && xdotool key Tab && xdotool type 240 && xdotool key Return"));
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            const CaptureRect r = dlg.CaptureRegion();
-            return r.Width() == 320 && r.Height() == 240;
-        },
-        kWaitMs));
+    EXPECT_TRUE(SetRegionThroughDialog(320, 240));
     EXPECT_EQ(dlg.pos(), kStart.topLeft());
+}
+
+// The video format holds at most 8188 pixels a side (the frame of a region of 8187); a wider
+// region is still captured and copied, but not recorded.
+TEST_F(CaptureDesktopTest, RegionsTooLargeToRecordAreStillCapturedAndCopied) {
+    ASSERT_TRUE(SetRegionThroughDialog(9000, 600));
+    Key("F3");
+    EXPECT_FALSE(dlg.IsRecording());
+    EXPECT_EQ(Caption(), " Brintel Shot - Recode Failed: region too large for the video format");
+    EXPECT_TRUE(m_dir.Files().empty());
+
+    Key("F4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dir.Files(kCaptures).size() == 1; }, kWaitMs));
+    EXPECT_EQ(cv::imread(m_dir.path() + "/" + m_dir.Files(kCaptures)[0]).size(),
+              cv::Size(9000, 600));
+    const std::string png = m_dir.path() + "/clip.png";
+    Key("ctrl+c");
+    ASSERT_TRUE(
+        Shell(QString::fromStdString("xclip -selection clipboard -t image/png -o > " + png)));
+    EXPECT_EQ(cv::imread(png).size(), cv::Size(9000, 600));
 }
 
 TEST_F(CaptureDesktopTest, EnterEscAndAltF4HideTheWindowWhichComesBackInPlace) {
