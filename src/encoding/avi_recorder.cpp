@@ -209,12 +209,28 @@ int CAviRecorder::EndRecording(bool* failed) {
         if (failed != nullptr) {
             *failed = true;
         }
-    } else {
+    }
+    const bool holdsPicture = m_frameCount > m_repeatCount;
+    if (status == Venc_Status_Ok && holdsPicture) {
         ConsoleLine("%s written: %dx%d, %d frames, %d bytes\n", m_outputPath.c_str(),
                     m_region.Width(), m_region.Height(), m_frameCount, static_cast<int>(total));
     }
     ReleaseRecording();
+    if (!holdsPicture) {
+        DiscardEmptyFile(failed);
+    }
     return total;
+}
+
+void CAviRecorder::DiscardEmptyFile(bool* failed) {
+    std::remove(m_outputPath.c_str());
+    ConsoleLine("%s removed: no frame was written\n", m_outputPath.c_str());
+    if (m_lastError.empty()) {
+        m_lastError = "Nothing recorded: no frame was written";
+    }
+    if (failed != nullptr) {
+        *failed = true;
+    }
 }
 
 void CAviRecorder::ReleaseRecording() {

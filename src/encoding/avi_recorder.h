@@ -47,8 +47,10 @@ public:
     bool AddRepeatFrame();
 
     // Finishes the file, frees the handle and the frame buffer and returns the total bytes.
-    // *failed (optional) tells whether finishing failed. Without a running recording (never
-    // begun, or the begin failed) it does nothing and returns 0 with *failed false.
+    // *failed (optional) tells whether finishing failed. A recording that holds no picture
+    // (no frame, or repeats only) is unplayable: its file is removed and *failed is set.
+    // Without a running recording (never begun, or the begin failed) it does nothing and
+    // returns 0 with *failed false.
     int EndRecording(bool* failed = nullptr);
 
     bool IsRecording() const { return m_hEncoder >= 0; }
@@ -74,6 +76,8 @@ private:
     bool CountFrame(Venc_Status status, int32_t encodedSize);
     bool ScaleIntoFrameBuffer(const CSvImage& image);
     void ReleaseRecording();
+    // Removes the file of a recording that holds no picture and reports it as failed.
+    void DiscardEmptyFile(bool* failed);
 
     Venc_Settings m_params{};
     Venc_Picture m_picture{};

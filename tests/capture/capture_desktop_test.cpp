@@ -525,9 +525,20 @@ TEST_F(CaptureDesktopTest, EmptyRegionCapturesAndRecordsNothing) {
     EXPECT_TRUE(m_dir.Files().empty());
 }
 
-TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFile) {
+TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFileOrNone) {
     const CaptureRect region = dlg.CaptureRegionOnScreen();
     PatternWindow picture(region.left, region.top, region.Width(), region.Height());
+    // Room for the file's header but not for its first frame: nothing playable, no file.
+    {
+        FileSizeLimit limit(4096);
+        Key("F3");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRecording(); }, 20000));
+    }
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Caption() == " Brintel Shot - Recode Failed: File too large"; }, kWaitMs))
+        << Caption();
+    EXPECT_TRUE(m_dir.Files().empty());
+
     {
         PatternAnimator animator(picture, 8, 30);
         FileSizeLimit limit(150 * 1024);

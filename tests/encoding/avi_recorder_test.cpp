@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <unistd.h>
 #include <set>
 #include <string>
 #include <vector>
@@ -190,6 +191,19 @@ TEST(AviRecorderTest, RegionsBeyondTheVideoFormatAreRefusedBeforeAnyFile) {
         EXPECT_FALSE(recorder.IsRecording());
         EXPECT_TRUE(ReadFile(path).empty());
     }
+}
+
+// A recording that ends with no picture in it leaves no file, and says so.
+TEST(AviRecorderTest, ARecordingWithoutAPictureLeavesNoFile) {
+    TempDir dir;
+    const std::string path = dir.Path("empty.avi");
+    CAviRecorder recorder;
+    ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 32, 32}, path));
+    bool failed = false;
+    recorder.EndRecording(&failed);
+    EXPECT_TRUE(failed);
+    EXPECT_STREQ(recorder.LastError(), "Nothing recorded: no frame was written");
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 
 // The disk refuses more data (file-size limit): the frame is reported as failed and not
