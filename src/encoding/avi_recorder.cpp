@@ -62,7 +62,7 @@ void CAviRecorder::ReportFailure(const char* consoleLine, const char* what, Venc
     m_lastError = std::string(what) + ": " + (*reason != '\0' ? reason : StatusText(status));
 }
 
-bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
+bool CAviRecorder::BeginRecording(CSvRect region, std::string path, CUniqueFd file) {
     if (IsRecording()) {
         m_lastError = "A recording is already running";
         return false;
@@ -113,7 +113,8 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
     m_params.channelCount = 0;
     m_params.formatTag = 0;
 
-    status = Venc_BeginEncoding(handle, path.c_str(), &m_params);
+    status = file.IsOpen() ? Venc_BeginEncodingInto(handle, file.Release(), path.c_str(), &m_params)
+                           : Venc_BeginEncoding(handle, path.c_str(), &m_params);
     if (status != Venc_Status_Ok) {
         ReportFailure("Venc Error while starting encoding: %d\n", "Starting the encoder failed",
                       status, handle);

@@ -10,6 +10,7 @@
 #include "encoding/nearest_scaler.h"
 #include "encoding/venc_types.h"
 #include "imaging/sv_rect.h"
+#include "platform/unique_fd.h"
 
 class CSvImage;
 
@@ -35,7 +36,9 @@ public:
     // Creates the file and starts the encoder. False when the recording did not start; the
     // reason is in LastError(). A recording still running is not touched (false as well).
     // A region whose frame would exceed kMaxFrameDimension is refused before any file is made.
-    bool BeginRecording(CSvRect region, std::string path);
+    // With `file` open (the descriptor that reserved `path`), the recording is written through
+    // it and `path` only names it; the descriptor is closed at the end, or when this fails.
+    bool BeginRecording(CSvRect region, std::string path, CUniqueFd file = CUniqueFd());
 
     // Scales the image (nearest neighbour) to the frame size and encodes it; the image itself
     // is left as it is. False when no recording runs, the image is empty or not 3-channel

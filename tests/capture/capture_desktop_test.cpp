@@ -17,7 +17,12 @@
 #include <QToolBar>
 #include <QToolTip>
 
+#include <sys/inotify.h>
+#include <poll.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <set>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -120,6 +125,55 @@ cv::Mat ReadRegion(const CaptureRect& r) {
                  bgr, cv::COLOR_RGB2BGR);
     return bgr;
 }
+
+// Someone else who can write into the output folder: each new recording or capture file is
+// moved aside (to its name + ".moved") the moment it appears, and a symbolic link to `target`
+// put in its place.
+class CNameSwapper {
+public:
+    CNameSwapper(const std::string& dir, const std::string& target)
+        : m_fd(inotify_init1(IN_CLOEXEC)) {
+        inotify_add_watch(m_fd, dir.c_str(), IN_CREATE);
+        m_thread = std::thread([this, dir, target] { SwapNewFiles(dir, target); });
+    }
+    ~CNameSwapper() {
+        m_stop = true;
+        m_thread.join();
+        close(m_fd);
+    }
+    int Swaps() const { return m_swaps; }
+
+private:
+    void SwapNewFiles(const std::string& dir, const std::string& target) {
+        alignas(inotify_event) char buffer[4096];
+        std::set<std::string> swapped;  // the links put in place appear as new names too
+        while (!m_stop) {
+            pollfd ready{m_fd, POLLIN, 0};
+            if (poll(&ready, 1, 50) != 1) {
+                continue;
+            }
+            const ssize_t length = read(m_fd, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                const std::string name = event->len > 0 ? event->name : "";
+                const std::string path = dir + "/" + name;
+                const bool ours = name.rfind("Recode_", 0) == 0 || name.rfind("Capture_", 0) == 0;
+                if (ours && name.find(".moved") == std::string::npos &&
+                    swapped.insert(name).second &&
+                    rename(path.c_str(), (path + ".moved").c_str()) == 0 &&
+                    symlink(target.c_str(), path.c_str()) == 0) {
+                    ++m_swaps;
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+    int m_fd;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_swaps{0};
+    std::thread m_thread;
+};
 
 class CaptureDesktopTest : public ::testing::Test {
 protected:
@@ -477,6 +531,49 @@ TEST_F(CaptureDesktopTest, F4SavesExactlyTheScreenUnderTheRegion) {
     }
     EXPECT_EQ(Caption(), " Brintel Shot - Capture Failed: File too large");
     EXPECT_EQ(m_dir.Files(), captures);
+}
+
+// Another user of the output folder swaps each new file's name for a link to a file of theirs
+// the moment it appears: the link's target stays untouched, and the recording and the capture
+// are complete in the files the program created.
+TEST_F(CaptureDesktopTest, FilesAreWrittenOnlyThroughTheNamesTheyReserved) {
+    TempDir elsewhere;
+    const std::string victim = elsewhere.path() + "/victim";
+    std::ofstream(victim) << "not the program's";
+    const CaptureRect region = dlg.CaptureRegionOnScreen();
+    PatternWindow picture(region.left, region.top, region.Width(), region.Height());
+    picture.Show(2);
+    {
+        CNameSwapper swapper(m_dir.path(), victim);
+        Key("F3");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.IsRecording(); }, 5000));
+        QTest::qWait(1000);
+        Key("F3");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRecording(); }, 5000));
+        // A large capture: its encoding leaves time for a swap before a reopened name.
+        dlg.resize(1800, 1000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.CaptureRegion().Width() == 1792; }, kWaitMs));
+        Key("F4");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return swapper.Swaps() == 2; }, kWaitMs))
+            << swapper.Swaps();
+    }
+    std::ifstream in(victim);
+    const std::string victimText(std::istreambuf_iterator<char>(in), {});
+    EXPECT_TRUE(victimText == "not the program's")
+        << "the victim now has " << victimText.size() << " bytes";
+
+    const std::vector<std::string> avis = m_dir.Files(std::string(kRecordings) + "\\.moved");
+    ASSERT_EQ(avis.size(), 1u);
+    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    ASSERT_TRUE(file.ok());
+    EXPECT_EQ(file.decodeErrors, 0);
+    ASSERT_FALSE(file.frames.empty());
+    EXPECT_GE(BestPatternPsnr(file.frames.back(), 8, region.Width(), region.Height()), 35.0);
+    const std::vector<std::string> bmps = m_dir.Files(std::string(kCaptures) + "\\.moved");
+    ASSERT_EQ(bmps.size(), 1u);
+    const CaptureRect large = dlg.CaptureRegion();
+    EXPECT_EQ(cv::imread(m_dir.path() + "/" + bmps[0]).size(),
+              cv::Size(large.Width(), large.Height()));
 }
 
 TEST_F(CaptureDesktopTest, CtrlCAndCtrlKeypad3CopyTheRegionAsAPng) {
