@@ -1,5 +1,6 @@
 #include "platform/console_line.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -38,6 +39,18 @@ bool WriteLineNoWait(int fd, const std::string& text) {
         done += static_cast<size_t>(written);
     }
     return true;
+}
+
+void KeepStandardStreamsOpen() {
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // The lowest free number is fd itself: the ones below it are open by now.
+            const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            if (opened >= 0 && opened != fd) {
+                ::close(opened);
+            }
+        }
+    }
 }
 
 bool ConsoleLine(const char* format, ...) {

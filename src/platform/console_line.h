@@ -12,3 +12,8 @@ bool WriteLineNoWait(int fd, const std::string& text);
 
 // Formats like printf and writes the result to standard output with WriteLineNoWait.
 bool ConsoleLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Puts /dev/null in the place of standard input, output or error where the program was
+// started with one of them closed. Otherwise the next file or connection the program opens
+// takes that number, and console lines would be written into it. Call first thing in main.
+void KeepStandardStreamsOpen();

@@ -126,18 +126,20 @@ INSTANTIATE_TEST_SUITE_P(Signals, SignalTest, ::testing::Values(SIGTERM, SIGINT,
                              return std::string("SIG") + sigabbrev_np(info.param);
                          });
 
-// Standard output is a pipe nobody reads: its reader has gone (`brintelshot | head -c 1`), or
-// it never reads and the pipe is full. The console lines are lost; the recording is not.
-class UnreadOutputTest : public ProgramTest, public ::testing::WithParamInterface<bool> {
+// Standard output is closed, or a pipe nobody reads: its reader has gone
+// (`brintelshot | head -c 1`), or it never reads and the pipe is full. The console lines are
+// lost; the recording is not.
+enum class Output { Closed, ReaderGone, PipeFull };
+
+class UnreadOutputTest : public ProgramTest, public ::testing::WithParamInterface<Output> {
 protected:
     void SetUp() override {}
 };
 
 TEST_P(UnreadOutputTest, LosesConsoleLinesNotTheRecording) {
-    const bool readerGone = GetParam();
     int pipeEnds[2];
     ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
-    if (readerGone) {
+    if (GetParam() != Output::PipeFull) {
         close(pipeEnds[0]);
     } else {
         fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
@@ -146,19 +148,31 @@ TEST_P(UnreadOutputTest, LosesConsoleLinesNotTheRecording) {
         }
         fcntl(pipeEnds[1], F_SETFL, 0);  // the program gets a pipe that blocks, as a shell's
     }
-    ASSERT_NO_FATAL_FAILURE(Launch(pipeEnds[1]));
+    ASSERT_NO_FATAL_FAILURE(
+        Launch(GetParam() == Output::Closed ? CProgramUnderTest::kNoStandardOutput : pipeEnds[1]));
     close(pipeEnds[1]);
     // Long enough for a buffered console to have tried to write several times.
     Record(12000);
     desktop::Xdotool("key F3");
     kill(m_program->Pid(), SIGTERM);
     ExpectCleanExitWithFinishedRecording(false);
-    if (!readerGone) {
+    if (GetParam() == Output::PipeFull) {
         close(pipeEnds[0]);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Pipes, UnreadOutputTest, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return std::string(info.param ? "ReaderGone" : "PipeFull");
-                         });
+std::string OutputName(const ::testing::TestParamInfo<Output>& info) {
+    switch (info.param) {
+        case Output::Closed:
+            return "Closed";
+        case Output::ReaderGone:
+            return "ReaderGone";
+        case Output::PipeFull:
+            return "PipeFull";
+    }
+    return "";
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, UnreadOutputTest,
+                         ::testing::Values(Output::Closed, Output::ReaderGone, Output::PipeFull),
+                         OutputName);
