@@ -20,8 +20,6 @@ public:
     CMainFrame* MainFrame() const { return m_pMainFrame.get(); }
 
 private:
-    void EndOnSignal();
-
     std::unique_ptr<CMainFrame> m_pMainFrame;
 };
 

@@ -3,6 +3,7 @@
 
 #include "app/brintel_shot_app.h"
 #include "app/session_check.h"
+#include "platform/console_line.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ bool CheckSession() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    KeepStandardStreamsOpen();
     if (!CheckSession()) {
         return 1;
     }

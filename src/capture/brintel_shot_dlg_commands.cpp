@@ -12,7 +12,7 @@
 
 #include <csignal>
 #include <cstdio>
-#include <sys/stat.h>
+#include <utility>
 
 #include "capture/command_ids.h"
 #include "capture/help_page.h"
@@ -51,13 +51,6 @@ QString ShortReason(const std::string& error) {
 void IgnoreFileSizeSignal() {
     static const bool ignored = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
     (void)ignored;
-}
-
-void RemoveIfEmpty(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && info.st_size == 0) {
-        std::remove(path.c_str());
-    }
 }
 
 }  // namespace
@@ -165,9 +158,9 @@ void CBrintelShotDlg::StartRecording() {
         return;
     }
     std::string error;
-    const std::string path = ReserveUniquePath(
+    CReservedFile file = ReserveUniqueFile(
         g_strOutputDir, RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
-    if (path.empty()) {
+    if (!file.fd.IsOpen()) {
         ShowFailure(CRecordingSession::kStatusFailed + QString::fromStdString(error));
         return;
     }
@@ -187,8 +180,8 @@ void CBrintelShotDlg::StartRecording() {
             },
             Qt::QueuedConnection);
     });
-    if (!m_recordingSession.Start(region, path)) {
-        RemoveIfEmpty(path);
+    if (!m_recordingSession.Start(region, file.path, std::move(file.fd))) {
+        std::remove(file.path.c_str());  // reserved above: nothing in it is worth keeping
         ShowFailure(CRecordingSession::kStatusFailed + ShortReason(m_recordingSession.LastError()));
         return;
     }
@@ -228,18 +221,18 @@ void CBrintelShotDlg::CaptureStill() {
         return;
     }
     std::string error;
-    const std::string path = ReserveUniquePath(
+    const CReservedFile file = ReserveUniqueFile(
         g_strOutputDir, CaptureFileName(MakeTimeStamp(kCaptureStampFormat)), &error);
-    if (path.empty()) {
+    if (!file.fd.IsOpen()) {
         ShowFailure(kStatusCaptureFailed + QString::fromStdString(error));
         return;
     }
-    if (!image.Save(path)) {
-        RemoveIfEmpty(path);
+    if (!image.SaveTo(file.fd.Get(), file.path)) {
+        std::remove(file.path.c_str());  // reserved above: holds at most part of the image
         ShowFailure(kStatusCaptureFailed + ShortReason(image.GetLastError()));
         return;
     }
-    ShowStatus(FileNameOf(path));
+    ShowStatus(FileNameOf(file.path));
 }
 
 void CBrintelShotDlg::CopyToClipboard() {

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <utility>
+
 std::string MakeTimeStamp(const char* format, std::time_t when) {
     std::tm local{};
     if (localtime_r(&when, &local) == nullptr) {
@@ -38,26 +40,26 @@ std::string NumberedFileName(const std::string& fileName, int n) {
     return fileName.substr(0, dot) + "_" + std::to_string(n) + fileName.substr(dot);
 }
 
-std::string ReserveUniquePath(const std::string& dir, const std::string& fileName,
-                              std::string* error) {
+CReservedFile ReserveUniqueFile(const std::string& dir, const std::string& fileName,
+                                std::string* error) {
     // The bound only guards against a directory that reports every name as taken.
     constexpr int kMaxAttempts = 10000;
     for (int n = 1; n <= kMaxAttempts; ++n) {
         std::string path = dir + "/" + NumberedFileName(fileName, n);
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        // O_EXCL also refuses a symbolic link in the name's place, wherever it points.
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
-            ::close(fd);
-            return path;
+            return CReservedFile{std::move(path), CUniqueFd(fd)};
         }
         if (errno != EEXIST) {
             if (error != nullptr) {
                 *error = std::strerror(errno);
             }
-            return std::string();
+            return CReservedFile();
         }
     }
     if (error != nullptr) {
         *error = "no free file name";
     }
-    return std::string();
+    return CReservedFile();
 }

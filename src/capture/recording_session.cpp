@@ -20,7 +20,8 @@ CRecordingSession::~CRecordingSession() {
     Stop();
 }
 
-bool CRecordingSession::Start(const CSvRect& screenRegion, const std::string& path) {
+bool CRecordingSession::Start(const CSvRect& screenRegion, const std::string& path,
+                              CUniqueFd file) {
     if (IsRecording()) {
         m_lastError = "already recording";
         return false;
@@ -29,7 +30,7 @@ bool CRecordingSession::Start(const CSvRect& screenRegion, const std::string& pa
         m_lastError = "empty region";
         return false;
     }
-    if (!m_recorder.BeginRecording(screenRegion, path)) {
+    if (!m_recorder.BeginRecording(screenRegion, path, std::move(file))) {
         m_lastError = m_recorder.LastError();
         return false;
     }

@@ -61,8 +61,9 @@ public:
 
     // Begins the file at `path` with the frame size taken from `screenRegion` and starts the
     // worker. False, with no worker started, when the region is empty, a recording already
-    // runs, or the recorder cannot begin; the reason is in LastError().
-    bool Start(const CSvRect& screenRegion, const std::string& path);
+    // runs, or the recorder cannot begin; the reason is in LastError(). `file`, when open, is
+    // the descriptor that reserved `path`: the recording is written through it.
+    bool Start(const CSvRect& screenRegion, const std::string& path, CUniqueFd file = CUniqueFd());
 
     // Where the next frames are grabbed, in screen coordinates; callable from any thread.
     void UpdateRegion(const CSvRect& screenRegion);

@@ -8,6 +8,7 @@
 
 #include "encoding/venc_interface.h"
 #include "imaging/sv_image.h"
+#include "platform/console_line.h"
 
 namespace {
 
@@ -56,13 +57,12 @@ int CAviRecorder::FrameDimensionOf(int regionDimension) {
 
 void CAviRecorder::ReportFailure(const char* consoleLine, const char* what, Venc_Status status,
                                  int32_t handle) {
-    std::printf(consoleLine, static_cast<int>(status));
-    std::fflush(stdout);
+    ConsoleLine(consoleLine, static_cast<int>(status));
     const char* reason = Venc_FailureReason(handle);
     m_lastError = std::string(what) + ": " + (*reason != '\0' ? reason : StatusText(status));
 }
 
-bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
+bool CAviRecorder::BeginRecording(CSvRect region, std::string path, CUniqueFd file) {
     if (IsRecording()) {
         m_lastError = "A recording is already running";
         return false;
@@ -70,14 +70,21 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
     m_frameCount = 0;
     m_repeatCount = 0;
     m_lastError.clear();
+    // A frame dimension is the next multiple of 4 above the region's, so a region dimension
+    // below kMaxFrameDimension fits.
+    if (region.Width() >= kMaxFrameDimension || region.Height() >= kMaxFrameDimension) {
+        ConsoleLine("Region %dx%d too large for the video format\n", region.Width(),
+                    region.Height());
+        m_lastError = kRegionTooLarge;
+        return false;
+    }
 
     if (Venc_ApiVersion() != kVencApiVersion) {
-        std::printf("ERROR: Venc version mismatch!\n");
-        std::printf("Headers: version %06x, API version %d\n", kVencLibraryVersion,
+        ConsoleLine("ERROR: Venc version mismatch!\n");
+        ConsoleLine("Headers: version %06x, API version %d\n", kVencLibraryVersion,
                     kVencApiVersion);
-        std::printf("Library: version %06x, API version %d\n", Venc_LibraryVersion(),
+        ConsoleLine("Library: version %06x, API version %d\n", Venc_LibraryVersion(),
                     Venc_ApiVersion());
-        std::fflush(stdout);
         m_lastError = "Encoder version mismatch";
         return false;
     }
@@ -106,7 +113,8 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path) {
     m_params.channelCount = 0;
     m_params.formatTag = 0;
 
-    status = Venc_BeginEncoding(handle, path.c_str(), &m_params);
+    status = file.IsOpen() ? Venc_BeginEncodingInto(handle, file.Release(), path.c_str(), &m_params)
+                           : Venc_BeginEncoding(handle, path.c_str(), &m_params);
     if (status != Venc_Status_Ok) {
         ReportFailure("Venc Error while starting encoding: %d\n", "Starting the encoder failed",
                       status, handle);
@@ -182,7 +190,7 @@ bool CAviRecorder::CountFrame(Venc_Status status, int32_t encodedSize) {
                       m_hEncoder);
         return false;
     }
-    std::printf("Frame %d : %d bytes\n", m_frameCount, static_cast<int>(encodedSize));
+    ConsoleLine("Frame %d : %d bytes\n", m_frameCount, static_cast<int>(encodedSize));
     ++m_frameCount;
     return true;
 }
@@ -202,13 +210,28 @@ int CAviRecorder::EndRecording(bool* failed) {
         if (failed != nullptr) {
             *failed = true;
         }
-    } else {
-        std::printf("%s written: %dx%d, %d frames, %d bytes\n", m_outputPath.c_str(),
+    }
+    const bool holdsPicture = m_frameCount > m_repeatCount;
+    if (status == Venc_Status_Ok && holdsPicture) {
+        ConsoleLine("%s written: %dx%d, %d frames, %d bytes\n", m_outputPath.c_str(),
                     m_region.Width(), m_region.Height(), m_frameCount, static_cast<int>(total));
-        std::fflush(stdout);
     }
     ReleaseRecording();
+    if (!holdsPicture) {
+        DiscardEmptyFile(failed);
+    }
     return total;
+}
+
+void CAviRecorder::DiscardEmptyFile(bool* failed) {
+    std::remove(m_outputPath.c_str());
+    ConsoleLine("%s removed: no frame was written\n", m_outputPath.c_str());
+    if (m_lastError.empty()) {
+        m_lastError = "Nothing recorded: no frame was written";
+    }
+    if (failed != nullptr) {
+        *failed = true;
+    }
 }
 
 void CAviRecorder::ReleaseRecording() {

@@ -10,6 +10,7 @@
 #include "encoding/nearest_scaler.h"
 #include "encoding/venc_types.h"
 #include "imaging/sv_rect.h"
+#include "platform/unique_fd.h"
 
 class CSvImage;
 
@@ -17,6 +18,11 @@ class CAviRecorder {
 public:
     // Every recording declares this frame rate; the recording session paces its grabs to it.
     static constexpr int kFramesPerSecond = 30;
+    // The MPEG-4 video header holds 13 bits per dimension (at most 8191), and frame
+    // dimensions are multiples of 4: the largest frame is 8188 pixels a side, the frame of a
+    // region of 8187.
+    static constexpr int kMaxFrameDimension = 8188;
+    static constexpr const char* kRegionTooLarge = "region too large for the video format";
 
     CAviRecorder();
     ~CAviRecorder();
@@ -29,7 +35,10 @@ public:
 
     // Creates the file and starts the encoder. False when the recording did not start; the
     // reason is in LastError(). A recording still running is not touched (false as well).
-    bool BeginRecording(CSvRect region, std::string path);
+    // A region whose frame would exceed kMaxFrameDimension is refused before any file is made.
+    // With `file` open (the descriptor that reserved `path`), the recording is written through
+    // it and `path` only names it; the descriptor is closed at the end, or when this fails.
+    bool BeginRecording(CSvRect region, std::string path, CUniqueFd file = CUniqueFd());
 
     // Scales the image (nearest neighbour) to the frame size and encodes it; the image itself
     // is left as it is. False when no recording runs, the image is empty or not 3-channel
@@ -41,8 +50,10 @@ public:
     bool AddRepeatFrame();
 
     // Finishes the file, frees the handle and the frame buffer and returns the total bytes.
-    // *failed (optional) tells whether finishing failed. Without a running recording (never
-    // begun, or the begin failed) it does nothing and returns 0 with *failed false.
+    // *failed (optional) tells whether finishing failed. A recording that holds no picture
+    // (no frame, or repeats only) is unplayable: its file is removed and *failed is set.
+    // Without a running recording (never begun, or the begin failed) it does nothing and
+    // returns 0 with *failed false.
     int EndRecording(bool* failed = nullptr);
 
     bool IsRecording() const { return m_hEncoder >= 0; }
@@ -68,6 +79,8 @@ private:
     bool CountFrame(Venc_Status status, int32_t encodedSize);
     bool ScaleIntoFrameBuffer(const CSvImage& image);
     void ReleaseRecording();
+    // Removes the file of a recording that holds no picture and reports it as failed.
+    void DiscardEmptyFile(bool* failed);
 
     Venc_Settings m_params{};
     Venc_Picture m_picture{};

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <unistd.h>
+#include <utility>
 
 #include "encoding/avi/avi_file.h"
 #include "encoding/avi/avi_writer.h"
@@ -81,7 +83,7 @@ Venc_Status Venc_BaseEncoder::BeginEncoding(const std::string& fileName,
     }
     m_settings = settings;
 
-    m_aviFile = AVI_create_output_file(fileName.c_str());
+    m_aviFile = OpenOutputFile(fileName);
     if (m_aviFile == nullptr) {
         NoteWriterFailure();
         ReleaseAll();
@@ -111,6 +113,24 @@ Venc_Status Venc_BaseEncoder::BeginEncoding(const std::string& fileName,
     m_totalBytes = 0;
     m_encoding = true;
     return Venc_Status_Ok;
+}
+
+Venc_Status Venc_BaseEncoder::BeginEncodingInto(int fd, const std::string& fileName,
+                                                const Venc_Settings& settings) {
+    m_pendingFd = fd;
+    const Venc_Status status = BeginEncoding(fileName, settings);
+    if (m_pendingFd >= 0) {  // refused before the file was opened
+        close(m_pendingFd);
+        m_pendingFd = -1;
+    }
+    return status;
+}
+
+avi_file* Venc_BaseEncoder::OpenOutputFile(const std::string& fileName) {
+    if (m_pendingFd < 0) {
+        return AVI_create_output_file(fileName.c_str());
+    }
+    return AVI_open_output_fd(std::exchange(m_pendingFd, -1));
 }
 
 Venc_Status Venc_BaseEncoder::PutFrame(const Venc_Picture& picture, int32_t* /*encodedSize*/) {

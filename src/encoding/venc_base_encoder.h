@@ -19,6 +19,11 @@ public:
     Venc_BaseEncoder& operator=(const Venc_BaseEncoder&) = delete;
 
     virtual Venc_Status BeginEncoding(const std::string& fileName, const Venc_Settings& settings);
+    // BeginEncoding into the open descriptor fd instead of creating fileName, which then only
+    // names the file. The descriptor is taken over: closed with the file, or at once when the
+    // begin fails.
+    Venc_Status BeginEncodingInto(int fd, const std::string& fileName,
+                                  const Venc_Settings& settings);
     // Checks the picture against the settings; writes nothing.
     virtual Venc_Status PutFrame(const Venc_Picture& picture, int32_t* encodedSize);
     // Appends a zero-length video frame: players show the previous frame again.
@@ -58,5 +63,8 @@ protected:
     bool m_encoding;
 
 private:
+    avi_file* OpenOutputFile(const std::string& fileName);
+
+    int m_pendingFd = -1;  // the descriptor BeginEncodingInto hands to the begin
     static bool AudioFormatInRange(const Venc_Settings& settings);
 };

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <unistd.h>
 
 #include "encoding/venc_xvid_encoder.h"
 
@@ -130,6 +131,21 @@ Venc_Status Venc_BeginEncoding(int32_t handle, const char* fileName,
         return found;
     }
     return encoder->BeginEncoding(std::string(fileName), *settings);
+}
+
+Venc_Status Venc_BeginEncodingInto(int32_t handle, int fd, const char* fileName,
+                                   const Venc_Settings* settings) {
+    Venc_BaseEncoder* encoder = nullptr;
+    const Venc_Status found = fileName == nullptr || settings == nullptr || fd < 0
+                                  ? Venc_Status_BadArgument
+                                  : EncoderForBegin(handle, settings->codecKind, &encoder);
+    if (found != Venc_Status_Ok) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return found;
+    }
+    return encoder->BeginEncodingInto(fd, std::string(fileName), *settings);
 }
 
 Venc_Status Venc_PutFrame(int32_t handle, const Venc_Picture* picture, int32_t* encodedSize) {

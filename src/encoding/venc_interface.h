@@ -21,6 +21,11 @@ Venc_Status Venc_NewEncoder(int32_t* handleOut);
 void Venc_ResetParams(Venc_Settings* settings);
 
 Venc_Status Venc_BeginEncoding(int32_t handle, const char* fileName, const Venc_Settings* settings);
+// The same, writing into fd, a descriptor open for reading and writing, instead of creating
+// fileName (which then only names the file). The encoder takes the descriptor over: it is
+// closed when the file is finished, or at once when the begin fails.
+Venc_Status Venc_BeginEncodingInto(int32_t handle, int fd, const char* fileName,
+                                   const Venc_Settings* settings);
 
 // Encodes one picture and appends it to the file. encodedSize (optional) receives its size.
 Venc_Status Venc_PutFrame(int32_t handle, const Venc_Picture* picture, int32_t* encodedSize);

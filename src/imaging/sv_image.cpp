@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include <unistd.h>
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -51,6 +53,16 @@ std::string Extension(const std::string& path) {
         return std::string();
     }
     return path.substr(dot);
+}
+
+// Writes all of bytes to file and closes it: 0, or the errno of what failed.
+int WriteAndClose(FILE* file, const std::vector<uchar>& bytes) {
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    int writeErrno = written ? 0 : errno;
+    if (std::fclose(file) != 0 && written) {
+        writeErrno = errno;
+    }
+    return writeErrno;
 }
 
 }  // namespace
@@ -157,19 +169,26 @@ void CSvImage::Resize(int width, int height) {
     }
 }
 
-int CSvImage::Save(std::string path) {
+bool CSvImage::Encode(const std::string& path, std::vector<uchar>* encoded) const {
     if (!m_bHasImage) {
         Fail("there is no image to save");
-        return 0;
+        return false;
     }
-    std::vector<uchar> encoded;
     try {
-        if (!cv::imencode(Extension(path), m_image, encoded)) {
+        if (!cv::imencode(Extension(path), m_image, *encoded)) {
             Fail("cannot encode the image for " + path);
-            return 0;
+            return false;
         }
     } catch (const cv::Exception&) {
         Fail("no image format for the file name " + path);
+        return false;
+    }
+    return true;
+}
+
+int CSvImage::Save(std::string path) {
+    std::vector<uchar> encoded;
+    if (!Encode(path, &encoded)) {
         return 0;
     }
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -177,14 +196,33 @@ int CSvImage::Save(std::string path) {
         Fail("cannot open " + path + ": " + std::strerror(errno));
         return 0;
     }
-    bool written = std::fwrite(encoded.data(), 1, encoded.size(), file) == encoded.size();
-    int writeErrno = errno;
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        writeErrno = errno;
-    }
-    if (!written) {
+    const int writeErrno = WriteAndClose(file, encoded);
+    if (writeErrno != 0) {
         std::remove(path.c_str());
+        Fail("cannot write " + path + ": " + std::strerror(writeErrno));
+        return 0;
+    }
+    m_strLastError.clear();
+    return 1;
+}
+
+int CSvImage::SaveTo(int fd, const std::string& path) {
+    std::vector<uchar> encoded;
+    if (!Encode(path, &encoded)) {
+        return 0;
+    }
+    const int copy = ::dup(fd);
+    FILE* file = copy >= 0 ? ::fdopen(copy, "wb") : nullptr;
+    if (file == nullptr) {
+        const int openErrno = errno;
+        if (copy >= 0) {
+            ::close(copy);
+        }
+        Fail("cannot write " + path + ": " + std::strerror(openErrno));
+        return 0;
+    }
+    const int writeErrno = WriteAndClose(file, encoded);
+    if (writeErrno != 0) {
         Fail("cannot write " + path + ": " + std::strerror(writeErrno));
         return 0;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -35,6 +36,10 @@ public:
     // Writes the image in the format named by the path's extension (".bmp": 24-bit BMP for a
     // 3-channel image). Nonzero on success; 0 when empty or on failure, leaving no partial file.
     int Save(std::string path);
+    // The same, written through fd (open for writing, at its current position) instead of a
+    // file opened by name; `path` names the format and the file in error texts. On failure
+    // the descriptor's file may hold part of the image.
+    int SaveTo(int fd, const std::string& path);
     void Release();
     // Deep copy of source (any depth, 1 to 4 channels); an empty source leaves this unchanged.
     void CopyFrom(const cv::Mat* source);
@@ -99,6 +104,7 @@ private:
     static cv::Mat AllocateAligned(int width, int height, int type);
     void Hold(const cv::Mat& aligned);
     void Fail(const std::string& reason) const;
+    bool Encode(const std::string& path, std::vector<uchar>* encoded) const;
     bool InRange(int x, int y, int channel) const;
     void FilterInPlace(const cv::Mat& kernel, cv::Mat& plane) const;
     void DerivativeEdge(int method);

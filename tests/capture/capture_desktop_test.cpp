@@ -17,7 +17,12 @@
 #include <QToolBar>
 #include <QToolTip>
 
+#include <sys/inotify.h>
+#include <poll.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <set>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -121,6 +126,55 @@ cv::Mat ReadRegion(const CaptureRect& r) {
     return bgr;
 }
 
+// Someone else who can write into the output folder: each new recording or capture file is
+// moved aside (to its name + ".moved") the moment it appears, and a symbolic link to `target`
+// put in its place.
+class CNameSwapper {
+public:
+    CNameSwapper(const std::string& dir, const std::string& target)
+        : m_fd(inotify_init1(IN_CLOEXEC)) {
+        inotify_add_watch(m_fd, dir.c_str(), IN_CREATE);
+        m_thread = std::thread([this, dir, target] { SwapNewFiles(dir, target); });
+    }
+    ~CNameSwapper() {
+        m_stop = true;
+        m_thread.join();
+        close(m_fd);
+    }
+    int Swaps() const { return m_swaps; }
+
+private:
+    void SwapNewFiles(const std::string& dir, const std::string& target) {
+        alignas(inotify_event) char buffer[4096];
+        std::set<std::string> swapped;  // the links put in place appear as new names too
+        while (!m_stop) {
+            pollfd ready{m_fd, POLLIN, 0};
+            if (poll(&ready, 1, 50) != 1) {
+                continue;
+            }
+            const ssize_t length = read(m_fd, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < length;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                const std::string name = event->len > 0 ? event->name : "";
+                const std::string path = dir + "/" + name;
+                const bool ours = name.rfind("Recode_", 0) == 0 || name.rfind("Capture_", 0) == 0;
+                if (ours && name.find(".moved") == std::string::npos &&
+                    swapped.insert(name).second &&
+                    rename(path.c_str(), (path + ".moved").c_str()) == 0 &&
+                    symlink(target.c_str(), path.c_str()) == 0) {
+                    ++m_swaps;
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+    int m_fd;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_swaps{0};
+    std::thread m_thread;
+};
+
 class CaptureDesktopTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -170,6 +224,20 @@ protected:
                      " click 1 && timeout 20 xdotool search --sync --onlyvisible --name "
                      "'^Region Setting$' windowactivate --sync %1 && sleep 0.2 && " +
                      keys);
+    }
+
+    // Accepts the region dialog with a width and a height; true once the region has that size.
+    bool SetRegionThroughDialog(int width, int height) {
+        return AnswerRegionDialog(QStringLiteral("xdotool type %1 && xdotool key Tab && xdotool "
+                                                 "type %2 && xdotool key Return")
+                                      .arg(width)
+                                      .arg(height)) &&
+               QTest::qWaitFor(
+                   [&] {
+                       const CaptureRect r = dlg.CaptureRegion();
+                       return r.Width() == width && r.Height() == height;
+                   },
+                   kWaitMs);
     }
 
     // Presses keys (xdotool key syntax) with the capture window active.
@@ -325,15 +393,28 @@ TEST_F(CaptureDesktopTest, RegionDialogSetsExactSizesAndRefusesOthers) {
         EXPECT_EQ(dlg.geometry(), kStart);
     }
 
-    ASSERT_TRUE(AnswerRegionDialog(
-        "xdotool type 320 && xdotool key Tab && xdotool type 240 && xdotool key Return"));
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            const CaptureRect r = dlg.CaptureRegion();
-            return r.Width() == 320 && r.Height() == 240;
-        },
-        kWaitMs));
+    EXPECT_TRUE(SetRegionThroughDialog(320, 240));
     EXPECT_EQ(dlg.pos(), kStart.topLeft());
+}
+
+// The video format holds at most 8188 pixels a side (the frame of a region of 8187); a wider
+// region is still captured and copied, but not recorded.
+TEST_F(CaptureDesktopTest, RegionsTooLargeToRecordAreStillCapturedAndCopied) {
+    ASSERT_TRUE(SetRegionThroughDialog(9000, 600));
+    Key("F3");
+    EXPECT_FALSE(dlg.IsRecording());
+    EXPECT_EQ(Caption(), " Brintel Shot - Recode Failed: region too large for the video format");
+    EXPECT_TRUE(m_dir.Files().empty());
+
+    Key("F4");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_dir.Files(kCaptures).size() == 1; }, kWaitMs));
+    EXPECT_EQ(cv::imread(m_dir.path() + "/" + m_dir.Files(kCaptures)[0]).size(),
+              cv::Size(9000, 600));
+    const std::string png = m_dir.path() + "/clip.png";
+    Key("ctrl+c");
+    ASSERT_TRUE(
+        Shell(QString::fromStdString("xclip -selection clipboard -t image/png -o > " + png)));
+    EXPECT_EQ(cv::imread(png).size(), cv::Size(9000, 600));
 }
 
 TEST_F(CaptureDesktopTest, EnterEscAndAltF4HideTheWindowWhichComesBackInPlace) {
@@ -452,6 +533,49 @@ TEST_F(CaptureDesktopTest, F4SavesExactlyTheScreenUnderTheRegion) {
     EXPECT_EQ(m_dir.Files(), captures);
 }
 
+// Another user of the output folder swaps each new file's name for a link to a file of theirs
+// the moment it appears: the link's target stays untouched, and the recording and the capture
+// are complete in the files the program created.
+TEST_F(CaptureDesktopTest, FilesAreWrittenOnlyThroughTheNamesTheyReserved) {
+    TempDir elsewhere;
+    const std::string victim = elsewhere.path() + "/victim";
+    std::ofstream(victim) << "not the program's";
+    const CaptureRect region = dlg.CaptureRegionOnScreen();
+    PatternWindow picture(region.left, region.top, region.Width(), region.Height());
+    picture.Show(2);
+    {
+        CNameSwapper swapper(m_dir.path(), victim);
+        Key("F3");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.IsRecording(); }, 5000));
+        QTest::qWait(1000);
+        Key("F3");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRecording(); }, 5000));
+        // A large capture: its encoding leaves time for a swap before a reopened name.
+        dlg.resize(1800, 1000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.CaptureRegion().Width() == 1792; }, kWaitMs));
+        Key("F4");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return swapper.Swaps() == 2; }, kWaitMs))
+            << swapper.Swaps();
+    }
+    std::ifstream in(victim);
+    const std::string victimText(std::istreambuf_iterator<char>(in), {});
+    EXPECT_TRUE(victimText == "not the program's")
+        << "the victim now has " << victimText.size() << " bytes";
+
+    const std::vector<std::string> avis = m_dir.Files(std::string(kRecordings) + "\\.moved");
+    ASSERT_EQ(avis.size(), 1u);
+    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    ASSERT_TRUE(file.ok());
+    EXPECT_EQ(file.decodeErrors, 0);
+    ASSERT_FALSE(file.frames.empty());
+    EXPECT_GE(BestPatternPsnr(file.frames.back(), 8, region.Width(), region.Height()), 35.0);
+    const std::vector<std::string> bmps = m_dir.Files(std::string(kCaptures) + "\\.moved");
+    ASSERT_EQ(bmps.size(), 1u);
+    const CaptureRect large = dlg.CaptureRegion();
+    EXPECT_EQ(cv::imread(m_dir.path() + "/" + bmps[0]).size(),
+              cv::Size(large.Width(), large.Height()));
+}
+
 TEST_F(CaptureDesktopTest, CtrlCAndCtrlKeypad3CopyTheRegionAsAPng) {
     const CaptureRect region = dlg.CaptureRegionOnScreen();
     PatternWindow picture(region.left, region.top, region.Width(), region.Height());
@@ -498,9 +622,20 @@ TEST_F(CaptureDesktopTest, EmptyRegionCapturesAndRecordsNothing) {
     EXPECT_TRUE(m_dir.Files().empty());
 }
 
-TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFile) {
+TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFileOrNone) {
     const CaptureRect region = dlg.CaptureRegionOnScreen();
     PatternWindow picture(region.left, region.top, region.Width(), region.Height());
+    // Room for the file's header but not for its first frame: nothing playable, no file.
+    {
+        FileSizeLimit limit(4096);
+        Key("F3");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRecording(); }, 20000));
+    }
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Caption() == " Brintel Shot - Recode Failed: File too large"; }, kWaitMs))
+        << Caption();
+    EXPECT_TRUE(m_dir.Files().empty());
+
     {
         PatternAnimator animator(picture, 8, 30);
         FileSizeLimit limit(150 * 1024);

@@ -1,8 +1,13 @@
 // The real program on the test desktop: ending it during a recording (closing the window
-// where there is no tray, the tray's "Exit", SIGTERM) leaves a finished file.
+// where there is no tray, the tray's "Exit", the signals that end programs) leaves a finished
+// file, and so does a standard output nobody reads.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -14,8 +19,13 @@ namespace {
 
 class ProgramTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_program = std::make_unique<CProgramUnderTest>(std::vector<std::string>{}, m_dir.path());
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(Launch()); }
+
+    // Starts the program; its standard output goes to standardOutput when that is a
+    // descriptor.
+    void Launch(int standardOutput = -1) {
+        m_program = std::make_unique<CProgramUnderTest>(std::vector<std::string>{}, m_dir.path(),
+                                                        standardOutput);
         ASSERT_GT(m_program->Pid(), 0);
         // The capture window is the program's only large window.
         ASSERT_TRUE(desktop::WaitUntil([&] {
@@ -40,17 +50,18 @@ protected:
                          std::to_string(r.y + r.h / 2) + " click " + std::to_string(button));
     }
 
-    // Starts a recording with F3 and lets it run for 1.5 seconds.
-    void Record() {
+    // Starts a recording with F3 and lets it run for a while.
+    void Record(int milliseconds = 1500) {
         // Without a window manager there is no activation, only the keyboard focus.
         desktop::Xdotool((Bare() ? "windowfocus --sync " : "windowactivate --sync ") +
                          std::to_string(m_capture));
         desktop::Xdotool("key F3");
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
 
-    // The program ends with status 0 and leaves one finished recording of at least 30 frames.
-    void ExpectCleanExitWithFinishedRecording() {
+    // The program ends with status 0 and leaves one finished recording of at least 30 frames
+    // (and says so on its standard output, where that is read).
+    void ExpectCleanExitWithFinishedRecording(bool outputRead = true) {
         ASSERT_EQ(m_program->WaitForExit(), 0);
         const std::vector<std::string> avis = m_dir.Files(R"(Recode_\d{8}_\d{6}\.avi)");
         ASSERT_EQ(avis.size(), 1u);
@@ -61,7 +72,7 @@ protected:
         EXPECT_EQ(file.decodeErrors, 0);
         EXPECT_FALSE(file.frames.empty());
         const std::string text = m_program->StandardOutput();
-        EXPECT_NE(text.find(" written: "), std::string::npos) << text;
+        EXPECT_TRUE(!outputRead || text.find(" written: ") != std::string::npos) << text;
     }
 
     TempDir m_dir;
@@ -101,8 +112,67 @@ TEST_F(ProgramTest, TrayExitDuringARecordingFinishesTheFile) {
     ExpectCleanExitWithFinishedRecording();
 }
 
-TEST_F(ProgramTest, SigtermDuringARecordingFinishesTheFile) {
+// The signals that end programs: logout or kill, Ctrl+C, the terminal closing, Ctrl+\.
+class SignalTest : public ProgramTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SignalTest, DuringARecordingFinishesTheFileAndQuits) {
     Record();
-    kill(m_program->Pid(), SIGTERM);
+    kill(m_program->Pid(), GetParam());
     ExpectCleanExitWithFinishedRecording();
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, SignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                             return std::string("SIG") + sigabbrev_np(info.param);
+                         });
+
+// Standard output is closed, or a pipe nobody reads: its reader has gone
+// (`brintelshot | head -c 1`), or it never reads and the pipe is full. The console lines are
+// lost; the recording is not.
+enum class Output { Closed, ReaderGone, PipeFull };
+
+class UnreadOutputTest : public ProgramTest, public ::testing::WithParamInterface<Output> {
+protected:
+    void SetUp() override {}
+};
+
+TEST_P(UnreadOutputTest, LosesConsoleLinesNotTheRecording) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
+    if (GetParam() != Output::PipeFull) {
+        close(pipeEnds[0]);
+    } else {
+        fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
+        const std::string filler(4096, 'x');
+        while (write(pipeEnds[1], filler.data(), filler.size()) > 0) {
+        }
+        fcntl(pipeEnds[1], F_SETFL, 0);  // the program gets a pipe that blocks, as a shell's
+    }
+    ASSERT_NO_FATAL_FAILURE(
+        Launch(GetParam() == Output::Closed ? CProgramUnderTest::kNoStandardOutput : pipeEnds[1]));
+    close(pipeEnds[1]);
+    // Long enough for a buffered console to have tried to write several times.
+    Record(12000);
+    desktop::Xdotool("key F3");
+    kill(m_program->Pid(), SIGTERM);
+    ExpectCleanExitWithFinishedRecording(false);
+    if (GetParam() == Output::PipeFull) {
+        close(pipeEnds[0]);
+    }
+}
+
+std::string OutputName(const ::testing::TestParamInfo<Output>& info) {
+    switch (info.param) {
+        case Output::Closed:
+            return "Closed";
+        case Output::ReaderGone:
+            return "ReaderGone";
+        case Output::PipeFull:
+            return "PipeFull";
+    }
+    return "";
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, UnreadOutputTest,
+                         ::testing::Values(Output::Closed, Output::ReaderGone, Output::PipeFull),
+                         OutputName);

@@ -20,9 +20,13 @@
 class CProgramUnderTest {
 public:
     // Starts the program in workDir (the current directory when empty); environment holds
-    // arguments of env(1) that change its environment, such as {"-u", "DISPLAY"}.
+    // arguments of env(1) that change its environment, such as {"-u", "DISPLAY"}. The
+    // program's standard output goes to a scratch file, or to standardOutput when that is a
+    // descriptor (a pipe, say; the caller keeps and closes its own copy), or is closed with
+    // kNoStandardOutput.
+    static constexpr int kNoStandardOutput = -2;
     explicit CProgramUnderTest(std::vector<std::string> environment = {},
-                               const std::string& workDir = "") {
+                               const std::string& workDir = "", int standardOutput = -1) {
         m_stdoutPath = ScratchFile("stdout");
         m_stderrPath = ScratchFile("stderr");
         std::vector<char*> argv{const_cast<char*>("env")};
@@ -34,9 +38,13 @@ public:
         m_pid = fork();
         if (m_pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a test that died
-            if ((workDir.empty() || chdir(workDir.c_str()) == 0) &&
-                std::freopen(m_stdoutPath.c_str(), "w", stdout) != nullptr &&
-                std::freopen(m_stderrPath.c_str(), "w", stderr) != nullptr) {
+            // Standard error first, so that a closed standard output stays closed.
+            const bool errorSet = std::freopen(m_stderrPath.c_str(), "w", stderr) != nullptr;
+            const bool outputSet = standardOutput == kNoStandardOutput ? close(STDOUT_FILENO) == 0
+                                   : standardOutput >= 0
+                                       ? dup2(standardOutput, STDOUT_FILENO) == STDOUT_FILENO
+                                       : std::freopen(m_stdoutPath.c_str(), "w", stdout) != nullptr;
+            if ((workDir.empty() || chdir(workDir.c_str()) == 0) && errorSet && outputSet) {
                 execv("/usr/bin/env", argv.data());
             }
             _exit(127);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <unistd.h>
 #include <set>
 #include <string>
 #include <vector>
@@ -167,6 +168,42 @@ TEST(AviRecorderTest, FailedBeginLeavesEverythingAlone) {
     EXPECT_EQ(recorder.EndRecording(&failed), 0);
     EXPECT_FALSE(failed);
     EXPECT_EQ(ReadFile(first), firstBytes);
+}
+
+// The video header holds 13 bits per dimension: a region of 8187 (frame 8188) records and
+// decodes at its size; one pixel more is refused before any file exists.
+TEST(AviRecorderTest, RegionsBeyondTheVideoFormatAreRefusedBeforeAnyFile) {
+    TempDir dir;
+    CAviRecorder recorder;
+    const std::string largest = dir.Path("largest.avi");
+    ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 8187, 3}, largest)) << recorder.LastError();
+    CSvImage image;
+    FillImage(image, StaticDesktopFrame(8188, 4, 0));
+    ASSERT_TRUE(recorder.AddFrame(&image));
+    recorder.EndRecording();
+    auto video = Stream(largest, "v:0");
+    EXPECT_EQ(video["width"] + "x" + video["height"], "8188x4");
+
+    for (const CSvRect region : {CSvRect{0, 0, 8188, 3}, CSvRect{0, 0, 3, 8188}}) {
+        const std::string path = dir.Path("too_large.avi");
+        EXPECT_FALSE(recorder.BeginRecording(region, path));
+        EXPECT_STREQ(recorder.LastError(), "region too large for the video format");
+        EXPECT_FALSE(recorder.IsRecording());
+        EXPECT_TRUE(ReadFile(path).empty());
+    }
+}
+
+// A recording that ends with no picture in it leaves no file, and says so.
+TEST(AviRecorderTest, ARecordingWithoutAPictureLeavesNoFile) {
+    TempDir dir;
+    const std::string path = dir.Path("empty.avi");
+    CAviRecorder recorder;
+    ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 32, 32}, path));
+    bool failed = false;
+    recorder.EndRecording(&failed);
+    EXPECT_TRUE(failed);
+    EXPECT_STREQ(recorder.LastError(), "Nothing recorded: no frame was written");
+    EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 
 // The disk refuses more data (file-size limit): the frame is reported as failed and not

@@ -98,14 +98,26 @@ int avi_put_indexed_chunk(avi_file* AVI, const char* id, std::uint32_t flags, co
 }  // namespace
 
 avi_file* AVI_create_output_file(const char* name) {
+    const int fd = name != nullptr ? open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666) : -1;
+    if (fd < 0) {
+        AVI_last_error = AVI_ERR_OPEN;
+        return nullptr;
+    }
+    return AVI_open_output_fd(fd);
+}
+
+avi_file* AVI_open_output_fd(int fd) {
     auto* AVI = static_cast<avi_file*>(std::calloc(1, sizeof(avi_file)));
     if (AVI == nullptr) {
+        ErrnoKeeper keep;
+        close(fd);
         AVI_last_error = AVI_ERR_NO_MEM;
         return nullptr;
     }
-    AVI->fd = name != nullptr ? open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666) : -1;
-    if (AVI->fd < 0) {
+    AVI->fd = fd;
+    if (!avi_seek_to(fd, 0)) {
         ErrnoKeeper keep;
+        close(fd);
         std::free(AVI);
         AVI_last_error = AVI_ERR_OPEN;
         return nullptr;

@@ -6,6 +6,11 @@
 
 // Opens (creating if needed) a file for writing and reserves its header; null on failure.
 avi_file* AVI_create_output_file(const char* name);
+// The same for a file that is already open for reading and writing: the handle takes the
+// descriptor over (it is closed with the handle, or at once when this fails). Writing through
+// the descriptor that created a file means a name swapped for a link in the meantime is never
+// followed.
+avi_file* AVI_open_output_fd(int fd);
 
 // The formats are used only at close, so they may be set or changed any time before.
 void AVI_set_video_format(avi_file* AVI, int width, int height, double fps, const char* compressor);
