@@ -64,13 +64,14 @@ void RemoveIfEmpty(const std::string& path) {
 
 void CBrintelShotDlg::ShowStatus(const QString& text) {
     SetStatusText(text);
-    InvalidateBands();
 }
 
-// A failure stays in the caption until the next status text.
-void CBrintelShotDlg::ShowFailure(const QString& text) {
-    SetLastingStatusText(text);
-    InvalidateBands();
+// A failure stays in the caption until the next status text. The caption has room for little
+// more than the reason's last part; the tooltip and standard error give it in full.
+void CBrintelShotDlg::ShowFailure(const char* prefix, const std::string& reason) {
+    const QString full = prefix + QString::fromStdString(reason);
+    std::fprintf(stderr, "brintelshot: %s\n", full.toLocal8Bit().constData());
+    SetLastingStatusText(prefix + ShortReason(reason), full);
 }
 
 void CBrintelShotDlg::OnToolCommand(int id) {
@@ -168,13 +169,12 @@ void CBrintelShotDlg::StartRecording() {
     const std::string path = ReserveUniquePath(
         g_strOutputDir, RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
     if (path.empty()) {
-        ShowFailure(CRecordingSession::kStatusFailed + QString::fromStdString(error));
+        ShowFailure(CRecordingSession::kStatusFailed, error);
         return;
     }
 
     m_recordingSession.SetStatusCallback(
         [this](const std::string& text) { SetStatusText(QString::fromStdString(text)); });
-    m_recordingSession.SetFrameCallback([this] { InvalidateBands(); });
     // A worker that stopped by itself (a write failure) is collected on this thread, unless
     // the user stopped it first (and perhaps started the next recording) in the meantime.
     m_recordingSession.SetFinishedCallback([this] {
@@ -189,7 +189,7 @@ void CBrintelShotDlg::StartRecording() {
     });
     if (!m_recordingSession.Start(region, path)) {
         RemoveIfEmpty(path);
-        ShowFailure(CRecordingSession::kStatusFailed + ShortReason(m_recordingSession.LastError()));
+        ShowFailure(CRecordingSession::kStatusFailed, m_recordingSession.LastError());
         return;
     }
 
@@ -198,7 +198,7 @@ void CBrintelShotDlg::StartRecording() {
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CBrintelShotDlg::StopRecording,
             Qt::UniqueConnection);
     ShowRecordingImage(true);
-    InvalidateBands();
+    StartBlink();
 }
 
 void CBrintelShotDlg::StopRecording() {
@@ -206,9 +206,10 @@ void CBrintelShotDlg::StopRecording() {
         return;
     }
     const CRecordingResult result = m_recordingSession.Stop();
+    StopBlink();
     ShowRecordingImage(false);
     if (result.failed) {
-        ShowFailure(CRecordingSession::kStatusFailed + ShortReason(result.error));
+        ShowFailure(CRecordingSession::kStatusFailed, result.error);
     } else {
         ShowStatus(CRecordingSession::kStatusComplete);
     }
@@ -224,19 +225,19 @@ void CBrintelShotDlg::CaptureStill() {
     CSvImage image;
     grabber.GrabImage(region, &image);
     if (!image.HasImage()) {
-        ShowFailure(kStatusCaptureFailed + ShortReason(grabber.GetLastError()));
+        ShowFailure(kStatusCaptureFailed, grabber.GetLastError());
         return;
     }
     std::string error;
     const std::string path = ReserveUniquePath(
         g_strOutputDir, CaptureFileName(MakeTimeStamp(kCaptureStampFormat)), &error);
     if (path.empty()) {
-        ShowFailure(kStatusCaptureFailed + QString::fromStdString(error));
+        ShowFailure(kStatusCaptureFailed, error);
         return;
     }
     if (!image.Save(path)) {
         RemoveIfEmpty(path);
-        ShowFailure(kStatusCaptureFailed + ShortReason(image.GetLastError()));
+        ShowFailure(kStatusCaptureFailed, image.GetLastError());
         return;
     }
     ShowStatus(FileNameOf(path));
@@ -251,7 +252,7 @@ void CBrintelShotDlg::CopyToClipboard() {
     cv::Mat bitmap;
     grabber.GrabBitmap(region, &bitmap);
     if (bitmap.empty()) {  // the clipboard keeps what it had
-        ShowFailure(kStatusCopyFailed + ShortReason(grabber.GetLastError()));
+        ShowFailure(kStatusCopyFailed, grabber.GetLastError());
         return;
     }
     const QImage image(bitmap.data, bitmap.cols, bitmap.rows, static_cast<int>(bitmap.step[0]),
