@@ -96,8 +96,9 @@ uint8_t MaskedChannel(unsigned long pixel, unsigned long mask) {
     while (((mask >> shift) & 1) == 0) {
         ++shift;
     }
-    unsigned long max = mask >> shift;
-    return static_cast<uint8_t>(((pixel & mask) >> shift) * 255 / max);
+    const unsigned long max = mask >> shift;
+    // Rounded to the nearest 8-bit level (a 10-bit 3 is 0.75 of a level: 1, not 0).
+    return static_cast<uint8_t>((((pixel & mask) >> shift) * 255 + max / 2) / max);
 }
 
 bool IsLittleEndianBgrx(const XImage* image) {
