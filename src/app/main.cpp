@@ -3,6 +3,7 @@
 
 #include "app/brintel_shot_app.h"
 #include "app/session_check.h"
+#include "platform/x_connection.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ bool CheckSession() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    InitXThreads();  // before any other Xlib call: the grabber and the toolkit share Xlib
     if (!CheckSession()) {
         return 1;
     }

@@ -6,12 +6,14 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "imaging/screen_grabber.h"
+#include "platform/window_under_cursor.h"
 
 namespace {
 
@@ -179,8 +181,9 @@ TEST_P(ScreenGrabber, TwoThreadsGrabAtOnce) {
 
 int g_foreignErrors = 0;
 
-// The grabber's X error handler is process-wide: errors of other connections must still reach
-// the handler that was there before it, not end the process.
+// Our X error handler is process-wide: errors of other connections must still reach the
+// handler that was there before it, not end the process, also after grabs and window look-ups
+// of other threads ran at the same time.
 TEST(ScreenGrabberSetup, ErrorsOfOtherConnectionsReachTheirOwnHandler) {
     Display* other = XOpenDisplay(nullptr);
     ASSERT_NE(other, nullptr);
@@ -188,12 +191,21 @@ TEST(ScreenGrabberSetup, ErrorsOfOtherConnectionsReachTheirOwnHandler) {
         ++g_foreignErrors;
         return 0;
     });
-    {
+    std::atomic<bool> grabbing{true};
+    std::thread lookUps([&] {
+        int x, y, w, h;
+        while (grabbing) {
+            WindowRectUnderCursor(0, &x, &y, &w, &h);
+        }
+    });
+    for (int i = 0; i < 100; ++i) {
         CScreenGrabber grabber;  // puts its handler in front of ours
         CSvImage image;
         grabber.GrabImage(CSvRect{-10, -10, 10, 10}, &image);
         EXPECT_TRUE(ShowsPattern(image, CSvRect{-10, -10, 10, 10}));
     }
+    grabbing = false;
+    lookUps.join();
     // Off the root window: BadMatch.
     EXPECT_EQ(
         XGetImage(other, DefaultRootWindow(other), g_width - 5, 0, 10, 10, AllPlanes, ZPixmap),
