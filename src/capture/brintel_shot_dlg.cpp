@@ -457,7 +457,11 @@ void CBrintelShotDlg::StartFrameDrag(FrameHit hit, const QPoint& globalPos) {
 void CBrintelShotDlg::mouseMoveEvent(QMouseEvent* event) {
     if (m_dragHit == FrameHit::Nowhere) {
         const QPoint global = event->globalPosition().toPoint();
-        setCursor(CursorForHit(FrameHitTest(geometry(), global.x(), global.y())));
+        const Qt::CursorShape shape =
+            CursorForHit(FrameHitTest(geometry(), global.x(), global.y()));
+        if (cursor().shape() != shape) {
+            setCursor(shape);
+        }
         QWidget::mouseMoveEvent(event);
         return;
     }
