@@ -301,7 +301,9 @@ void CBrintelShotDlg::InvalidateBands() {
 // The blink steps with a timer of its own, at the moments the band changes, so a recording
 // costs no repaint per frame.
 void CBrintelShotDlg::StartBlink() {
-    OnBlinkStep();
+    const uint32_t now = GetTickCount();
+    ShowBand(m_blink.IsLitAt(now));  // red, not the idle green, when it starts lit
+    m_blinkTimer.start(int(m_blink.MsUntilNextStep(now)));
 }
 
 void CBrintelShotDlg::OnBlinkStep() {
@@ -309,31 +311,26 @@ void CBrintelShotDlg::OnBlinkStep() {
         return;
     }
     const uint32_t now = GetTickCount();
-    ShowBand(m_blink.IsLitAt(now));
+    const bool lit = m_blink.IsLitAt(now);
+    if (lit != m_bShapeBandVisible) {
+        ShowBand(lit);
+    }
     m_blinkTimer.start(int(m_blink.MsUntilNextStep(now)));
 }
 
 void CBrintelShotDlg::StopBlink() {
     m_blinkTimer.stop();
-    ShowBand(true);
+    ShowBand(true);  // green again
 }
 
-// The band is never seen in the colour key: it is cut out of the shape before a paint can
-// fill it with the key, and painted in its colour before it becomes part of the shape again.
+// The band is never seen in the colour key: painting fills it with its colour in either
+// phase, and the dark phase only cuts it out of the shape. Where it rejoins the shape it is
+// painted once more, so it shows its current colour (red, or green once the recording ends).
 void CBrintelShotDlg::ShowBand(bool visible) {
-    if (!visible) {
-        m_bBandLit = false;
-        ApplyShape(false);
-        return;
-    }
-    const bool wasLit = m_bBandLit;
-    m_bBandLit = true;
-    const int bandsTop = m_nToolbarHeight + kCaptionHeight;
-    if (isVisible()) {
-        repaint(QRect(0, bandsTop, width(), height() - bandsTop));  // painted and sent now
-    }
-    if (!wasLit || !m_bShapeBandVisible) {
-        ApplyShape(true);
+    ApplyShape(visible);
+    if (visible && isVisible()) {
+        const int bandsTop = m_nToolbarHeight + kCaptionHeight;
+        repaint(QRect(0, bandsTop, width(), height() - bandsTop));
     }
 }
 
@@ -397,10 +394,8 @@ void CBrintelShotDlg::OnPaint() {
 
     ++m_nPaintCount;
     painter.fillRect(QRect(0, 0, W, kCaptionHeight), kCaptionColor);
-    QColor bandColor = kBandIdleColor;
-    if (IsRecording()) {
-        bandColor = m_bBandLit ? kBandRecordingColor : kColourKey;
-    }
+    // In the blink's dark phase the band is cut out of the shape, not painted in the key.
+    const QColor bandColor = IsRecording() ? kBandRecordingColor : kBandIdleColor;
     painter.fillRect(ToQRect(Inflated(m_rcCapture, kRegionInset)), bandColor);
     painter.fillRect(ToQRect(m_rcCapture), kColourKey);
 

@@ -152,9 +152,8 @@ private:
     CaptureRect m_rcShownOnScreen;
 
     CRecordingBlink m_blink;
-    QTimer m_blinkTimer;     // the next blink step while recording
-    bool m_bBandLit = true;  // the band shows (green idle, red lit) rather than cut out
-    bool m_bShapeBandVisible = true;
+    QTimer m_blinkTimer;              // the next blink step while recording
+    bool m_bShapeBandVisible = true;  // the band is in the shape: idle, or lit while recording
     QString m_strLastCaption;
     QString m_strLastCoordinates;
     int m_nPaintCount = 0;
