@@ -2,6 +2,8 @@
 
 #include <X11/keysym.h>
 
+#include "zorvane.h"
+
 namespace {
 
 struct KeysymRange {
@@ -34,15 +36,15 @@ constexpr KeysymCode kSingles[] = {
     {XK_KP_Begin, 0x0C},
     {XK_Return, 0x0D},
     {XK_KP_Enter, 0x0D},
-    {XK_Shift_L, kVkShift},
-    {XK_Shift_R, kVkShift},
-    {XK_Control_L, kVkControl},
-    {XK_Control_R, kVkControl},
-    {XK_Alt_L, kVkMenu},
-    {XK_Alt_R, kVkMenu},
-    {XK_Meta_L, kVkMenu},
-    {XK_Meta_R, kVkMenu},
-    {XK_ISO_Level3_Shift, kVkMenu},
+    {XK_Shift_L, VK_SHIFT},
+    {XK_Shift_R, VK_SHIFT},
+    {XK_Control_L, VK_CONTROL},
+    {XK_Control_R, VK_CONTROL},
+    {XK_Alt_L, VK_MENU},
+    {XK_Alt_R, VK_MENU},
+    {XK_Meta_L, VK_MENU},
+    {XK_Meta_R, VK_MENU},
+    {XK_ISO_Level3_Shift, VK_MENU},
     {XK_Pause, 0x13},
     {XK_Caps_Lock, 0x14},
     {XK_Hangul, 0x15},

@@ -3,11 +3,6 @@
 // Translation of X key symbols to Windows virtual-key codes (the codes the key handlers test:
 // 0x31 for the digit 1 of the main keyboard, 0x61 for the keypad 1, 0x70.. for F1.., ...).
 
-// Virtual-key constants used outside the translation table.
-constexpr unsigned int kVkShift = 0x10;
-constexpr unsigned int kVkControl = 0x11;
-constexpr unsigned int kVkMenu = 0x12;  // Alt
-
 // The virtual-key code of one key symbol, or 0 when it has none. Letters map to 'A'..'Z' in
 // either case; main-keyboard digits to '0'..'9'; keypad digits (XK_KP_0..) to 0x60..0x69;
 // keypad navigation symbols (XK_KP_End, ...) to the navigation keys; left and right modifiers

@@ -39,6 +39,14 @@ enum {
 #define ZORVANE_FLAG_RELEASED 0x80000000u
 #define ZORVANE_FLAG_WAS_DOWN 0x40000000u
 
+// Windows virtual-key codes of the keys that the library and its users name.
+enum {
+    VK_SHIFT = 0x10,
+    VK_CONTROL = 0x11,
+    VK_MENU = 0x12,     // Alt
+    VK_DIGIT_1 = 0x31,  // the digit 1 of the main keyboard (the keypad's 1 is 0x61)
+};
+
 // Starts reporting keystrokes to receiver(context, ...). Returns ZORVANE_OK or an error above.
 // The display is the one named by the DISPLAY environment variable.
 ZORVANE_API int InstallHook(HookKeyReceiver receiver, void* context);

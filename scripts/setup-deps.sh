@@ -13,7 +13,7 @@ PACKAGES=(
   # fonts with Hangul for the caption band and dialogs
   fonts-nanum
   # tests and benchmarks
-  libgtest-dev libbenchmark-dev xvfb openbox trayer ffmpeg xdotool xclip x11-utils imagemagick
+  libgtest-dev xvfb openbox trayer ffmpeg xdotool xclip x11-utils imagemagick
 )
 
 missing=()

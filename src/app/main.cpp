@@ -4,6 +4,7 @@
 #include "app/brintel_shot_app.h"
 #include "app/session_check.h"
 #include "platform/console_line.h"
+#include "platform/x_connection.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ bool CheckSession() {
 
 int main(int argc, char** argv) {
     KeepStandardStreamsOpen();
+    InitXThreads();  // before any other Xlib call: the grabber and the toolkit share Xlib
     if (!CheckSession()) {
         return 1;
     }

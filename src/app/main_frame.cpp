@@ -92,11 +92,11 @@ void CMainFrame::OnAppExit() {
 }
 
 void CMainFrame::OnHookKey(unsigned int virtualKey, unsigned int flags) {
-    bool released = (flags & kKeyReleasedFlag) != 0;
-    if (virtualKey == kVkControl) {
+    bool released = (flags & ZORVANE_FLAG_RELEASED) != 0;
+    if (virtualKey == VK_CONTROL) {
         m_bCtrlDown = !released;
     }
-    if (released || virtualKey != kVkDigit1 || !IsCtrlDown() || !m_pShotDlg) {
+    if (released || virtualKey != VK_DIGIT_1 || !IsCtrlDown() || !m_pShotDlg) {
         return;
     }
     if (!m_pShotDlg->isVisible()) {

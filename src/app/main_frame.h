@@ -16,10 +16,6 @@ class CMainFrame : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr unsigned int kVkControl = 0x11;
-    static constexpr unsigned int kVkDigit1 = 0x31;
-    static constexpr unsigned int kKeyReleasedFlag = 0x80000000u;
-
     CMainFrame();
     ~CMainFrame() override;
 

@@ -1,8 +1,8 @@
 #include "app/session_check.h"
 
-#include <X11/Xlib.h>
-
 #include <cstring>
+
+#include "platform/x_connection.h"
 
 namespace {
 
@@ -38,10 +38,5 @@ const char* SessionMessage(SessionKind kind) {
 }
 
 bool XDisplayOpens() {
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
-        return false;
-    }
-    XCloseDisplay(display);
-    return true;
+    return CXConnection().IsOpen();
 }

@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QThread>
 #include <QToolBar>
+#include <QToolTip>
 #include <QWindow>
 
 #include <algorithm>
@@ -38,7 +39,6 @@ const QColor kTextColor(255, 255, 255);
 constexpr QSize kStartSize(335, 280);  // the original template's size at 96 DPI
 constexpr int kCoordinatesRightGap = 5;
 constexpr int kCaptionAreaRightGap = 125;
-constexpr uint32_t kStatusShowMs = 1000;
 // The X protocol carries window sizes in 16 bits.
 constexpr int64_t kMaxWindowSide = 32767;
 
@@ -77,9 +77,14 @@ CBrintelShotDlg::CBrintelShotDlg(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     resize(kStartSize);
 
+    setMouseTracking(true);  // the resize zones show their cursors
+
     m_statusExpiry.setSingleShot(true);
     m_statusExpiry.setTimerType(Qt::PreciseTimer);
     connect(&m_statusExpiry, &QTimer::timeout, this, &CBrintelShotDlg::OnStatusExpiry);
+    m_blinkTimer.setSingleShot(true);
+    m_blinkTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_blinkTimer, &QTimer::timeout, this, &CBrintelShotDlg::OnBlinkStep);
 
     OnInitDialog();
 }
@@ -175,6 +180,18 @@ void CBrintelShotDlg::UpdateRegionOnScreen() {
         CaptureRect{m_rcCapture.left + origin.x(), m_rcCapture.top + origin.y(),
                     m_rcCapture.right + origin.x(), m_rcCapture.bottom + origin.y()};
     m_recordingSession.UpdateRegion(m_rcCaptureOnScreen);
+    ShowRegionOnScreen(m_rcCaptureOnScreen);
+}
+
+void CBrintelShotDlg::ShowRegionOnScreen(const CaptureRect& regionOnScreen) {
+    {
+        std::lock_guard<std::mutex> lock(m_shownRegionLock);
+        if (regionOnScreen == m_rcShownOnScreen) {
+            return;
+        }
+        m_rcShownOnScreen = regionOnScreen;
+    }
+    InvalidateCaption();
 }
 
 void CBrintelShotDlg::SnapToWindowRect(const QRect& windowRect) {
@@ -216,55 +233,58 @@ void CBrintelShotDlg::RunRegionSetting() {
 }
 
 void CBrintelShotDlg::SetStatusText(const QString& text) {
-    StoreStatusText(text, false);
+    StoreStatusText(text, QString(), false);
 }
 
-void CBrintelShotDlg::SetLastingStatusText(const QString& text) {
-    StoreStatusText(text, true);
+void CBrintelShotDlg::SetLastingStatusText(const QString& text, const QString& fullText) {
+    StoreStatusText(text, fullText, true);
 }
 
-void CBrintelShotDlg::StoreStatusText(const QString& text, bool lasting) {
-    {
-        std::lock_guard<std::mutex> lock(m_statusMutex);
-        m_strStatus = text;
-        m_dwStatusTick = GetTickCount();
-        m_bStatusSet = true;
-        m_bStatusLasting = lasting;
+void CBrintelShotDlg::StoreStatusText(const QString& text, const QString& fullText, bool lasting) {
+    if (!m_statusLine.Set(text, fullText, lasting, GetTickCount())) {
+        return;  // the caption already shows it; its expiry timer sees the new time stamp
     }
-    if (QThread::currentThread() == thread()) {
-        ScheduleStatusExpiry();
-    } else {
+    if (QThread::currentThread() != thread()) {
         QMetaObject::invokeMethod(
-            this, [this] { ScheduleStatusExpiry(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                ScheduleStatusExpiry();
+                InvalidateCaption();
+            },
+            Qt::QueuedConnection);
+        return;
     }
-}
-
-bool CBrintelShotDlg::IsStatusFresh(uint32_t now) const {
-    std::lock_guard<std::mutex> lock(m_statusMutex);
-    return m_bStatusSet && (m_bStatusLasting || now - m_dwStatusTick <= kStatusShowMs);
+    ScheduleStatusExpiry();
+    InvalidateCaption();
 }
 
 // The status text must leave the caption when its second is over, even if nothing else
 // repaints the window then: one repaint is scheduled for that moment.
 void CBrintelShotDlg::ScheduleStatusExpiry() {
-    uint32_t age;
-    {
-        std::lock_guard<std::mutex> lock(m_statusMutex);
-        if (m_bStatusLasting) {
-            return;  // stays until the next status text
-        }
-        age = GetTickCount() - m_dwStatusTick;
+    const int remaining = m_statusLine.MsUntilExpiry(GetTickCount());
+    if (remaining > 0) {
+        m_statusExpiry.start(remaining);
+    } else {
+        m_statusExpiry.stop();
     }
-    const int remaining = age > kStatusShowMs ? 0 : int(kStatusShowMs - age) + 1;
-    m_statusExpiry.start(remaining);
 }
 
 void CBrintelShotDlg::OnStatusExpiry() {
-    if (IsStatusFresh(GetTickCount())) {
-        ScheduleStatusExpiry();  // the timer fired early
+    if (m_statusLine.MsUntilExpiry(GetTickCount()) > 0) {
+        ScheduleStatusExpiry();  // kept fresh since, or the timer fired early
         return;
     }
-    InvalidateBands();
+    QToolTip::hideText();
+    InvalidateCaption();
+}
+
+void CBrintelShotDlg::InvalidateCaption() {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(
+            this, [this] { InvalidateCaption(); }, Qt::QueuedConnection);
+        return;
+    }
+    update(QRect(0, 0, width(), kCaptionHeight));
 }
 
 void CBrintelShotDlg::InvalidateBands() {
@@ -276,6 +296,42 @@ void CBrintelShotDlg::InvalidateBands() {
     const int bandsTop = m_nToolbarHeight + kCaptionHeight;
     update(QRect(0, bandsTop, width(), height() - bandsTop));
     update(QRect(0, 0, width(), kCaptionHeight));
+}
+
+// The blink steps with a timer of its own, at the moments the band changes, so a recording
+// costs no repaint per frame.
+void CBrintelShotDlg::StartBlink() {
+    const uint32_t now = GetTickCount();
+    ShowBand(m_blink.IsLitAt(now));  // red, not the idle green, when it starts lit
+    m_blinkTimer.start(int(m_blink.MsUntilNextStep(now)));
+}
+
+void CBrintelShotDlg::OnBlinkStep() {
+    if (!IsRecording()) {
+        return;
+    }
+    const uint32_t now = GetTickCount();
+    const bool lit = m_blink.IsLitAt(now);
+    if (lit != m_bShapeBandVisible) {
+        ShowBand(lit);
+    }
+    m_blinkTimer.start(int(m_blink.MsUntilNextStep(now)));
+}
+
+void CBrintelShotDlg::StopBlink() {
+    m_blinkTimer.stop();
+    ShowBand(true);  // green again
+}
+
+// The band is never seen in the colour key: painting fills it with its colour in either
+// phase, and the dark phase only cuts it out of the shape. Where it rejoins the shape it is
+// painted once more, so it shows its current colour (red, or green once the recording ends).
+void CBrintelShotDlg::ShowBand(bool visible) {
+    ApplyShape(visible);
+    if (visible && isVisible()) {
+        const int bandsTop = m_nToolbarHeight + kCaptionHeight;
+        repaint(QRect(0, bandsTop, width(), height() - bandsTop));
+    }
 }
 
 void CBrintelShotDlg::ApplyShape(bool bandVisible) {
@@ -291,9 +347,9 @@ void CBrintelShotDlg::OnSize(int cx, int cy) {
     InvalidateBands();
 }
 
+// A move changes only the caption's coordinates: the X server moves the window's pixels.
 void CBrintelShotDlg::OnWindowPosChanged() {
     UpdateRegionOnScreen();
-    InvalidateBands();
 }
 
 void CBrintelShotDlg::resizeEvent(QResizeEvent* event) {
@@ -310,6 +366,25 @@ void CBrintelShotDlg::paintEvent(QPaintEvent*) {
     OnPaint();
 }
 
+bool CBrintelShotDlg::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        ShowCaptionToolTip(help->pos(), help->globalPos());
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+// The caption's tooltip gives the status text in full, which the caption may have to cut.
+void CBrintelShotDlg::ShowCaptionToolTip(const QPoint& pos, const QPoint& globalPos) {
+    const CStatusLine::State status = m_statusLine.At(GetTickCount());
+    if (pos.y() >= kCaptionHeight || !status.fresh) {
+        QToolTip::hideText();
+        return;
+    }
+    QToolTip::showText(globalPos, status.fullText, this, QRect(0, 0, width(), kCaptionHeight));
+}
+
 void CBrintelShotDlg::OnPaint() {
     const int W = width();
     const int H = height();
@@ -317,31 +392,27 @@ void CBrintelShotDlg::OnPaint() {
     image.fill(kCaptionColor);  // the toolbar covers the rows below the caption band
     QPainter painter(&image);
 
+    ++m_nPaintCount;
     painter.fillRect(QRect(0, 0, W, kCaptionHeight), kCaptionColor);
-    bool bandVisible = true;
-    QColor bandColor = kBandIdleColor;
-    if (IsRecording()) {
-        bandVisible = m_blink.IsLitAt(GetTickCount());
-        bandColor = bandVisible ? kBandRecordingColor : kColourKey;
-    }
+    // In the blink's dark phase the band is cut out of the shape, not painted in the key.
+    const QColor bandColor = IsRecording() ? kBandRecordingColor : kBandIdleColor;
     painter.fillRect(ToQRect(Inflated(m_rcCapture, kRegionInset)), bandColor);
     painter.fillRect(ToQRect(m_rcCapture), kColourKey);
 
     painter.setFont(m_fontCaption);
     painter.setPen(kTextColor);
-    m_strLastCoordinates = CoordinatesText(CaptureRegionOnScreen());
+    {
+        std::lock_guard<std::mutex> lock(m_shownRegionLock);
+        m_strLastCoordinates = CoordinatesText(m_rcShownOnScreen);
+    }
     painter.drawText(QRect(0, 0, W - kCoordinatesRightGap, kCaptionHeight),
                      Qt::TextSingleLine | Qt::AlignVCenter | Qt::AlignRight, m_strLastCoordinates);
 
-    QString status;
-    {
-        std::lock_guard<std::mutex> lock(m_statusMutex);
-        status = m_strStatus;
-    }
+    const CStatusLine::State status = m_statusLine.At(GetTickCount());
     const QFontMetrics metrics(m_fontCaption, &image);
     const QRect captionArea(0, 0, std::max(0, W - kCaptionAreaRightGap), kCaptionHeight);
     m_strLastCaption =
-        FitCaptionText(CaptionText(IsStatusFresh(GetTickCount()), status), captionArea.width(),
+        FitCaptionText(CaptionText(status.fresh, status.text), captionArea.width(),
                        [&metrics](const QString& s) { return metrics.horizontalAdvance(s); });
     painter.fillRect(captionArea, kCaptionTextAreaColor);
     painter.setClipRect(captionArea);
@@ -350,12 +421,6 @@ void CBrintelShotDlg::OnPaint() {
     painter.end();
 
     QPainter(this).drawImage(0, 0, image);
-
-    // The shape follows the blink: a band painted in the colour key is cut out as well.
-    if (bandVisible != m_bShapeBandVisible) {
-        QMetaObject::invokeMethod(
-            this, [this, bandVisible] { ApplyShape(bandVisible); }, Qt::QueuedConnection);
-    }
 }
 
 void CBrintelShotDlg::mousePressEvent(QMouseEvent* event) {
@@ -386,6 +451,12 @@ void CBrintelShotDlg::StartFrameDrag(FrameHit hit, const QPoint& globalPos) {
 
 void CBrintelShotDlg::mouseMoveEvent(QMouseEvent* event) {
     if (m_dragHit == FrameHit::Nowhere) {
+        const QPoint global = event->globalPosition().toPoint();
+        const Qt::CursorShape shape =
+            CursorForHit(FrameHitTest(geometry(), global.x(), global.y()));
+        if (cursor().shape() != shape) {
+            setCursor(shape);
+        }
         QWidget::mouseMoveEvent(event);
         return;
     }

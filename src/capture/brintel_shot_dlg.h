@@ -8,11 +8,13 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "capture/capture_rect.h"
 #include "capture/frame_geometry.h"
 #include "capture/recording_blink.h"
 #include "capture/recording_session.h"
+#include "capture/status_line.h"
 #include "encoding/avi_recorder.h"
 
 class QToolBar;
@@ -43,10 +45,18 @@ public:
     // Toolbar buttons and function keys arrive here with their command identifiers.
     void OnToolCommand(int id);
 
+    // The caption band repaints only when what it shows changes; the recording session may
+    // call these from its worker thread as often as it likes (a text that stays the same is
+    // only kept fresh, the same coordinates are not painted again).
+    //
     // Shows text in the caption band for one second.
     void SetStatusText(const QString& text);
-    // Shows text in the caption band until the next status text (for failures).
-    void SetLastingStatusText(const QString& text);
+    // Shows text in the caption band until the next status text (for failures); fullText,
+    // when given, is what the caption's tooltip shows.
+    void SetLastingStatusText(const QString& text, const QString& fullText = QString());
+    // The capture region's place on the screen as the caption's coordinates show it; the
+    // window's own moves and size changes report it too.
+    void ShowRegionOnScreen(const CaptureRect& regionOnScreen);
     // Repaints the frame band, capture region and caption band (never the toolbar).
     void InvalidateBands();
     // Record button image: the recording image while recording, else the record image.
@@ -61,6 +71,7 @@ public:
     // What the last paint drew, for callers that check what the user sees.
     QString LastCaptionText() const { return m_strLastCaption; }
     QString LastCoordinatesText() const { return m_strLastCoordinates; }
+    int PaintCount() const { return m_nPaintCount; }
     const QFont& CaptionFont() const { return m_fontCaption; }
 
     // Distances between the window edges and the frame band's outer edge (all 4).
@@ -77,6 +88,7 @@ signals:
     void recordingFinished(const QString& summary);
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -98,18 +110,23 @@ private:
     void UpdateRegionOnScreen();
     void OnPaint();
     void ApplyShape(bool bandVisible);
+    void InvalidateCaption();
+    void StartBlink();
+    void OnBlinkStep();
+    void StopBlink();
+    void ShowBand(bool visible);
+    void ShowCaptionToolTip(const QPoint& pos, const QPoint& globalPos);
     void StartFrameDrag(FrameHit hit, const QPoint& globalPos);
     void HideByUser();
     void RunRegionSetting();
-    void StoreStatusText(const QString& text, bool lasting);
+    void StoreStatusText(const QString& text, const QString& fullText, bool lasting);
     void ScheduleStatusExpiry();
     void OnStatusExpiry();
-    bool IsStatusFresh(uint32_t now) const;
 
     // Commands and keys (brintel_shot_dlg_commands.cpp).
     bool OnCommandKey(QKeyEvent* event);
     void ShowStatus(const QString& text);
-    void ShowFailure(const QString& text);
+    void ShowFailure(const char* prefix, const std::string& reason);
     bool RegionForCommand(CaptureRect* region);
     void StartRecording();
     void StopRecording();
@@ -128,17 +145,18 @@ private:
     QAction* m_pRecordAction = nullptr;
     QFont m_fontCaption;
 
-    mutable std::mutex m_statusMutex;  // the recording thread also sets the status text
-    QString m_strStatus;
-    uint32_t m_dwStatusTick = 0;
-    bool m_bStatusSet = false;
-    bool m_bStatusLasting = false;
-    QTimer m_statusExpiry;
+    CStatusLine m_statusLine;  // the recording thread sets it too
+    QTimer m_statusExpiry;     // repaints the caption when a status text's second is over
+
+    std::mutex m_shownRegionLock;  // the recording thread reports the region's place too
+    CaptureRect m_rcShownOnScreen;
 
     CRecordingBlink m_blink;
-    bool m_bShapeBandVisible = true;
+    QTimer m_blinkTimer;              // the next blink step while recording
+    bool m_bShapeBandVisible = true;  // the band is in the shape: idle, or lit while recording
     QString m_strLastCaption;
     QString m_strLastCoordinates;
+    int m_nPaintCount = 0;
 
     // Manual move/resize where the window manager cannot do it.
     FrameHit m_dragHit = FrameHit::Nowhere;

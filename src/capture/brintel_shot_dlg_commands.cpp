@@ -57,13 +57,14 @@ void IgnoreFileSizeSignal() {
 
 void CBrintelShotDlg::ShowStatus(const QString& text) {
     SetStatusText(text);
-    InvalidateBands();
 }
 
-// A failure stays in the caption until the next status text.
-void CBrintelShotDlg::ShowFailure(const QString& text) {
-    SetLastingStatusText(text);
-    InvalidateBands();
+// A failure stays in the caption until the next status text. The caption has room for little
+// more than the reason's last part; the tooltip and standard error give it in full.
+void CBrintelShotDlg::ShowFailure(const char* prefix, const std::string& reason) {
+    const QString full = prefix + QString::fromStdString(reason);
+    std::fprintf(stderr, "brintelshot: %s\n", full.toLocal8Bit().constData());
+    SetLastingStatusText(prefix + ShortReason(reason), full);
 }
 
 void CBrintelShotDlg::OnToolCommand(int id) {
@@ -161,13 +162,12 @@ void CBrintelShotDlg::StartRecording() {
     CReservedFile file = ReserveUniqueFile(
         g_strOutputDir, RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
     if (!file.fd.IsOpen()) {
-        ShowFailure(CRecordingSession::kStatusFailed + QString::fromStdString(error));
+        ShowFailure(CRecordingSession::kStatusFailed, error);
         return;
     }
 
     m_recordingSession.SetStatusCallback(
         [this](const std::string& text) { SetStatusText(QString::fromStdString(text)); });
-    m_recordingSession.SetFrameCallback([this] { InvalidateBands(); });
     // A worker that stopped by itself (a write failure) is collected on this thread, unless
     // the user stopped it first (and perhaps started the next recording) in the meantime.
     m_recordingSession.SetFinishedCallback([this] {
@@ -182,7 +182,7 @@ void CBrintelShotDlg::StartRecording() {
     });
     if (!m_recordingSession.Start(region, file.path, std::move(file.fd))) {
         std::remove(file.path.c_str());  // reserved above: nothing in it is worth keeping
-        ShowFailure(CRecordingSession::kStatusFailed + ShortReason(m_recordingSession.LastError()));
+        ShowFailure(CRecordingSession::kStatusFailed, m_recordingSession.LastError());
         return;
     }
 
@@ -191,7 +191,7 @@ void CBrintelShotDlg::StartRecording() {
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CBrintelShotDlg::StopRecording,
             Qt::UniqueConnection);
     ShowRecordingImage(true);
-    InvalidateBands();
+    StartBlink();
 }
 
 void CBrintelShotDlg::StopRecording() {
@@ -199,9 +199,10 @@ void CBrintelShotDlg::StopRecording() {
         return;
     }
     const CRecordingResult result = m_recordingSession.Stop();
+    StopBlink();
     ShowRecordingImage(false);
     if (result.failed) {
-        ShowFailure(CRecordingSession::kStatusFailed + ShortReason(result.error));
+        ShowFailure(CRecordingSession::kStatusFailed, result.error);
     } else {
         ShowStatus(CRecordingSession::kStatusComplete);
     }
@@ -217,19 +218,19 @@ void CBrintelShotDlg::CaptureStill() {
     CSvImage image;
     grabber.GrabImage(region, &image);
     if (!image.HasImage()) {
-        ShowFailure(kStatusCaptureFailed + ShortReason(grabber.GetLastError()));
+        ShowFailure(kStatusCaptureFailed, grabber.GetLastError());
         return;
     }
     std::string error;
     const CReservedFile file = ReserveUniqueFile(
         g_strOutputDir, CaptureFileName(MakeTimeStamp(kCaptureStampFormat)), &error);
     if (!file.fd.IsOpen()) {
-        ShowFailure(kStatusCaptureFailed + QString::fromStdString(error));
+        ShowFailure(kStatusCaptureFailed, error);
         return;
     }
     if (!image.SaveTo(file.fd.Get(), file.path)) {
         std::remove(file.path.c_str());  // reserved above: holds at most part of the image
-        ShowFailure(kStatusCaptureFailed + ShortReason(image.GetLastError()));
+        ShowFailure(kStatusCaptureFailed, image.GetLastError());
         return;
     }
     ShowStatus(FileNameOf(file.path));
@@ -244,7 +245,7 @@ void CBrintelShotDlg::CopyToClipboard() {
     cv::Mat bitmap;
     grabber.GrabBitmap(region, &bitmap);
     if (bitmap.empty()) {  // the clipboard keeps what it had
-        ShowFailure(kStatusCopyFailed + ShortReason(grabber.GetLastError()));
+        ShowFailure(kStatusCopyFailed, grabber.GetLastError());
         return;
     }
     const QImage image(bitmap.data, bitmap.cols, bitmap.rows, static_cast<int>(bitmap.step[0]),

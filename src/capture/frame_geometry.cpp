@@ -90,6 +90,25 @@ Qt::Edges EdgesForHit(FrameHit hit) {
     }
 }
 
+Qt::CursorShape CursorForHit(FrameHit hit) {
+    switch (hit) {
+        case FrameHit::Left:
+        case FrameHit::Right:
+            return Qt::SizeHorCursor;
+        case FrameHit::Top:
+        case FrameHit::Bottom:
+            return Qt::SizeVerCursor;
+        case FrameHit::TopLeft:
+        case FrameHit::BottomRight:
+            return Qt::SizeFDiagCursor;
+        case FrameHit::TopRight:
+        case FrameHit::BottomLeft:
+            return Qt::SizeBDiagCursor;
+        default:
+            return Qt::ArrowCursor;
+    }
+}
+
 QRect DraggedGeometry(const QRect& start, FrameHit hit, const QPoint& delta, const QSize& minimum) {
     if (hit == FrameHit::Caption) {
         return start.translated(delta);

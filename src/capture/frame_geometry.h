@@ -50,5 +50,8 @@ QRect WindowRectForCaptureRect(const QRect& target, const QMargins& margin, int 
 
 // Which window edges a resize zone moves (for the window manager's resize).
 Qt::Edges EdgesForHit(FrameHit hit);
+// The pointer shape over a zone: the matching sizing arrow over the resize zones, the
+// ordinary arrow elsewhere.
+Qt::CursorShape CursorForHit(FrameHit hit);
 // The geometry a manual drag from start gives after the pointer moved by delta.
 QRect DraggedGeometry(const QRect& start, FrameHit hit, const QPoint& delta, const QSize& minimum);

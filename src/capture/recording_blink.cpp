@@ -1,11 +1,7 @@
 #include "capture/recording_blink.h"
 
-namespace {
-constexpr uint32_t kDarkMs = 200;
-constexpr uint32_t kCycleMs = 300;
-}  // namespace
-
 bool CRecordingBlink::IsLitAt(uint32_t now) {
+    m_bRestarted = false;
     if (!m_bStarted) {
         m_bStarted = true;
         m_dwStamp = now;
@@ -16,6 +12,15 @@ bool CRecordingBlink::IsLitAt(uint32_t now) {
     }
     if (elapsed >= kCycleMs) {
         m_dwStamp = now;
+        m_bRestarted = true;
     }
     return true;
+}
+
+uint32_t CRecordingBlink::MsUntilNextStep(uint32_t now) const {
+    if (m_bRestarted) {
+        return kFrameMs;
+    }
+    const uint32_t elapsed = now - m_dwStamp;
+    return elapsed < kDarkMs ? kDarkMs - elapsed : kCycleMs - elapsed;
 }

@@ -1,45 +1,39 @@
 #include "capture/region_set_dlg.h"
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "capture/decimal_field.h"
 
-namespace {
-// The dialog is laid out in dialog units of its 8-point font, as the original template;
-// one unit is about 1.5 pixels across and 1.625 pixels down at 96 DPI.
-QRect FromDialogUnits(int x, int y, int width, int height) {
-    auto across = [](int units) { return units * 3 / 2; };
-    auto down = [](int units) { return units * 13 / 8; };
-    return QRect(across(x), down(y), across(width), down(height));
-}
-}  // namespace
-
 CRegionSetDlg::CRegionSetDlg(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Region Setting"));
-    setFixedSize(FromDialogUnits(0, 0, 175, 63).size());
 
-    // The labels end where the template's do, but may grow leftwards for wider fonts.
+    // Laid out by the font's own measures, so every text fits at any size and resolution.
     auto* widthLabel = new QLabel(QStringLiteral("Width :"), this);
-    widthLabel->setGeometry(FromDialogUnits(4, 15, 44, 14));
-    widthLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     auto* heightLabel = new QLabel(QStringLiteral("Height :"), this);
-    heightLabel->setGeometry(FromDialogUnits(4, 30, 44, 14));
-    heightLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-
     m_pWidthEdit = new QLineEdit(this);
     m_pWidthEdit->setObjectName(QStringLiteral("width"));
-    m_pWidthEdit->setGeometry(FromDialogUnits(50, 15, 55, 14));
     m_pHeightEdit = new QLineEdit(this);
     m_pHeightEdit->setObjectName(QStringLiteral("height"));
-    m_pHeightEdit->setGeometry(FromDialogUnits(50, 30, 55, 14));
-
     auto* apply = new QPushButton(QStringLiteral("Apply"), this);
-    apply->setGeometry(FromDialogUnits(111, 30, 50, 14));
     // Default button: Enter in either field acts like Apply, so both fields are always read.
     apply->setDefault(true);
     connect(apply, &QPushButton::clicked, this, &CRegionSetDlg::OnApply);
+
+    // Fields about seven digits wide, as the original layout's.
+    const int fieldWidth = m_pWidthEdit->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 10;
+    m_pWidthEdit->setMinimumWidth(fieldWidth);
+    m_pHeightEdit->setMinimumWidth(fieldWidth);
+
+    auto* grid = new QGridLayout(this);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+    grid->addWidget(widthLabel, 0, 0, Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(m_pWidthEdit, 0, 1);
+    grid->addWidget(heightLabel, 1, 0, Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(m_pHeightEdit, 1, 1);
+    grid->addWidget(apply, 1, 2);
 
     setTabOrder(m_pWidthEdit, m_pHeightEdit);
     setTabOrder(m_pHeightEdit, apply);

@@ -49,7 +49,7 @@ Venc_XvidEncoder::Venc_XvidEncoder() : m_xvidHandle(nullptr) {
 
 Venc_XvidEncoder::~Venc_XvidEncoder() {
     if (m_encoding) {
-        Venc_XvidEncoder::FinishEncoding(nullptr);
+        Venc_BaseEncoder::FinishEncoding(nullptr);
     }
     Venc_XvidEncoder::ReleaseAll();
 }
@@ -203,10 +203,6 @@ Venc_Status Venc_XvidEncoder::PutFrame(const Venc_Picture& picture, int32_t* enc
         *encodedSize = encoded;
     }
     return Venc_Status_Ok;
-}
-
-Venc_Status Venc_XvidEncoder::FinishEncoding(int32_t* totalBytes) {
-    return Venc_BaseEncoder::FinishEncoding(totalBytes);
 }
 
 void Venc_XvidEncoder::ReleaseAll() {

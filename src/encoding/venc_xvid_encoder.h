@@ -21,7 +21,6 @@ public:
 
     Venc_Status BeginEncoding(const std::string& fileName, const Venc_Settings& settings) override;
     Venc_Status PutFrame(const Venc_Picture& picture, int32_t* encodedSize) override;
-    Venc_Status FinishEncoding(int32_t* totalBytes) override;
     void ReleaseAll() override;
 
     // Preset index 0..6 for a quality level: below 0 gives 0, above 1 gives 6, otherwise the

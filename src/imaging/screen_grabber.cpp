@@ -88,7 +88,7 @@ void CScreenGrabber::GrabImage(CSvRect rect, CSvImage* image) {
     // An image of the right size is grabbed into as it is, so a caller that grabs over and
     // over (a recording) allocates no pixel memory per grab.
     const bool reusable = image->HasImage() && image->GetWidth() == rect.Width() &&
-                          image->GetHeight() == rect.Height() && image->GetChannels() == 3;
+                          image->GetHeight() == rect.Height() && image->m_pImage->type() == CV_8UC3;
     if (!reusable) {
         image->Create(rect.Width(), rect.Height(), 3);
         if (!image->HasImage()) {

@@ -9,58 +9,14 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <mutex>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
 
+#include "platform/x_connection.h"
+
 namespace {
-
-// --- process-wide X error handling for our own connections ---
-
-std::mutex g_handlerMutex;
-std::map<Display*, CX11GrabSession*> g_sessionsByDisplay;
-XErrorHandler g_previousHandler = nullptr;
-
-int OnXError(Display* display, XErrorEvent* event) {
-    XErrorHandler previous;
-    {
-        std::lock_guard<std::mutex> lock(g_handlerMutex);
-        auto found = g_sessionsByDisplay.find(display);
-        if (found != g_sessionsByDisplay.end()) {
-            found->second->RecordError(event->error_code);
-            return 0;
-        }
-        previous = g_previousHandler;
-    }
-    return previous != nullptr ? previous(display, event) : 0;
-}
-
-// Puts our handler in front again if someone replaced it since, keeping theirs for the
-// connections that are not ours.
-void InstallErrorHandler() {
-    std::lock_guard<std::mutex> lock(g_handlerMutex);
-    XErrorHandler previous = XSetErrorHandler(OnXError);
-    if (previous != OnXError) {
-        g_previousHandler = previous;
-    }
-}
-
-void Register(Display* display, CX11GrabSession* session) {
-    std::lock_guard<std::mutex> lock(g_handlerMutex);
-    g_sessionsByDisplay[display] = session;
-}
-
-// Only if the entry is still this session's: a connection opened meanwhile may have been given
-// the same address.
-void Unregister(Display* display, CX11GrabSession* session) {
-    std::lock_guard<std::mutex> lock(g_handlerMutex);
-    auto found = g_sessionsByDisplay.find(display);
-    if (found != g_sessionsByDisplay.end() && found->second == session) {
-        g_sessionsByDisplay.erase(found);
-    }
-}
 
 // --- the pool of idle sessions ---
 
@@ -96,8 +52,9 @@ uint8_t MaskedChannel(unsigned long pixel, unsigned long mask) {
     while (((mask >> shift) & 1) == 0) {
         ++shift;
     }
-    unsigned long max = mask >> shift;
-    return static_cast<uint8_t>(((pixel & mask) >> shift) * 255 / max);
+    const unsigned long max = mask >> shift;
+    // Rounded to the nearest 8-bit level (a 10-bit 3 is 0.75 of a level: 1, not 0).
+    return static_cast<uint8_t>((((pixel & mask) >> shift) * 255 + max / 2) / max);
 }
 
 bool IsLittleEndianBgrx(const XImage* image) {
@@ -147,7 +104,11 @@ void Convert(XImage* image, cv::Mat& target) {
 }  // namespace
 
 struct CX11GrabSession::Connection {
-    Display* display = nullptr;
+    explicit Connection(const std::string& displayName)
+        : x(displayName.c_str()), display(x.Display()), name(displayName) {}
+
+    CXConnection x;
+    Display* display;
     Window root = 0;
     Visual* visual = nullptr;
     int depth = 0;
@@ -155,12 +116,6 @@ struct CX11GrabSession::Connection {
     XShmSegmentInfo shm{};
     size_t shmBytes = 0;
     XImage* shmImage = nullptr;  // header over the segment, for the last grab size
-
-    ~Connection() {
-        if (display != nullptr) {
-            XCloseDisplay(display);
-        }
-    }
 };
 
 std::unique_ptr<CX11GrabSession> CX11GrabSession::Acquire(bool allowSharedMemory,
@@ -173,8 +128,6 @@ std::unique_ptr<CX11GrabSession> CX11GrabSession::Acquire(bool allowSharedMemory
             if (it->displayName == name && it->allowSharedMemory == allowSharedMemory) {
                 std::unique_ptr<CX11GrabSession> session = std::move(it->session);
                 pool.idle.erase(it);
-                lock.unlock();
-                InstallErrorHandler();  // another library may have set its own since
                 return session;
             }
         }
@@ -183,17 +136,11 @@ std::unique_ptr<CX11GrabSession> CX11GrabSession::Acquire(bool allowSharedMemory
         *error = "no X display: DISPLAY is not set";
         return nullptr;
     }
-    static std::once_flag threadsInitialised;
-    std::call_once(threadsInitialised, [] { XInitThreads(); });
-
-    auto connection = std::make_unique<Connection>();
-    connection->name = name;
-    connection->display = XOpenDisplay(name.c_str());
+    auto connection = std::make_unique<Connection>(name);
     if (connection->display == nullptr) {
         *error = "cannot open the X display \"" + name + "\"";
         return nullptr;
     }
-    InstallErrorHandler();
     const int screen = DefaultScreen(connection->display);
     connection->root = RootWindow(connection->display, screen);
     connection->visual = DefaultVisual(connection->display, screen);
@@ -220,7 +167,6 @@ void CX11GrabSession::Return(std::unique_ptr<CX11GrabSession> session) {
 
 CX11GrabSession::CX11GrabSession(std::unique_ptr<Connection> connection, bool allowSharedMemory)
     : m_pConnection(std::move(connection)), m_bAllowShm(allowSharedMemory) {
-    Register(m_pConnection->display, this);
     if (m_bAllowShm && XShmQueryExtension(m_pConnection->display)) {
         Display* display = m_pConnection->display;
         const int screen = DefaultScreen(display);
@@ -232,10 +178,10 @@ CX11GrabSession::CX11GrabSession(std::unique_ptr<Connection> connection, bool al
 
 CX11GrabSession::~CX11GrabSession() {
     DetachSharedMemory();
-    // Closed while still registered, so that errors met on the way out stay ours.
-    Display* display = m_pConnection->display;
-    m_pConnection.reset();
-    Unregister(display, this);
+}
+
+CXErrorTrap& CX11GrabSession::Errors() {
+    return m_pConnection->x.Errors();
 }
 
 bool CX11GrabSession::AttachSharedMemory(size_t bytes) {
@@ -252,11 +198,10 @@ bool CX11GrabSession::AttachSharedMemory(size_t bytes) {
     c.shm.shmid = id;
     c.shm.shmaddr = static_cast<char*>(address);
     c.shm.readOnly = False;
-    m_nLastErrorCode = 0;
+    Errors().Clear();
     // A remote server accepts the extension query but refuses the attach; the refusal comes
-    // back as an X error, which XSync lets us see here.
-    const bool attached =
-        XShmAttach(c.display, &c.shm) && (XSync(c.display, False), true) && m_nLastErrorCode == 0;
+    // back as an X error, which the sync lets us see here.
+    const bool attached = XShmAttach(c.display, &c.shm) && Errors().SyncWithoutError();
     // Marked for removal now: the segment goes away by itself when both sides detach, also
     // when the process ends without cleaning up.
     shmctl(id, IPC_RMID, nullptr);
@@ -292,9 +237,9 @@ bool CX11GrabSession::ScreenRect(CSvRect* screen, std::string* error) {
     Window root;
     int x, y;
     unsigned width, height, border, depth;
-    m_nLastErrorCode = 0;
+    Errors().Clear();
     if (!XGetGeometry(c.display, c.root, &root, &x, &y, &width, &height, &border, &depth) ||
-        m_nLastErrorCode != 0) {
+        Errors().LastErrorCode() != 0) {
         *error = "cannot read the size of the screen";
         return false;
     }
@@ -339,21 +284,21 @@ XImage* CX11GrabSession::FetchShared(const CSvRect& area) {
     if (image == nullptr) {
         return nullptr;
     }
-    m_nLastErrorCode = 0;
+    Errors().Clear();
     if (!XShmGetImage(m_pConnection->display, m_pConnection->root, image, area.left, area.top,
                       AllPlanes) ||
-        m_nLastErrorCode != 0) {
+        Errors().LastErrorCode() != 0) {
         return nullptr;
     }
     return image;
 }
 
 XImage* CX11GrabSession::FetchPlain(const CSvRect& area) {
-    m_nLastErrorCode = 0;
+    Errors().Clear();
     XImage* image = XGetImage(m_pConnection->display, m_pConnection->root, area.left, area.top,
                               static_cast<unsigned>(area.Width()),
                               static_cast<unsigned>(area.Height()), AllPlanes, ZPixmap);
-    if (image != nullptr && m_nLastErrorCode != 0) {
+    if (image != nullptr && Errors().LastErrorCode() != 0) {
         XDestroyImage(image);
         return nullptr;
     }
@@ -372,7 +317,7 @@ bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* er
     XImage* image = FetchPlain(area);
     if (image == nullptr) {
         *error = "the X server refused to give the screen contents (error code " +
-                 std::to_string(m_nLastErrorCode.load()) + ")";
+                 std::to_string(Errors().LastErrorCode()) + ")";
         return false;
     }
     Convert(image, target);

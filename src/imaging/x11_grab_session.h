@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <string>
 
@@ -9,12 +8,14 @@
 #include "imaging/pointer_overlay.h"
 #include "imaging/sv_rect.h"
 
+class CXErrorTrap;
+
 // One X connection to the display named by DISPLAY, with a MIT-SHM segment when the server
 // offers shared memory, used by one thread at a time. Sessions are kept in a process-wide pool
 // (Acquire / Return) so that a grab costs no connection or segment set-up.
 //
-// X errors on these connections are caught by an error handler that records them per session;
-// errors on any other Xlib connection of the process go to the handler installed before it.
+// X errors on these connections are caught by each connection's own error trap; errors on any
+// other Xlib connection of the process go to the handler installed before ours.
 class CX11GrabSession {
 public:
     // A session from the pool, or a new one; null with *error set when there is no display.
@@ -37,9 +38,6 @@ public:
     // only when the pointer changes shape.
     bool DrawPointer(const CSvRect& area, cv::Mat& target, std::string* error);
 
-    // Called by the process-wide X error handler.
-    void RecordError(int errorCode) { m_nLastErrorCode = errorCode; }
-
 private:
     struct Connection;
     CX11GrabSession(std::unique_ptr<Connection> connection, bool allowSharedMemory);
@@ -49,10 +47,10 @@ private:
     struct _XImage* SharedImage(int width, int height);
     struct _XImage* FetchShared(const CSvRect& area);
     struct _XImage* FetchPlain(const CSvRect& area);
+    CXErrorTrap& Errors();
 
     std::unique_ptr<Connection> m_pConnection;
     bool m_bAllowShm;  // as asked for at Acquire; the pool key
     bool m_bShmAttached = false;
-    std::atomic<int> m_nLastErrorCode{0};
     CPointerOverlay m_pointer;
 };

@@ -6,32 +6,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/x_connection.h"
+
 namespace {
-
-int IgnoreXError(Display*, XErrorEvent*) {
-    return 0;
-}
-
-// Windows come and go while the lookup walks the tree (a menu closing, a tooltip hiding). The
-// errors that follow are expected and must not reach Xlib's default handler, which would end
-// the process; each call below checks its own result instead.
-class CIgnoreXErrors {
-public:
-    explicit CIgnoreXErrors(Display* display) : m_display(display) {
-        XSync(m_display, False);
-        m_previous = XSetErrorHandler(&IgnoreXError);
-    }
-    ~CIgnoreXErrors() {
-        XSync(m_display, False);
-        XSetErrorHandler(m_previous);
-    }
-    CIgnoreXErrors(const CIgnoreXErrors&) = delete;
-    CIgnoreXErrors& operator=(const CIgnoreXErrors&) = delete;
-
-private:
-    Display* m_display;
-    XErrorHandler m_previous = nullptr;
-};
 
 bool HasWmState(Display* display, Window window) {
     Atom wmState = XInternAtom(display, "WM_STATE", True);
@@ -112,7 +89,10 @@ bool IsInsideOrEqual(const std::vector<Window>& path, Window window) {
 bool WindowRectUnderCursorOn(void* displayHandle, unsigned long excludeWindow, int* x, int* y,
                              int* w, int* h) {
     Display* display = static_cast<Display*>(displayHandle);
-    CIgnoreXErrors ignoreErrors(display);
+    // Windows come and go while the lookup walks the tree (a menu closing, a tooltip hiding):
+    // the errors that follow are expected, and each call below checks its own result. Every
+    // call is a round trip, so their errors all arrive while the trap lives.
+    CXErrorTrap expectedErrors(display);
     std::vector<Window> path = PointerPath(display);
     if (path.empty()) {
         return false;
@@ -142,11 +122,7 @@ bool WindowRectUnderCursorOn(void* displayHandle, unsigned long excludeWindow, i
 }
 
 bool WindowRectUnderCursor(unsigned long excludeWindow, int* x, int* y, int* w, int* h) {
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
-        return false;
-    }
-    bool found = WindowRectUnderCursorOn(display, excludeWindow, x, y, w, h);
-    XCloseDisplay(display);
-    return found;
+    CXConnection connection;
+    return connection.IsOpen() &&
+           WindowRectUnderCursorOn(connection.Display(), excludeWindow, x, y, w, h);
 }

@@ -8,7 +8,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QLabel>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QPainter>
 #include <QProcess>
 #include <QScreen>
@@ -17,11 +19,13 @@
 #include <QToolBar>
 #include <QToolTip>
 
-#include <sys/inotify.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <regex>
 #include <set>
 
 #include <opencv2/imgcodecs.hpp>
@@ -31,7 +35,9 @@
 #include "capture/caption_text.h"
 #include "capture/command_ids.h"
 #include "capture/frame_geometry.h"
+#include "capture/region_set_dlg.h"
 #include "capture/toolbar_images.h"
+#include "imaging/screen_grabber.h"
 #include "test_support.h"
 
 // Readable failure messages for Qt strings.
@@ -173,6 +179,37 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_swaps{0};
     std::thread m_thread;
+};
+
+// Standard error of this process, written to a file while it lives.
+class CStderrCapture {
+public:
+    CStderrCapture() : m_path(m_dir.path() + "/stderr") {
+        std::fflush(stderr);
+        m_saved = dup(2);
+        const int file = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(file, 2);
+        ::close(file);
+    }
+    ~CStderrCapture() { Restore(); }
+    std::string Text() {
+        Restore();
+        std::ifstream in(m_path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    void Restore() {
+        if (m_saved >= 0) {
+            std::fflush(stderr);
+            dup2(m_saved, 2);
+            ::close(m_saved);
+            m_saved = -1;
+        }
+    }
+    TempDir m_dir;
+    std::string m_path;
+    int m_saved = -1;
 };
 
 class CaptureDesktopTest : public ::testing::Test {
@@ -524,13 +561,25 @@ TEST_F(CaptureDesktopTest, F4SavesExactlyTheScreenUnderTheRegion) {
         EXPECT_TRUE(SameImage(cv::imread(m_dir.path() + "/" + name), screen)) << name;
     }
 
-    // A capture that cannot be written says so and leaves no file behind.
+    // A capture that cannot be written says so and leaves no file behind. The caption has
+    // room for the reason's end; standard error and the caption's tooltip give it in full.
+    CStderrCapture stderrText;
     {
         FileSizeLimit limit(10 * 1024);
         Key("F4");
     }
     EXPECT_EQ(Caption(), " Brintel Shot - Capture Failed: File too large");
     EXPECT_EQ(m_dir.Files(), captures);
+    const std::string printed = stderrText.Text();
+    const std::regex full("brintelshot: (Capture Failed: cannot write " + m_dir.path() +
+                          "/Capture_[0-9_]+\\.bmp: File too large)\n");
+    std::smatch line;
+    ASSERT_TRUE(std::regex_search(printed, line, full)) << printed;
+    ASSERT_TRUE(Shell(MoveTo(Global(60, 15))));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return QToolTip::isVisible() && QToolTip::text().toStdString() == line[1]; },
+        kWaitMs))
+        << QToolTip::text().toStdString();
 }
 
 // Another user of the output folder swaps each new file's name for a link to a file of theirs
@@ -620,6 +669,97 @@ TEST_F(CaptureDesktopTest, EmptyRegionCapturesAndRecordsNothing) {
     EXPECT_FALSE(dlg.IsRecording());
     EXPECT_EQ(Caption(), " Brintel Shot - Empty Region!");
     EXPECT_TRUE(m_dir.Files().empty());
+}
+
+TEST_F(CaptureDesktopTest, ResizeZonesShowTheirSizingCursors) {
+    const int w = dlg.width(), h = dlg.height();
+    const std::pair<QPoint, Qt::CursorShape> zones[] = {
+        {{2, 2}, Qt::SizeFDiagCursor},         {{w / 2, 2}, Qt::SizeVerCursor},
+        {{w - 2, 20}, Qt::SizeBDiagCursor},    {{w / 2, 20}, Qt::ArrowCursor},  // caption
+        {{1, h / 2}, Qt::SizeHorCursor},       {{w - 1, h / 2}, Qt::SizeHorCursor},
+        {{2, h - 2}, Qt::SizeBDiagCursor},     {{w / 2, h - 2}, Qt::SizeVerCursor},
+        {{w - 2, h - 2}, Qt::SizeFDiagCursor}, {{w / 2, 20}, Qt::ArrowCursor}};
+    for (const auto& [at, shape] : zones) {
+        ASSERT_TRUE(Shell(MoveTo(Global(at.x(), at.y()))));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.cursor().shape() == shape; }, 3000))
+            << at.x() << "," << at.y() << ": " << dlg.cursor().shape();
+    }
+}
+
+// Another X connection looks at the bottom band over and over while a recording blinks, and
+// the window's repaints are counted against the recorded frames.
+TEST_F(CaptureDesktopTest, RecordingBlinkIsRedOrSeeThroughNeverDarkAndPaintsOnlyItsChanges) {
+    const CaptureRect region = dlg.CaptureRegionOnScreen();
+    const CSvRect band{region.left, region.bottom, region.left + 200, region.bottom + 4};
+    std::atomic<bool> stop{false};
+    int redSamples = 0, seeThroughSamples = 0, wrongPixels = 0;
+    auto watchBand = [&] {
+        CScreenGrabber grabber;
+        CSvImage image;
+        while (!stop) {
+            grabber.GrabImage(band, &image);
+            bool red = image.HasImage(), seeThrough = image.HasImage();
+            for (int y = 0; y < image.GetHeight(); ++y) {
+                for (int x = 0; x < image.GetWidth(); ++x) {
+                    const cv::Vec3b p = image.m_pImage->at<cv::Vec3b>(y, x);
+                    const QColor below = PatternAt(QPoint(band.left + x, band.top + y));
+                    const bool isRed = p == cv::Vec3b(0, 0, 255);
+                    const bool isBelow = p == cv::Vec3b(below.blue(), below.green(), below.red());
+                    red = red && isRed;
+                    seeThrough = seeThrough && isBelow;
+                    wrongPixels += isRed || isBelow ? 0 : 1;  // dark, green or anything else
+                }
+            }
+            redSamples += red ? 1 : 0;
+            seeThroughSamples += seeThrough ? 1 : 0;
+        }
+    };
+    Key("F3");
+    ASSERT_TRUE(dlg.IsRecording());
+    const int paintsBefore = dlg.PaintCount();
+    std::thread watcher(watchBand);
+    QTest::qWait(3000);
+    stop = true;
+    watcher.join();
+    const int paints = dlg.PaintCount() - paintsBefore;
+    Key("F3");
+    ASSERT_FALSE(dlg.IsRecording());
+
+    EXPECT_EQ(wrongPixels, 0) << redSamples << " red, " << seeThroughSamples << " see-through";
+    EXPECT_GT(redSamples, 0);
+    EXPECT_GT(seeThroughSamples, 0);
+    const std::vector<std::string> avis = m_dir.Files(kRecordings);
+    ASSERT_EQ(avis.size(), 1u);
+    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    EXPECT_LT(paints, file.frameCount / 2) << "paints during " << file.frameCount << " frames";
+    std::printf("%d paints during %d frames; %d red, %d see-through band samples\n", paints,
+                file.frameCount, redSamples, seeThroughSamples);
+}
+
+// At 192 dpi every text of the region dialog is twice as large as at 96 dpi.
+TEST(RegionSetDlgTest, EveryTextFitsAtTwiceTheFontSize) {
+    const QFont saved = QApplication::font();
+    QFont large = saved;
+    large.setPixelSize(26);
+    QApplication::setFont(large);
+    {
+        CRegionSetDlg regionDlg;
+        regionDlg.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&regionDlg));
+        for (QWidget* child : regionDlg.findChildren<QWidget*>()) {
+            EXPECT_TRUE(regionDlg.rect().contains(child->geometry()))
+                << child->metaObject()->className();
+        }
+        for (QLabel* label : regionDlg.findChildren<QLabel*>()) {
+            EXPECT_GE(label->contentsRect().width(),
+                      label->fontMetrics().horizontalAdvance(label->text()))
+                << label->text().toStdString();
+        }
+        QPushButton* apply = regionDlg.findChild<QPushButton*>();
+        EXPECT_GE(apply->width(), apply->sizeHint().width());
+        EXPECT_GE(apply->height(), apply->sizeHint().height());
+    }
+    QApplication::setFont(saved);
 }
 
 TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFileOrNone) {

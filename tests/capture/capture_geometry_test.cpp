@@ -7,6 +7,7 @@
 #include "capture/decimal_field.h"
 #include "capture/frame_geometry.h"
 #include "capture/recording_blink.h"
+#include "capture/status_line.h"
 
 namespace {
 
@@ -73,6 +74,45 @@ TEST(RecordingBlink, DarkThenLitWithTheClockGiven) {
             EXPECT_EQ(blink.IsLitAt(t0 + at), lit) << t0 << " + " << at;
         }
     }
+}
+
+TEST(RecordingBlink, SteppedOnlyAtItsChangesLooksAsWhenRepaintedEveryFrame) {
+    for (const uint32_t t0 : {5000u, 0xFFFFFF00u}) {
+        CRecordingBlink perFrame;  // asked at every frame of a 30 frames per second recording
+        CRecordingBlink stepped;   // asked only when it says the band changes next
+        uint32_t nextStep = 0;
+        bool steppedLit = true;
+        for (uint32_t frame = 0; frame < 90; ++frame) {
+            const uint32_t at = frame * 1000 / 30;
+            while (nextStep <= at) {
+                steppedLit = stepped.IsLitAt(t0 + nextStep);
+                nextStep += stepped.MsUntilNextStep(t0 + nextStep);
+            }
+            EXPECT_EQ(steppedLit, perFrame.IsLitAt(t0 + at)) << t0 << " + " << at;
+        }
+    }
+}
+
+TEST(StatusLine, ShowsATextForOneSecondOrUntilTheNext) {
+    CStatusLine status;
+    EXPECT_FALSE(status.At(0).fresh);
+    EXPECT_EQ(status.MsUntilExpiry(0), -1);
+    const uint32_t t0 = 0xFFFFFE00u;  // the second runs across the tick count's wrap-around
+    EXPECT_TRUE(status.Set("Recoding...", "", false, t0));
+    EXPECT_FALSE(status.Set("Recoding...", "", false, t0 + 600));  // only kept fresh
+    EXPECT_EQ(status.MsUntilExpiry(t0 + 700), 901);
+    EXPECT_EQ(status.At(t0 + 1600).text, "Recoding...");
+    EXPECT_FALSE(status.At(t0 + 1601).fresh);
+    EXPECT_TRUE(status.Set("Recoding...", "", false, t0 + 1700));  // shown again
+
+    EXPECT_TRUE(status.Set("Copy Failed: gone", "Copy Failed: the X server: gone", true, 10));
+    const CStatusLine::State failure = status.At(10 + 3600 * 1000);
+    EXPECT_TRUE(failure.fresh);
+    EXPECT_EQ(failure.text, "Copy Failed: gone");
+    EXPECT_EQ(failure.fullText, "Copy Failed: the X server: gone");
+    EXPECT_EQ(status.MsUntilExpiry(20), -1);
+    EXPECT_TRUE(status.Set("Copy Failed: gone", "", false, 30));  // no longer lasting
+    EXPECT_EQ(status.At(30).fullText, "Copy Failed: gone");
 }
 
 TEST(DecimalField, ReadsLikeAtoiAndClamps) {

@@ -6,22 +6,41 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "imaging/screen_grabber.h"
+#include "platform/window_under_cursor.h"
 
 namespace {
 
 int g_width = 0, g_height = 0;
+// Blue, green and red of the screen's pixels: where each lies and its largest value (255 on
+// a 24-bit screen, 1023 on a 30-bit one).
+int g_shift[3] = {0, 8, 16};
+unsigned long g_max[3] = {255, 255, 255};
 
-// Blue, green, red of the pattern at a screen position; black off the screen.
+// The pattern's value of one channel at a screen position, in the screen's own levels.
+unsigned long Raw(int x, int y, int channel) {
+    const unsigned long values[3] = {unsigned(x * 3 + 17), unsigned(y * 5 + 101),
+                                     unsigned(x / 7 + y / 11 + 200)};
+    return values[channel] % (g_max[channel] + 1);
+}
+
+// Blue, green, red of the pattern at a screen position in 8-bit levels, each the nearest to
+// the screen's value; black off the screen.
 cv::Vec3b Pattern(int x, int y) {
     if (x < 0 || y < 0 || x >= g_width || y >= g_height) {
         return {0, 0, 0};
     }
-    return {uint8_t(x * 3 + 17), uint8_t(y * 5 + 101), uint8_t(x / 7 + y / 11 + 200)};
+    cv::Vec3b p;
+    for (int c = 0; c < 3; ++c) {
+        p[c] = uint8_t(std::lround(Raw(x, y, c) * 255.0 / g_max[c]));
+    }
+    return p;
 }
 
 class PatternScreen : public testing::Environment {
@@ -32,6 +51,12 @@ public:
         const int screen = DefaultScreen(display_);
         g_width = DisplayWidth(display_, screen);
         g_height = DisplayHeight(display_, screen);
+        const Visual* visual = DefaultVisual(display_, screen);
+        const unsigned long masks[3] = {visual->blue_mask, visual->green_mask, visual->red_mask};
+        for (int c = 0; c < 3; ++c) {
+            g_shift[c] = __builtin_ctzl(masks[c]);
+            g_max[c] = masks[c] >> g_shift[c];
+        }
         XSetWindowAttributes attributes{};
         attributes.override_redirect = True;
         Window window = XCreateWindow(display_, RootWindow(display_, screen), 0, 0, g_width,
@@ -45,9 +70,14 @@ public:
             XCreateImage(display_, DefaultVisual(display_, screen), DefaultDepth(display_, screen),
                          ZPixmap, 0, nullptr, g_width, g_height, 32, 0);
         image->data = static_cast<char*>(std::malloc(image->bytes_per_line * g_height));
-        for (int i = 0; i < g_width * g_height; ++i) {
-            const cv::Vec3b p = Pattern(i % g_width, i / g_width);
-            XPutPixel(image, i % g_width, i / g_width, p[2] << 16 | p[1] << 8 | p[0]);
+        for (int y = 0; y < g_height; ++y) {
+            for (int x = 0; x < g_width; ++x) {
+                unsigned long pixel = 0;
+                for (int c = 0; c < 3; ++c) {
+                    pixel |= Raw(x, y, c) << g_shift[c];
+                }
+                XPutPixel(image, x, y, pixel);
+            }
         }
         XPutImage(display_, window, DefaultGC(display_, screen), image, 0, 0, 0, 0, g_width,
                   g_height);
@@ -82,7 +112,7 @@ testing::AssertionResult Shows(const cv::Mat& pixels, const CSvRect& rect,
 // The image shows the pattern at rect, top row first, blue first, in rows padded to 4 bytes.
 testing::AssertionResult ShowsPattern(const CSvImage& image, const CSvRect& rect) {
     if (image.GetWidth() != rect.Width() || image.GetHeight() != rect.Height() ||
-        image.GetChannels() != 3 || image.GetRowStep() != ((rect.Width() * 3 + 3) & ~3)) {
+        image.m_pImage->type() != CV_8UC3 || image.GetRowStep() != ((rect.Width() * 3 + 3) & ~3)) {
         return testing::AssertionFailure() << "wrong size or row step";
     }
     return Shows(*image.m_pImage, rect, Pattern);
@@ -117,6 +147,12 @@ TEST_P(ScreenGrabber, GivesTheScreenPixelsAndBlackOffTheScreen) {
         grabber.GrabImage(rect, &image);  // replaces the image before
         EXPECT_TRUE(ShowsPattern(image, rect)) << rect.left << "," << rect.top;
     }
+    // An image of the grab's size but 16 bits deep is replaced, not written into.
+    const cv::Mat deep(10, 12, CV_16UC3, cv::Scalar(1000, 2000, 3000));
+    image.CopyFrom(&deep);
+    grabber.GrabImage(CSvRect{5, 6, 17, 16}, &image);
+    EXPECT_TRUE(ShowsPattern(image, CSvRect{5, 6, 17, 16}));
+
     cv::Mat bitmap;  // the bitmap: same pixels with opaque alpha, black outside
     grabber.GrabBitmap(CSvRect{w - 2, 5, w + 1, 6}, &bitmap);
     ASSERT_EQ(bitmap.type(), CV_8UC4);
@@ -157,8 +193,9 @@ TEST_P(ScreenGrabber, TwoThreadsGrabAtOnce) {
 
 int g_foreignErrors = 0;
 
-// The grabber's X error handler is process-wide: errors of other connections must still reach
-// the handler that was there before it, not end the process.
+// Our X error handler is process-wide: errors of other connections must still reach the
+// handler that was there before it, not end the process, also after grabs and window look-ups
+// of other threads ran at the same time.
 TEST(ScreenGrabberSetup, ErrorsOfOtherConnectionsReachTheirOwnHandler) {
     Display* other = XOpenDisplay(nullptr);
     ASSERT_NE(other, nullptr);
@@ -166,12 +203,21 @@ TEST(ScreenGrabberSetup, ErrorsOfOtherConnectionsReachTheirOwnHandler) {
         ++g_foreignErrors;
         return 0;
     });
-    {
+    std::atomic<bool> grabbing{true};
+    std::thread lookUps([&] {
+        int x, y, w, h;
+        while (grabbing) {
+            WindowRectUnderCursor(0, &x, &y, &w, &h);
+        }
+    });
+    for (int i = 0; i < 100; ++i) {
         CScreenGrabber grabber;  // puts its handler in front of ours
         CSvImage image;
         grabber.GrabImage(CSvRect{-10, -10, 10, 10}, &image);
         EXPECT_TRUE(ShowsPattern(image, CSvRect{-10, -10, 10, 10}));
     }
+    grabbing = false;
+    lookUps.join();
     // Off the root window: BadMatch.
     EXPECT_EQ(
         XGetImage(other, DefaultRootWindow(other), g_width - 5, 0, 10, 10, AllPlanes, ZPixmap),

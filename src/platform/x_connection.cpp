@@ -1,0 +1,86 @@
+#include "platform/x_connection.h"
+
+#include <X11/Xlib.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+std::mutex g_trapsLock;  // a leaf lock: nothing else is locked while it is held
+std::map<Display*, std::vector<CXErrorTrap*>> g_trapsByDisplay;
+XErrorHandler g_previousHandler = nullptr;
+
+int OnXError(Display* display, XErrorEvent* event) {
+    XErrorHandler previous;
+    {
+        std::lock_guard<std::mutex> lock(g_trapsLock);
+        auto found = g_trapsByDisplay.find(display);
+        if (found != g_trapsByDisplay.end() && !found->second.empty()) {
+            found->second.back()->Record(event->error_code);
+            return 0;
+        }
+        previous = g_previousHandler;
+    }
+    return previous != nullptr ? previous(display, event) : 0;
+}
+
+// Puts our handler in front if someone replaced it since (a toolkit opening its connection),
+// keeping theirs for the connections without a trap. Where ours is in front already this sets
+// the same handler again, so no error of any thread can miss it meanwhile.
+void KeepHandlerInFront() {
+    XErrorHandler previous = XSetErrorHandler(OnXError);
+    if (previous != OnXError) {
+        g_previousHandler = previous;
+    }
+}
+
+}  // namespace
+
+void InitXThreads() {
+    static std::once_flag once;
+    std::call_once(once, [] { XInitThreads(); });
+}
+
+CXErrorTrap::CXErrorTrap(_XDisplay* display) : m_display(display) {
+    std::lock_guard<std::mutex> lock(g_trapsLock);
+    KeepHandlerInFront();
+    g_trapsByDisplay[m_display].push_back(this);
+}
+
+CXErrorTrap::~CXErrorTrap() {
+    std::lock_guard<std::mutex> lock(g_trapsLock);
+    auto found = g_trapsByDisplay.find(m_display);
+    if (found == g_trapsByDisplay.end()) {
+        return;
+    }
+    std::vector<CXErrorTrap*>& traps = found->second;
+    traps.erase(std::remove(traps.begin(), traps.end(), this), traps.end());
+    if (traps.empty()) {
+        g_trapsByDisplay.erase(found);
+    }
+}
+
+bool CXErrorTrap::SyncWithoutError() {
+    XSync(m_display, False);
+    return m_nLastErrorCode == 0;
+}
+
+CXConnection::CXConnection(const char* name) {
+    InitXThreads();
+    m_display = XOpenDisplay(name);
+    if (m_display != nullptr) {
+        m_pTrap = std::make_unique<CXErrorTrap>(m_display);
+    }
+}
+
+CXConnection::~CXConnection() {
+    if (m_display != nullptr) {
+        // Closed while the trap still catches: a connection opened meanwhile by another thread
+        // may get the same address, but its trap is newer than this one's.
+        XCloseDisplay(m_display);
+        m_pTrap.reset();
+    }
+}
