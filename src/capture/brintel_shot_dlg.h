@@ -56,6 +56,9 @@ public:
     CaptureRect CaptureRegion() const;
     CaptureRect CaptureRegionOnScreen() const;
     bool IsRecording() const { return m_recordingSession.IsRecording(); }
+    // The caption menu's "Record mouse pointer" choice.
+    bool RecordsPointer() const { return m_bRecordPointer; }
+    void SetRecordPointer(bool on) { m_bRecordPointer = on; }
     QRect ToolButtonRect(int id) const;  // in client coordinates; empty for an unknown id
 
     // What the last paint drew, for callers that check what the user sees.
@@ -75,6 +78,11 @@ signals:
     void aboutRequested();
     // A recording ended and its file is finished; summary describes it for a notification.
     void recordingFinished(const QString& summary);
+    // A recording began writing the file at path.
+    void recordingStarted(const QString& path);
+    // The user chose another output folder, or switched the pointer option, in the caption menu.
+    void outputFolderChosen(const QString& folder);
+    void recordPointerChosen(bool on);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -119,6 +127,9 @@ private:
     void OpenOutputFolder();
     void OpenHelpPage();
 
+    // The caption band's menu (brintel_shot_dlg_menu.cpp).
+    void ChooseOutputFolder();
+
     CAviRecorder m_aviRecorder;
     // Owns the stop event and the worker thread; recording while it runs.
     CRecordingSession m_recordingSession{m_aviRecorder};
@@ -127,6 +138,7 @@ private:
     QToolBar* m_pToolBar = nullptr;
     QAction* m_pRecordAction = nullptr;
     QFont m_fontCaption;
+    bool m_bRecordPointer = false;
 
     mutable std::mutex m_statusMutex;  // the recording thread also sets the status text
     QString m_strStatus;

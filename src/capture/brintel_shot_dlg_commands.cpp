@@ -165,7 +165,7 @@ void CBrintelShotDlg::StartRecording() {
         return;
     }
     std::string error;
-    const std::string path = ReserveUniquePath(
+    const std::string path = ReserveOutputPath(
         g_strOutputDir, RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
     if (path.empty()) {
         ShowFailure(CRecordingSession::kStatusFailed + QString::fromStdString(error));
@@ -199,6 +199,7 @@ void CBrintelShotDlg::StartRecording() {
             Qt::UniqueConnection);
     ShowRecordingImage(true);
     InvalidateBands();
+    emit recordingStarted(QString::fromStdString(path));
 }
 
 void CBrintelShotDlg::StopRecording() {
@@ -228,7 +229,7 @@ void CBrintelShotDlg::CaptureStill() {
         return;
     }
     std::string error;
-    const std::string path = ReserveUniquePath(
+    const std::string path = ReserveOutputPath(
         g_strOutputDir, CaptureFileName(MakeTimeStamp(kCaptureStampFormat)), &error);
     if (path.empty()) {
         ShowFailure(kStatusCaptureFailed + QString::fromStdString(error));
@@ -275,7 +276,12 @@ void CBrintelShotDlg::NudgeWindow(int dx, int dy) {
 }
 
 void CBrintelShotDlg::OpenOutputFolder() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(g_strOutputDir)));
+    const std::string problem = OutputFolderProblem(g_strOutputDir);
+    if (!problem.empty()) {
+        ShowFailure(QString::fromStdString(problem));
+        return;
+    }
+    QDesktopServices::openUrl(FolderUrl(g_strOutputDir));
 }
 
 void CBrintelShotDlg::OpenHelpPage() {
