@@ -2,6 +2,8 @@
 
 #include <X11/Xlib.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -43,5 +45,25 @@ bool XDisplayOpens() {
         return false;
     }
     XCloseDisplay(display);
+    return true;
+}
+
+bool CheckX11Session() {
+    SessionKind kind = ClassifySession(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                                       std::getenv("XDG_SESSION_TYPE"));
+    if (kind == SessionKind::NoX11) {
+        std::fprintf(stderr, "brintelshot: %s\n", SessionMessage(kind));
+        return false;
+    }
+    if (!XDisplayOpens()) {
+        std::fprintf(stderr,
+                     "brintelshot: BrintelShot needs an X11 session: cannot open the X "
+                     "display \"%s\".\n",
+                     std::getenv("DISPLAY"));
+        return false;
+    }
+    if (kind == SessionKind::XWayland) {
+        std::fprintf(stderr, "brintelshot: %s\n", SessionMessage(kind));
+    }
     return true;
 }
