@@ -13,6 +13,13 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include "app/brintel_shot_app.h"
+#include "app/main_frame.h"
+#include "capture/brintel_shot_dlg.h"
+#include "capture/command_ids.h"
 #include "common/program_under_test.h"
 #include "test_support.h"
 
@@ -367,4 +374,31 @@ TEST_F(ShellDesktopTest, CaptureOptionWritesTheScreenRegionBesideTheRunningProgr
     EXPECT_EQ(outside.WaitForExit(), 1);
     EXPECT_NE(outside.StandardError().find("outside the screen"), std::string::npos);
     EXPECT_EQ(m_dir.Files("Capture_.*").size(), 1u);
+}
+
+// While a recording runs, the tray icon's tip shows its length and the file's size so far; at
+// its end the tip is the program's name again.
+TEST(ShellFrameTest, TrayTipShowsTheRecordingsLengthAndSize) {
+    TempDir dir;
+    setenv("XDG_CONFIG_HOME", (dir.path() + "/config").c_str(), 1);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    char name[] = "shell_desktop_test";
+    char* argv[] = {name, nullptr};
+    int argc = 1;
+    PrepareQtEnvironment();
+    CBrintelShotApp app(argc, argv);
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame& frame = *app.MainFrame();
+    ASSERT_TRUE(frame.HasTray());
+    frame.ShotDlg()->OnToolCommand(ID_RECORD);
+    ASSERT_TRUE(frame.ShotDlg()->IsRecording());
+    QString tip;
+    const QRegularExpression twoSeconds(QStringLiteral("^Brintel's Shot - recording 0:02, [1-9]"));
+    EXPECT_TRUE(desktop::WaitUntil([&] {
+        QCoreApplication::processEvents();
+        tip = frame.TrayIcon().ToolTip();
+        return twoSeconds.match(tip).hasMatch();
+    })) << tip.toStdString();
+    frame.ShotDlg()->OnToolCommand(ID_RECORD);
+    EXPECT_EQ(frame.TrayIcon().ToolTip(), QStringLiteral("Brintel's Shot"));
 }
