@@ -14,6 +14,8 @@ PACKAGES=(
   fonts-nanum
   # tests and benchmarks
   libgtest-dev xvfb openbox trayer ffmpeg xdotool xclip x11-utils imagemagick
+  # checks of the installed metainfo
+  appstream
 )
 
 missing=()

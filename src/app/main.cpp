@@ -1,46 +1,33 @@
-#include <cstdio>
 #include <cstdlib>
 
 #include "app/brintel_shot_app.h"
+#include "app/command_line.h"
+#include "app/main_frame.h"
 #include "app/session_check.h"
+#include "app/single_instance.h"
 #include "platform/console_line.h"
 #include "platform/x_connection.h"
-
-namespace {
-
-// False (after saying why on standard error) when no usable X display is there.
-bool CheckSession() {
-    SessionKind kind = ClassifySession(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
-                                       std::getenv("XDG_SESSION_TYPE"));
-    if (kind == SessionKind::NoX11) {
-        std::fprintf(stderr, "brintelshot: %s\n", SessionMessage(kind));
-        return false;
-    }
-    if (!XDisplayOpens()) {
-        std::fprintf(stderr,
-                     "brintelshot: BrintelShot needs an X11 session: cannot open the X "
-                     "display \"%s\".\n",
-                     std::getenv("DISPLAY"));
-        return false;
-    }
-    if (kind == SessionKind::XWayland) {
-        std::fprintf(stderr, "brintelshot: %s\n", SessionMessage(kind));
-    }
-    return true;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     KeepStandardStreamsOpen();
     InitXThreads();  // before any other Xlib call: the grabber and the toolkit share Xlib
-    if (!CheckSession()) {
+    const CCommandLine commandLine = ParseCommandLine(argc, argv);
+    if (commandLine.mode != CCommandLine::Mode::Window) {
+        return RunCommandLine(commandLine);
+    }
+    if (!CheckX11Session()) {
         return 1;
     }
     PrepareQtEnvironment();
     CBrintelShotApp app(argc, argv);
+    CSingleInstance instance(QString::fromLocal8Bit(std::getenv("DISPLAY")));
+    if (!instance.Claim()) {
+        return instance.ShowRunningInstance() ? 0 : 1;
+    }
     if (!app.InitInstance()) {
         return 1;
     }
+    QObject::connect(&instance, &CSingleInstance::showRequested, app.MainFrame(),
+                     &CMainFrame::OnShowShotDlg);
     return app.exec();
 }

@@ -1,7 +1,10 @@
 #include "app/main_frame.h"
 
-#include <QCoreApplication>
-#include <QGuiApplication>
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QFileInfo>
+#include <QScreen>
 #include <QWindow>
 
 #include <cstdio>
@@ -9,6 +12,7 @@
 #include "app/about_dlg.h"
 #include "app/app_resources.h"
 #include "capture/brintel_shot_dlg.h"
+#include "capture/output_dir.h"
 #include "zorvane.h"
 
 QEvent::Type CHookKeyEvent::EventType() {
@@ -34,28 +38,75 @@ void CMainFrame::OnCreate() {
     }
 
     m_hTrayIcon = AppIcon();
-    m_bHasTray = m_trayIcon.AddToTray(this, kTrayIconId, m_hTrayIcon, kTrayTip);
+    m_bHasTray = m_trayIcon.AddToTray(kTrayIconId, m_hTrayIcon, kTrayTip);
     if (!m_bHasTray) {
         std::fprintf(stderr,
                      "brintelshot: no notification area (system tray) found; closing the "
                      "capture window ends the program.\n");
     }
+    connect(&m_trayIcon, &CTrayIcon::showRequested, this, [this] { PostCommand(kCmdShowShotDlg); });
+    connect(&m_trayIcon, &CTrayIcon::exitRequested, this, [this] { PostCommand(kCmdAppExit); });
 
     m_pShotDlg = std::make_unique<CBrintelShotDlg>();
     connect(m_pShotDlg.get(), &CBrintelShotDlg::aboutRequested, this, &CMainFrame::ShowAboutBox);
+    connect(m_pShotDlg.get(), &CBrintelShotDlg::recordingStarted, this,
+            &CMainFrame::OnRecordingStarted);
     connect(m_pShotDlg.get(), &CBrintelShotDlg::recordingFinished, this,
-            [this](const QString& summary) {
-                if (m_bHasTray) {
-                    m_trayIcon.ShowMessage(QStringLiteral("Brintel Shot"), summary);
-                }
-            });
+            &CMainFrame::OnRecordingFinished);
     connect(m_pShotDlg.get(), &CBrintelShotDlg::hiddenByUser, this, [this] {
         // Without a tray icon nothing could bring the window back or end the program.
         if (!m_bHasTray) {
             OnAppExit();
         }
     });
+    ApplySettings();
+    connect(m_pShotDlg.get(), &CBrintelShotDlg::outputFolderChosen, this,
+            [this](const QString& folder) { m_settings.SetOutputFolder(folder); });
+    connect(m_pShotDlg.get(), &CBrintelShotDlg::recordPointerChosen, this,
+            [this](bool on) { m_settings.SetRecordPointer(on); });
+    m_recordingTipTimer.setInterval(1000);
+    connect(&m_recordingTipTimer, &QTimer::timeout, this, &CMainFrame::UpdateRecordingTip);
     m_pShotDlg->show();
+}
+
+// The remembered output folder, pointer option and window place; a remembered folder that has
+// gone away stays chosen (files are refused with a status that names it) until another is
+// chosen.
+void CMainFrame::ApplySettings() {
+    const QString folder = m_settings.OutputFolder();
+    if (!folder.isEmpty()) {
+        g_strOutputDir = QFile::encodeName(folder).toStdString();
+    }
+    m_pShotDlg->SetRecordPointer(m_settings.RecordPointer());
+    if (std::optional<QRect> saved = m_settings.WindowGeometry()) {
+        QList<QRect> screens;
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            screens.append(screen->geometry());
+        }
+        if (std::optional<QRect> place = RestoredGeometry(*saved, screens)) {
+            m_pShotDlg->setGeometry(*place);
+        }
+    }
+}
+
+void CMainFrame::OnRecordingStarted(const QString& path) {
+    m_strRecordingPath = path;
+    m_recordingClock.start();
+    UpdateRecordingTip();
+    m_recordingTipTimer.start();
+}
+
+void CMainFrame::OnRecordingFinished(const QString& summary) {
+    m_recordingTipTimer.stop();
+    m_trayIcon.SetToolTip(TrayTipText(kTrayTip));
+    if (m_bHasTray) {
+        m_trayIcon.ShowMessage(QStringLiteral("Brintel Shot"), summary);
+    }
+}
+
+void CMainFrame::UpdateRecordingTip() {
+    m_trayIcon.SetToolTip(RecordingTipText(kTrayTip, m_recordingClock.elapsed(),
+                                           QFileInfo(m_strRecordingPath).size()));
 }
 
 // The capture window itself is destroyed with the frame, after the event loop has ended: a
@@ -70,9 +121,15 @@ void CMainFrame::OnClose() {
 }
 
 void CMainFrame::OnShowShotDlg() {
-    if (m_pShotDlg) {
-        ShowShotDlgAtLastPlace();
+    if (!m_pShotDlg) {
+        return;
     }
+    if (m_pShotDlg->isMinimized()) {
+        m_pShotDlg->setWindowState(m_pShotDlg->windowState() & ~Qt::WindowMinimized);
+    }
+    ShowShotDlgAtLastPlace();
+    m_pShotDlg->raise();
+    m_pShotDlg->activateWindow();
 }
 
 // A window mapped again without a position of its own is placed anew by the window manager;
@@ -85,7 +142,15 @@ void CMainFrame::ShowShotDlgAtLastPlace() {
 }
 
 void CMainFrame::OnAppExit() {
+    // Each dialog's own event loop ends with it; the program ends once they have returned.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(window);
+            dialog != nullptr && dialog->isVisible()) {
+            dialog->reject();
+        }
+    }
     if (m_pShotDlg) {
+        m_settings.SetWindowGeometry(m_pShotDlg->geometry());
         m_pShotDlg->OnClose();
     }
     QMetaObject::invokeMethod(this, &CMainFrame::OnClose, Qt::QueuedConnection);
@@ -99,8 +164,8 @@ void CMainFrame::OnHookKey(unsigned int virtualKey, unsigned int flags) {
     if (released || virtualKey != VK_DIGIT_1 || !IsCtrlDown() || !m_pShotDlg) {
         return;
     }
-    if (!m_pShotDlg->isVisible()) {
-        ShowShotDlgAtLastPlace();
+    if (!m_pShotDlg->isVisible() || m_pShotDlg->isMinimized()) {
+        OnShowShotDlg();
         return;
     }
     m_pShotDlg->SnapToWindowUnderCursor();
@@ -142,5 +207,6 @@ bool CMainFrame::IsCtrlDown() const {
 
 void CMainFrame::ShowAboutBox() {
     CAboutDlg about(m_pShotDlg.get());
+    about.setWindowModality(Qt::WindowModal);  // the tray icon stays usable meanwhile
     about.exec();
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QIcon>
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
+#include "app/app_settings.h"
 #include "app/tray_icon.h"
 
 class CBrintelShotDlg;
@@ -23,11 +26,14 @@ public:
     void OnCreate();
     // Shut-down: removes the tray icon, ends the event loop with status 0 and removes the hook.
     void OnClose();
+    // Brings the capture window forward: shown (at its last place), no longer minimised,
+    // raised and active.
     void OnShowShotDlg();
-    // Hides the capture window and asks the frame to close (queued).
+    // Closes any dialog box that is open, remembers the window's place, hides the capture
+    // window and asks the frame to close (queued).
     void OnAppExit();
-    // One keystroke reported by the hook: Ctrl+1 shows a hidden capture window or snaps a
-    // visible one over the window under the mouse cursor.
+    // One keystroke reported by the hook: Ctrl+1 brings a hidden or minimised capture window
+    // forward, or snaps a shown one over the window under the mouse cursor.
     void OnHookKey(unsigned int virtualKey, unsigned int flags);
 
     // Queues a command (1025, 32792) for the frame, as a menu or the tray icon would.
@@ -47,13 +53,23 @@ private:
     bool IsCtrlDown() const;
     void ShowShotDlgAtLastPlace();
     void ShowAboutBox();
+    void ApplySettings();
+    void OnRecordingStarted(const QString& path);
+    void OnRecordingFinished(const QString& summary);
+    void UpdateRecordingTip();
 
+    CAppSettings m_settings;
     CTrayIcon m_trayIcon;
     QIcon m_hTrayIcon;
     std::unique_ptr<CBrintelShotDlg> m_pShotDlg;
     bool m_bHookInstalled = false;
     bool m_bHasTray = false;
     bool m_bCtrlDown = false;  // Ctrl as seen in the hook's reports, in keystroke order
+
+    // The tray tip shows how long the running recording is and how large its file.
+    QTimer m_recordingTipTimer;
+    QElapsedTimer m_recordingClock;
+    QString m_strRecordingPath;
 };
 
 // The queued form of one hook report.

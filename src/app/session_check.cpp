@@ -1,5 +1,7 @@
 #include "app/session_check.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/x_connection.h"
@@ -39,4 +41,24 @@ const char* SessionMessage(SessionKind kind) {
 
 bool XDisplayOpens() {
     return CXConnection().IsOpen();
+}
+
+bool CheckX11Session() {
+    SessionKind kind = ClassifySession(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"),
+                                       std::getenv("XDG_SESSION_TYPE"));
+    if (kind == SessionKind::NoX11) {
+        std::fprintf(stderr, "brintelshot: %s\n", SessionMessage(kind));
+        return false;
+    }
+    if (!XDisplayOpens()) {
+        std::fprintf(stderr,
+                     "brintelshot: BrintelShot needs an X11 session: cannot open the X "
+                     "display \"%s\".\n",
+                     std::getenv("DISPLAY"));
+        return false;
+    }
+    if (kind == SessionKind::XWayland) {
+        std::fprintf(stderr, "brintelshot: %s\n", SessionMessage(kind));
+    }
+    return true;
 }

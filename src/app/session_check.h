@@ -17,3 +17,7 @@ const char* SessionMessage(SessionKind kind);
 
 // True when the X display named by DISPLAY accepts a connection.
 bool XDisplayOpens();
+
+// False, after saying why in one line on standard error, when no usable X display is there;
+// warns (and returns true) under XWayland.
+bool CheckX11Session();

@@ -1,9 +1,7 @@
 #include "app/tray_icon.h"
 
+#include <QLocale>
 #include <QMenu>
-
-#include "app/app_resources.h"
-#include "app/main_frame.h"
 
 QString TrayTipText(const char* tip) {
     if (tip == nullptr) {
@@ -17,23 +15,31 @@ QString TrayTipText(const char* tip) {
                              characters.size());
 }
 
+QString RecordingTipText(const char* tip, qint64 elapsedMs, qint64 fileBytes) {
+    const qint64 seconds = elapsedMs / 1000;
+    const QString elapsed =
+        seconds >= 3600
+            ? QStringLiteral("%1:%2:%3")
+                  .arg(seconds / 3600)
+                  .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+                  .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+            : QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    const QString size = QLocale::c().formattedDataSize(fileBytes, 1, QLocale::DataSizeSIFormat);
+    return TrayTipText(tip) + QStringLiteral(" - recording %1, %2").arg(elapsed, size);
+}
+
 CTrayIcon::CTrayIcon() = default;
 
 CTrayIcon::~CTrayIcon() = default;
 
-bool CTrayIcon::AddToTray(CMainFrame* owner, unsigned int id, const QIcon& icon, const char* tip) {
-    m_pOwner = owner;
+bool CTrayIcon::AddToTray(unsigned int id, const QIcon& icon, const char* tip) {
     m_uID = id;
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         return false;
     }
     m_pMenu = std::make_unique<QMenu>();
     QAction* exit = m_pMenu->addAction(QStringLiteral("Exit"));
-    connect(exit, &QAction::triggered, this, [this] {
-        if (m_pOwner != nullptr) {
-            m_pOwner->PostCommand(kCmdAppExit);
-        }
-    });
+    connect(exit, &QAction::triggered, this, &CTrayIcon::exitRequested);
 
     m_pIcon = std::make_unique<QSystemTrayIcon>(icon);
     m_pIcon->setToolTip(TrayTipText(tip));
@@ -55,12 +61,12 @@ bool CTrayIcon::RemoveFromTray(unsigned int id) {
 }
 
 int CTrayIcon::OnTrayNotify(unsigned int id, QSystemTrayIcon::ActivationReason reason) {
-    if (id != m_uID || m_pOwner == nullptr) {
+    if (id != m_uID) {
         return 0;
     }
     // The right-button menu is opened by QSystemTrayIcon itself from its context menu.
     if (reason == QSystemTrayIcon::DoubleClick) {
-        m_pOwner->PostCommand(kCmdShowShotDlg);
+        emit showRequested();
     }
     return 1;
 }
@@ -77,4 +83,10 @@ void CTrayIcon::ShowMessage(const QString& title, const QString& text) {
 
 QString CTrayIcon::ToolTip() const {
     return m_pIcon ? m_pIcon->toolTip() : QString();
+}
+
+void CTrayIcon::SetToolTip(const QString& tip) {
+    if (m_pIcon) {
+        m_pIcon->setToolTip(tip);
+    }
 }

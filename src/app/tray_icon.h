@@ -6,12 +6,10 @@
 
 #include <memory>
 
-class CMainFrame;
 class QMenu;
 
 // The program's icon in the notification area, with its menu ("Exit") and its double-click
-// (show the capture window). Menu choices and double-clicks reach the owner frame as posted
-// commands.
+// (show the capture window), which it reports as signals.
 class CTrayIcon : public QObject {
     Q_OBJECT
 
@@ -23,7 +21,7 @@ public:
 
     // Shows the icon with the tip (cut to 127 characters; null for none). Returns false when
     // there is no notification area to show it in.
-    bool AddToTray(CMainFrame* owner, unsigned int id, const QIcon& icon, const char* tip);
+    bool AddToTray(unsigned int id, const QIcon& icon, const char* tip);
     // Removes the icon; false when the identifier is not the icon's or it was not shown.
     bool RemoveFromTray(unsigned int id);
 
@@ -34,14 +32,22 @@ public:
     // A notification from the icon (a balloon where no notification service runs).
     void ShowMessage(const QString& title, const QString& text);
     QString ToolTip() const;
+    void SetToolTip(const QString& tip);
     QMenu* Menu() const { return m_pMenu.get(); }
+
+signals:
+    void showRequested();  // double-click
+    void exitRequested();  // the menu's "Exit"
 
 private:
     std::unique_ptr<QSystemTrayIcon> m_pIcon;
     std::unique_ptr<QMenu> m_pMenu;
     unsigned int m_uID = 0;
-    CMainFrame* m_pOwner = nullptr;
 };
 
 // The tip as shown: the first 127 characters (whole characters, not bytes) of the UTF-8 text.
 QString TrayTipText(const char* tip);
+
+// The tip while a recording runs: the tip, the time since the recording began and the file's
+// size so far ("Brintel's Shot - recording 1:05, 2.4 MB").
+QString RecordingTipText(const char* tip, qint64 elapsedMs, qint64 fileBytes);

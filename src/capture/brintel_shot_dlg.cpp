@@ -2,11 +2,9 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QImage>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -42,7 +40,6 @@ constexpr int kCaptionAreaRightGap = 125;
 // The X protocol carries window sizes in 16 bits.
 constexpr int64_t kMaxWindowSide = 32767;
 
-const char kAboutItemText[] = "BrintelShot 정보(&A)...";
 const char kSizeTooSmallText[] = "크기가 너무 작습니다.";
 const char kSizeTooLargeText[] = "크기가 너무 큽니다.";
 
@@ -65,6 +62,7 @@ CaptureRect Inflated(const CaptureRect& r, int by) {
 void ShowMessage(QWidget* parent, const char* text) {
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("BrintelShot"), QString::fromUtf8(text),
                     QMessageBox::Ok, parent);
+    box.setWindowModality(Qt::WindowModal);  // the tray icon stays usable meanwhile
     box.exec();
 }
 }  // namespace
@@ -213,6 +211,7 @@ void CBrintelShotDlg::RunRegionSetting() {
     // The capture window is the dialog's parent so that the window manager keeps the
     // dialog above it; the capture window itself stays above everything else.
     CRegionSetDlg dlg(this);
+    dlg.setWindowModality(Qt::WindowModal);  // the tray icon stays usable meanwhile
     if (dlg.DoModal() != CRegionSetDlg::IDOK) {
         return;
     }
@@ -469,18 +468,6 @@ void CBrintelShotDlg::mouseReleaseEvent(QMouseEvent* event) {
         m_dragHit = FrameHit::Nowhere;
     }
     QWidget::mouseReleaseEvent(event);
-}
-
-void CBrintelShotDlg::contextMenuEvent(QContextMenuEvent* event) {
-    if (event->pos().y() >= kCaptionHeight) {
-        QWidget::contextMenuEvent(event);
-        return;
-    }
-    QMenu menu(this);
-    QAction* about = menu.addAction(QString::fromUtf8(kAboutItemText));
-    if (menu.exec(event->globalPos()) == about) {
-        emit aboutRequested();
-    }
 }
 
 void CBrintelShotDlg::keyPressEvent(QKeyEvent* event) {

@@ -66,6 +66,9 @@ public:
     CaptureRect CaptureRegion() const;
     CaptureRect CaptureRegionOnScreen() const;
     bool IsRecording() const { return m_recordingSession.IsRecording(); }
+    // The caption menu's "Record mouse pointer" choice.
+    bool RecordsPointer() const { return m_bRecordPointer; }
+    void SetRecordPointer(bool on) { m_bRecordPointer = on; }
     QRect ToolButtonRect(int id) const;  // in client coordinates; empty for an unknown id
 
     // What the last paint drew, for callers that check what the user sees.
@@ -86,6 +89,11 @@ signals:
     void aboutRequested();
     // A recording ended and its file is finished; summary describes it for a notification.
     void recordingFinished(const QString& summary);
+    // A recording began writing the file at path.
+    void recordingStarted(const QString& path);
+    // The user chose another output folder, or switched the pointer option, in the caption menu.
+    void outputFolderChosen(const QString& folder);
+    void recordPointerChosen(bool on);
 
 protected:
     bool event(QEvent* event) override;
@@ -136,6 +144,9 @@ private:
     void OpenOutputFolder();
     void OpenHelpPage();
 
+    // The caption band's menu (brintel_shot_dlg_menu.cpp).
+    void ChooseOutputFolder();
+
     CAviRecorder m_aviRecorder;
     // Owns the stop event and the worker thread; recording while it runs.
     CRecordingSession m_recordingSession{m_aviRecorder};
@@ -144,6 +155,7 @@ private:
     QToolBar* m_pToolBar = nullptr;
     QAction* m_pRecordAction = nullptr;
     QFont m_fontCaption;
+    bool m_bRecordPointer = false;
 
     CStatusLine m_statusLine;  // the recording thread sets it too
     QTimer m_statusExpiry;     // repaints the caption when a status text's second is over

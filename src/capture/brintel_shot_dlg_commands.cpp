@@ -159,7 +159,7 @@ void CBrintelShotDlg::StartRecording() {
         return;
     }
     std::string error;
-    CReservedFile file = ReserveUniqueFile(
+    CReservedFile file = ReserveOutputFile(
         g_strOutputDir, RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
     if (!file.fd.IsOpen()) {
         ShowFailure(CRecordingSession::kStatusFailed, error);
@@ -192,6 +192,7 @@ void CBrintelShotDlg::StartRecording() {
             Qt::UniqueConnection);
     ShowRecordingImage(true);
     StartBlink();
+    emit recordingStarted(QString::fromStdString(file.path));
 }
 
 void CBrintelShotDlg::StopRecording() {
@@ -222,7 +223,7 @@ void CBrintelShotDlg::CaptureStill() {
         return;
     }
     std::string error;
-    const CReservedFile file = ReserveUniqueFile(
+    const CReservedFile file = ReserveOutputFile(
         g_strOutputDir, CaptureFileName(MakeTimeStamp(kCaptureStampFormat)), &error);
     if (!file.fd.IsOpen()) {
         ShowFailure(kStatusCaptureFailed, error);
@@ -269,7 +270,12 @@ void CBrintelShotDlg::NudgeWindow(int dx, int dy) {
 }
 
 void CBrintelShotDlg::OpenOutputFolder() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(g_strOutputDir)));
+    const std::string problem = OutputFolderProblem(g_strOutputDir);
+    if (!problem.empty()) {
+        ShowFailure("", problem);
+        return;
+    }
+    QDesktopServices::openUrl(FolderUrl(g_strOutputDir));
 }
 
 void CBrintelShotDlg::OpenHelpPage() {

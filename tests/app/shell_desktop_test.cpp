@@ -1,12 +1,27 @@
 // The program as a user meets it on a desktop with a window manager (openbox) and a tray host
-// (trayer): the tray icon and its menu, the hot key Ctrl+1, the about box, shut-down.
+// (trayer): the tray icon and its menu, the hot key Ctrl+1, the about box, shut-down, a second
+// start, remembered settings and the command line beside the running program.
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sys/stat.h>
+#include <sstream>
 #include <string>
 
+#include <opencv2/imgcodecs.hpp>
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+
+#include "app/brintel_shot_app.h"
+#include "app/main_frame.h"
+#include "capture/brintel_shot_dlg.h"
+#include "capture/command_ids.h"
 #include "common/program_under_test.h"
+#include "test_support.h"
 
 // Xlib last: its macros clash with names inside GoogleTest.
 #include "common/x_windows.h"
@@ -20,24 +35,44 @@ protected:
     // The capture window is the program's large window, the tray icon its small docked one.
     void SetUp() override {
         ASSERT_NE(m_x.display(), nullptr);
-        ASSERT_GT(m_program.Pid(), 0);
-        ASSERT_TRUE(desktop::WaitUntil([&] {
-            for (Window window : m_x.ShownWindowsOf(m_program.Pid())) {
-                ScreenRect rect = m_x.Geometry(window);
-                if (rect.w >= 100 && rect.h >= 100) {
-                    m_dlg = window;
-                } else if (rect.w <= 64 && rect.h <= 64) {
-                    m_trayIcon = window;
-                }
-            }
-            return m_dlg != 0 && m_trayIcon != 0;
-        })) << "the capture window and the tray icon did not appear";
+        ASSERT_TRUE(Start(m_program, m_dlg, &m_trayIcon))
+            << "the capture window and the tray icon did not appear";
     }
 
     void TearDown() override {
         if (HasFailure()) {
-            std::fprintf(stderr, "program stderr:\n%s", m_program.StandardError().c_str());
+            std::fprintf(stderr, "program stderr:\n%s", m_program->StandardError().c_str());
         }
+    }
+
+    // Starts the program in the test's folder with its settings folder, and finds its capture
+    // window (and its tray icon).
+    bool Start(std::unique_ptr<CProgramUnderTest>& program, Window& dlg,
+               Window* trayIcon = nullptr) {
+        program = std::make_unique<CProgramUnderTest>(
+            std::vector<std::string>{"XDG_CONFIG_HOME=" + ConfigHome()}, m_dir.path());
+        dlg = 0;
+        return program->Pid() > 0 && desktop::WaitUntil([&] {
+                   for (Window window : m_x.ShownWindowsOf(program->Pid())) {
+                       ScreenRect rect = m_x.Geometry(window);
+                       if (rect.w >= 100 && rect.h >= 100) {
+                           dlg = window;
+                       } else if (trayIcon != nullptr && rect.w <= 64 && rect.h <= 64) {
+                           *trayIcon = window;
+                       }
+                   }
+                   return dlg != 0 && (trayIcon == nullptr || *trayIcon != 0);
+               });
+    }
+
+    std::string ConfigHome() const { return m_dir.path() + "/config"; }
+    std::string SettingsFile() const { return ConfigHome() + "/Brintel Shot/BrintelShot.ini"; }
+    static std::vector<std::string> TempDirFiles(const std::string& dir) {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
     }
 
     // Puts the capture window at a known place, as a user moving it would.
@@ -56,32 +91,93 @@ protected:
     }
 
     // Right-clicks at point ("x y") and clicks the middle of the menu that opens: the tray
-    // menu's Exit, the caption menu's About. Returns the menu, 0 when none opened.
-    Window ChooseFromMenuAt(const std::string& point) {
-        desktop::Xdotool("mousemove " + point + " click 3");
-        Window menu = 0;
-        if (desktop::WaitUntil([&] {
-                for (Window window : m_x.ShownWindowsOf(m_program.Pid())) {
-                    menu = window != m_dlg && window != m_trayIcon ? window : menu;
-                }
-                return menu != 0;
-            })) {
+    // menu's Exit, the caption menu's About. Returns the menu, 0 when none opened. Windows in
+    // busy (an open dialog) are not taken for the menu.
+    Window ChooseFromMenuAt(const std::string& point, const std::vector<Window>& busy = {}) {
+        Window menu = OpenMenuAt(point, busy);
+        if (menu != 0) {
             desktop::Xdotool("mousemove " + m_x.Geometry(menu).Centre() + " click 1");
         }
         return menu;
     }
 
+    Window OpenMenuAt(const std::string& point, const std::vector<Window>& busy = {}) {
+        desktop::Xdotool("mousemove " + point + " click 3");
+        Window menu = 0;
+        desktop::WaitUntil([&] {
+            for (Window window : m_x.ShownWindowsOf(m_program->Pid())) {
+                if (window != m_dlg && window != m_trayIcon &&
+                    std::find(busy.begin(), busy.end(), window) == busy.end()) {
+                    menu = window;
+                }
+            }
+            return menu != 0;
+        });
+        return menu;
+    }
+
+    std::string CaptionPoint() {
+        ScreenRect dlg = m_x.Geometry(m_dlg);
+        return std::to_string(dlg.x + 60) + " " + std::to_string(dlg.y + 12);
+    }
+
+    // Chooses the n-th item (from 1) of the capture window's caption menu with the keyboard.
+    void ChooseCaptionItem(int n) {
+        ASSERT_NE(OpenMenuAt(CaptionPoint()), 0u) << "the caption menu did not open";
+        std::string keys;
+        for (int i = 0; i < n; ++i) {
+            keys += " Down";
+        }
+        ASSERT_EQ(desktop::Xdotool("key --delay 60" + keys + " Return"), 0);
+    }
+
+    static Window FindShown(const std::string& name) {
+        std::string id =
+            desktop::Output("timeout 15 xdotool search --sync --onlyvisible --name '" + name + "'");
+        return std::strtoul(id.c_str(), nullptr, 10);
+    }
+
+    void Minimise() {
+        ASSERT_EQ(desktop::Xdotool("windowminimize --sync " + std::to_string(m_dlg)), 0);
+        ASSERT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(m_dlg); }));
+    }
+
+    void DoubleClickTrayIcon() {
+        ASSERT_EQ(desktop::Xdotool("mousemove " + m_x.Geometry(m_trayIcon).Centre() +
+                                   " click --repeat 2 --delay 80 1"),
+                  0);
+    }
+
+    // Clicks the toolbar's region button: the one with the dark green image.
+    bool ClickRegionButton() {
+        const ScreenRect dlg = m_x.Geometry(m_dlg);
+        XImage* image = XGetImage(m_x.display(), DefaultRootWindow(m_x.display()), dlg.x,
+                                  dlg.y + 30, dlg.w, 30, AllPlanes, ZPixmap);
+        if (image == nullptr) {
+            return false;
+        }
+        std::string point;
+        for (int y = 0; y < 30 && point.empty(); ++y) {
+            for (int x = 0; x < dlg.w && point.empty(); ++x) {
+                if ((XGetPixel(image, x, y) & 0xFFFFFF) == 0x008000) {
+                    point =
+                        std::to_string(dlg.x + x + 4) + " " + std::to_string(dlg.y + 30 + y + 4);
+                }
+            }
+        }
+        XDestroyImage(image);
+        return !point.empty() && desktop::Xdotool("mousemove " + point + " click 1") == 0;
+    }
+
     // Opens the about box through the caption band's menu; 0 when it did not open.
     Window OpenAboutBox() {
-        ScreenRect dlg = m_x.Geometry(m_dlg);
-        ChooseFromMenuAt(std::to_string(dlg.x + 60) + " " + std::to_string(dlg.y + 12));
-        std::string about = desktop::Output(
-            "timeout 15 xdotool search --sync --onlyvisible --name '^BrintelShot 정보$'");
-        return std::strtoul(about.c_str(), nullptr, 10);
+        ChooseCaptionItem(1);
+        return FindShown("^BrintelShot 정보$");
     }
 
     CXWindows m_x;
-    CProgramUnderTest m_program;
+    TempDir m_dir;
+    std::unique_ptr<CProgramUnderTest> m_program;
     Window m_dlg = 0;
     Window m_trayIcon = 0;
 };
@@ -100,7 +196,7 @@ TEST_F(ShellDesktopTest, TrayIconDoubleClickShowsAndMenuExitEndsWithStatusZero) 
     // Exit while the capture window is hidden ends the program normally.
     HideDlgWithEscape();
     ASSERT_NE(ChooseFromMenuAt(icon), 0u) << "the tray menu did not open";
-    EXPECT_EQ(m_program.WaitForExit(), 0);
+    EXPECT_EQ(m_program->WaitForExit(), 0);
 }
 
 TEST_F(ShellDesktopTest, CaptionMenuOpensTheAboutBoxWhichOkCloses) {
@@ -113,8 +209,8 @@ TEST_F(ShellDesktopTest, CaptionMenuOpensTheAboutBoxWhichOkCloses) {
 
     // Ending the program while the about box is open ends it cleanly.
     ASSERT_NE(OpenAboutBox(), 0u);
-    kill(m_program.Pid(), SIGTERM);
-    EXPECT_EQ(m_program.WaitForExit(), 0);
+    kill(m_program->Pid(), SIGTERM);
+    EXPECT_EQ(m_program->WaitForExit(), 0);
 }
 
 TEST_F(ShellDesktopTest, CtrlOneShowsThenSnapsOverTheWindowUnderTheCursor) {
@@ -160,5 +256,149 @@ TEST_F(ShellDesktopTest, CtrlOneShowsThenSnapsOverTheWindowUnderTheCursor) {
 
     // Exit from the tray menu while the capture window is shown ends the program normally too.
     ASSERT_NE(ChooseFromMenuAt(m_x.Geometry(m_trayIcon).Centre()), 0u);
-    EXPECT_EQ(m_program.WaitForExit(), 0);
+    EXPECT_EQ(m_program->WaitForExit(), 0);
+}
+
+// Exit in the tray menu works while a dialog box of the capture window is open: it closes the
+// box and ends the program, finishing a running recording first.
+TEST_F(ShellDesktopTest, TrayExitWhileADialogIsOpenEndsTheProgram) {
+    PlaceDlg(300, 300);
+    ASSERT_TRUE(ClickRegionButton());
+    Window region = FindShown("^Region Setting$");
+    ASSERT_NE(region, 0u) << "the region dialog did not open";
+    ASSERT_NE(ChooseFromMenuAt(m_x.Geometry(m_trayIcon).Centre(), {region}), 0u)
+        << "the tray menu did not open";
+    ASSERT_EQ(m_program->WaitForExit(), 0);
+
+    ASSERT_TRUE(Start(m_program, m_dlg, &m_trayIcon));
+    PlaceDlg(300, 300);
+    ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(m_dlg) + " key F3"), 0);
+    Window about = OpenAboutBox();
+    ASSERT_NE(about, 0u) << "the about box did not open";
+    ASSERT_NE(ChooseFromMenuAt(m_x.Geometry(m_trayIcon).Centre(), {about}), 0u)
+        << "the tray menu did not open";
+    ASSERT_EQ(m_program->WaitForExit(), 0);
+    EXPECT_EQ(m_dir.Files(R"(Recode_\d{8}_\d{6}\.avi)").size(), 1u);
+    EXPECT_NE(m_program->StandardOutput().find(" written: "), std::string::npos)
+        << "the recording was not finished";
+}
+
+// A second start brings the running capture window forward and ends; Ctrl+1 and the tray
+// icon bring back a minimised window.
+TEST_F(ShellDesktopTest, SecondStartCtrlOneAndTrayBringBackAMinimisedWindow) {
+    const ScreenRect placed = PlaceDlg(200, 150);
+    for (const char* how : {"second start", "Ctrl+1", "tray double-click", "second start"}) {
+        Minimise();
+        if (std::string(how) == "Ctrl+1") {
+            ASSERT_EQ(desktop::Xdotool("key ctrl+1"), 0);
+        } else if (std::string(how) == "tray double-click") {
+            DoubleClickTrayIcon();
+        } else {
+            CProgramUnderTest second({"XDG_CONFIG_HOME=" + ConfigHome()}, m_dir.path());
+            EXPECT_EQ(second.WaitForExit(), 0) << "a second program ran beside the first";
+        }
+        ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.IsMapped(m_dlg); }))
+            << how << " left the window minimised";
+        EXPECT_EQ(m_x.Geometry(m_dlg), placed) << how;
+    }
+    HideDlgWithEscape();
+    CProgramUnderTest second({"XDG_CONFIG_HOME=" + ConfigHome()}, m_dir.path());
+    EXPECT_EQ(second.WaitForExit(), 0);
+    EXPECT_TRUE(desktop::WaitUntil([&] { return m_x.IsMapped(m_dlg); }))
+        << "a second start did not show the hidden window";
+}
+
+// The window's place and size, the output folder and the pointer option come back at the next
+// start; a settings file that is not valid is reported in one line, left as it is, and the
+// program runs with the defaults.
+TEST_F(ShellDesktopTest, SettingsSurviveARestartAndABrokenFileIsIgnored) {
+    const std::string folder = m_dir.path() + "/chosen";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    desktop::Xdotool("windowsize --sync " + std::to_string(m_dlg) + " 420 300");
+    const ScreenRect placed = PlaceDlg(310, 220);
+    ChooseCaptionItem(3);  // Record mouse pointer
+    ChooseCaptionItem(2);  // Output folder...
+    Window dialog = FindShown("^Output folder$");
+    ASSERT_NE(dialog, 0u) << "the folder dialog did not open";
+    ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(dialog) +
+                               " key ctrl+a type --delay 5 '" + folder + "'"),
+              0);
+    ASSERT_EQ(desktop::Xdotool("key Return"), 0);
+    ASSERT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(dialog); }));
+    kill(m_program->Pid(), SIGTERM);
+    ASSERT_EQ(m_program->WaitForExit(), 0);
+
+    std::stringstream saved;
+    saved << std::ifstream(SettingsFile()).rdbuf();
+    EXPECT_NE(saved.str().find("pointer=true"), std::string::npos) << saved.str();
+    EXPECT_NE(saved.str().find("folder=" + folder), std::string::npos) << saved.str();
+
+    ASSERT_TRUE(Start(m_program, m_dlg));
+    EXPECT_TRUE(desktop::WaitUntil([&] { return m_x.Geometry(m_dlg) == placed; }))
+        << m_x.Geometry(m_dlg) << " instead of " << placed;
+    ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(m_dlg) + " key F4"), 0);
+    EXPECT_TRUE(desktop::WaitUntil([&] {
+        return m_dir.Files("Capture_.*").empty() && !TempDirFiles(folder).empty();
+    })) << "F4 did not write into the remembered folder";
+    kill(m_program->Pid(), SIGTERM);
+    ASSERT_EQ(m_program->WaitForExit(), 0);
+    EXPECT_EQ(m_program->ErrorLines(), 0) << m_program->StandardError();
+
+    const std::string broken = "[window\ngeometry=@Rect(\xff\n\x01\x02";
+    std::ofstream(SettingsFile(), std::ios::trunc) << broken;
+    ASSERT_TRUE(Start(m_program, m_dlg)) << "a broken settings file stopped the program";
+    kill(m_program->Pid(), SIGTERM);
+    ASSERT_EQ(m_program->WaitForExit(), 0);
+    EXPECT_EQ(m_program->ErrorLines(), 1) << m_program->StandardError();
+    EXPECT_NE(m_program->StandardError().find("ignoring the settings file"), std::string::npos);
+    std::stringstream after;
+    after << std::ifstream(SettingsFile()).rdbuf();
+    EXPECT_EQ(after.str(), broken) << "the broken file was written over";
+}
+
+// --capture runs beside the running program and writes exactly what the screen shows.
+TEST_F(ShellDesktopTest, CaptureOptionWritesTheScreenRegionBesideTheRunningProgram) {
+    PatternWindow picture(700, 400, 123, 77);
+    picture.Show(4);
+    CProgramUnderTest capture({}, m_dir.path(), {"--capture", "123x77+700+400", "--output", "."});
+    ASSERT_EQ(capture.WaitForExit(), 0) << capture.StandardError();
+    const std::vector<std::string> files = m_dir.Files(R"(Capture_\d{6}_\d{6}\.bmp)");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(capture.StandardOutput(), "./" + files[0] + "\n");
+    const cv::Mat still = cv::imread(m_dir.path() + "/" + files[0]);
+    const cv::Mat expected = PatternImage(4, 123, 77);
+    ASSERT_EQ(still.size(), expected.size());
+    EXPECT_EQ(cv::norm(still, expected), 0);
+
+    CProgramUnderTest outside({}, m_dir.path(), {"--capture", "10x10+5000+0"});
+    EXPECT_EQ(outside.WaitForExit(), 1);
+    EXPECT_NE(outside.StandardError().find("outside the screen"), std::string::npos);
+    EXPECT_EQ(m_dir.Files("Capture_.*").size(), 1u);
+}
+
+// While a recording runs, the tray icon's tip shows its length and the file's size so far; at
+// its end the tip is the program's name again.
+TEST(ShellFrameTest, TrayTipShowsTheRecordingsLengthAndSize) {
+    TempDir dir;
+    setenv("XDG_CONFIG_HOME", (dir.path() + "/config").c_str(), 1);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    char name[] = "shell_desktop_test";
+    char* argv[] = {name, nullptr};
+    int argc = 1;
+    PrepareQtEnvironment();
+    CBrintelShotApp app(argc, argv);
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame& frame = *app.MainFrame();
+    ASSERT_TRUE(frame.HasTray());
+    frame.ShotDlg()->OnToolCommand(ID_RECORD);
+    ASSERT_TRUE(frame.ShotDlg()->IsRecording());
+    QString tip;
+    const QRegularExpression twoSeconds(QStringLiteral("^Brintel's Shot - recording 0:02, [1-9]"));
+    EXPECT_TRUE(desktop::WaitUntil([&] {
+        QCoreApplication::processEvents();
+        tip = frame.TrayIcon().ToolTip();
+        return twoSeconds.match(tip).hasMatch();
+    })) << tip.toStdString();
+    frame.ShotDlg()->OnToolCommand(ID_RECORD);
+    EXPECT_EQ(frame.TrayIcon().ToolTip(), QStringLiteral("Brintel's Shot"));
 }

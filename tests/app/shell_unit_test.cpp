@@ -4,7 +4,10 @@
 #include <vector>
 
 #include "common/program_under_test.h"
+#include "app/app_settings.h"
+#include "app/command_args.h"
 #include "app/session_check.h"
+#include "app/single_instance.h"
 #include "app/tray_icon.h"
 
 TEST(SessionCheckTest, ClassifiesSessions) {
@@ -43,4 +46,94 @@ TEST(TrayTipTest, CutsToWholeCharacters) {
         hangul += "한";  // three UTF-8 bytes each
     }
     EXPECT_EQ(TrayTipText(hangul.c_str()), QString(127, QChar(0xD55C)));
+}
+
+// --help and --version answer without a display; anything the parser does not accept ends
+// with status 2 and the usage on standard error.
+TEST(CommandLineTest, HelpVersionAndBadOptionsWithoutADisplay) {
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        {{"--help"}, 0, "--record <GEOMETRY>", ""},
+        {{"-h", "--capture", "1x1"}, 0, "--repair <FILE>", ""},
+        {{"--version"}, 0, "BrintelShot 1.0\n", ""},
+        {{"--frobnicate"}, 2, "", "Unknown option 'frobnicate'"},
+        {{"stray"}, 2, "", "unexpected argument 'stray'"},
+        {{"--capture", "640x480+"}, 2, "", "bad geometry '640x480+'"},
+        {{"--capture", "0x10"}, 2, "", "width and height must be 1 to 32767"},
+        {{"--record", "64x48+0+0"}, 2, "", "--record needs --duration"},
+        {{"--record", "64x48", "--duration", "soon"}, 2, "", "not 'soon'"},
+        {{"--output", "x.bmp"}, 2, "", "--output needs --capture or --record"},
+        {{"--capture", "1x1", "--record", "1x1"}, 2, "", "cannot be used together"},
+    };
+    for (const auto& c : cases) {
+        CProgramUnderTest program({"-u", "DISPLAY"}, "", c.arguments);
+        const std::string what = c.arguments.front() + " " + c.arguments.back();
+        EXPECT_EQ(program.WaitForExit(), c.status) << what;
+        EXPECT_NE(program.StandardOutput().find(c.out), std::string::npos) << what;
+        EXPECT_NE(program.StandardError().find(c.err), std::string::npos) << what;
+        if (c.status == 2) {
+            EXPECT_NE(program.StandardError().find("Usage: brintelshot [options]"),
+                      std::string::npos)
+                << what;
+        }
+    }
+}
+
+TEST(CommandLineTest, GeometriesPlaceTheRegionOnTheScreen) {
+    CGeometry geometry;
+    CSvRect region;
+    std::string error;
+    const struct {
+        const char* text;
+        CSvRect region;
+    } placed[] = {{"640x480+100+50", {100, 50, 740, 530}},
+                  {"10X20", {0, 0, 10, 20}},
+                  {"100x50-0-0", {1820, 1030, 1920, 1080}},
+                  {"100x50-10+5", {1810, 5, 1910, 55}},
+                  {"50x50+1900+1070", {1900, 1070, 1950, 1120}}};  // partly off: black there
+    for (const auto& c : placed) {
+        ASSERT_TRUE(ParseGeometry(c.text, &geometry, &error)) << c.text << ": " << error;
+        ASSERT_TRUE(PlaceGeometry(geometry, 1920, 1080, &region, &error)) << c.text;
+        EXPECT_TRUE(region == c.region) << c.text;
+    }
+    for (const char* bad : {"", "640x480+1", "-640x480", "640x480+1+1x", "640*480", "1x40000",
+                            "10x10+99999999999+0", " 10x10"}) {
+        EXPECT_FALSE(ParseGeometry(bad, &geometry, &error)) << bad;
+        EXPECT_NE(error.find("bad geometry"), std::string::npos) << error;
+    }
+    ASSERT_TRUE(ParseGeometry("10x10+1920+0", &geometry, &error));
+    EXPECT_FALSE(PlaceGeometry(geometry, 1920, 1080, &region, &error));
+    EXPECT_NE(error.find("outside the screen (1920x1080)"), std::string::npos) << error;
+}
+
+TEST(SettingsTest, SavedWindowPlaceIsKeptOnAScreenOrDropped) {
+    const QList<QRect> screens{{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+    EXPECT_EQ(RestoredGeometry({100, 100, 335, 280}, screens), QRect(100, 100, 335, 280));
+    EXPECT_EQ(RestoredGeometry({2000, 900, 335, 280}, screens), QRect(2000, 744, 335, 280));
+    EXPECT_EQ(RestoredGeometry({1800, 10, 335, 280}, screens), QRect(1920, 10, 335, 280));
+    EXPECT_EQ(RestoredGeometry({-500, 100, 335, 280}, screens), std::nullopt);
+    EXPECT_EQ(RestoredGeometry({4000, 100, 335, 280}, screens), std::nullopt);
+    EXPECT_EQ(RestoredGeometry({0, 0, 2000, 300}, screens), std::nullopt);
+    EXPECT_EQ(RestoredGeometry({}, screens), std::nullopt);
+}
+
+TEST(SingleInstanceTest, OneSocketPerUserAndDisplay) {
+    const QString first = CSingleInstance::SocketPath("/run/user/7", 7, ":0");
+    EXPECT_EQ(first, QStringLiteral("/run/user/7/brintelshot-7-:0"));
+    EXPECT_EQ(CSingleInstance::SocketPath("/run/user/7", 7, ":0.1"), first);
+    EXPECT_NE(CSingleInstance::SocketPath("/run/user/7", 7, ":1"), first);
+    EXPECT_NE(CSingleInstance::SocketPath("/run/user/7", 8, ":0"), first);
+    EXPECT_EQ(CSingleInstance::SocketPath("/tmp", 7, "unix/host.lan:10.0"),
+              QStringLiteral("/tmp/brintelshot-7-unix_host.lan:10"));
+}
+
+TEST(TrayTipTest, RecordingTipShowsElapsedTimeAndSize) {
+    EXPECT_EQ(RecordingTipText("Brintel's Shot", 65400, 2400000),
+              QStringLiteral("Brintel's Shot - recording 1:05, 2.4 MB"));
+    EXPECT_EQ(RecordingTipText("Brintel's Shot", 3723000, 0),
+              QStringLiteral("Brintel's Shot - recording 1:02:03, 0 bytes"));
 }

@@ -25,7 +25,7 @@ protected:
     // descriptor.
     void Launch(int standardOutput = -1) {
         m_program = std::make_unique<CProgramUnderTest>(std::vector<std::string>{}, m_dir.path(),
-                                                        standardOutput);
+                                                        std::vector<std::string>{}, standardOutput);
         ASSERT_GT(m_program->Pid(), 0);
         // The capture window is the program's only large window.
         ASSERT_TRUE(desktop::WaitUntil([&] {

@@ -1,7 +1,8 @@
 #pragma once
 
 // Runs the brintelshot program as a child process, its standard output and error going to
-// scratch files, and watches it end.
+// scratch files, and watches it end. Each program gets a fresh settings folder
+// (XDG_CONFIG_HOME) of its own unless the environment names one.
 
 #include <signal.h>
 #include <sys/prctl.h>
@@ -10,6 +11,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,21 +22,36 @@
 
 class CProgramUnderTest {
 public:
-    // Starts the program in workDir (the current directory when empty); environment holds
-    // arguments of env(1) that change its environment, such as {"-u", "DISPLAY"}. The
-    // program's standard output goes to a scratch file, or to standardOutput when that is a
-    // descriptor (a pipe, say; the caller keeps and closes its own copy), or is closed with
-    // kNoStandardOutput.
+    // Starts the program with arguments in workDir (the current directory when empty);
+    // environment holds arguments of env(1) that change its environment, such as
+    // {"-u", "DISPLAY"}. The program's standard output goes to a scratch file, or to
+    // standardOutput when that is a descriptor (a pipe, say; the caller keeps and closes its
+    // own copy), or is closed with kNoStandardOutput.
     static constexpr int kNoStandardOutput = -2;
     explicit CProgramUnderTest(std::vector<std::string> environment = {},
-                               const std::string& workDir = "", int standardOutput = -1) {
+                               const std::string& workDir = "",
+                               std::vector<std::string> arguments = {}, int standardOutput = -1) {
         m_stdoutPath = ScratchFile("stdout");
         m_stderrPath = ScratchFile("stderr");
+        m_configDir = "/tmp/brintelshot-config.XXXXXX";
+        if (mkdtemp(m_configDir.data()) == nullptr) {
+            m_configDir.clear();
+        }
+        std::string config = "XDG_CONFIG_HOME=" + m_configDir;
         std::vector<char*> argv{const_cast<char*>("env")};
         for (std::string& argument : environment) {
             argv.push_back(argument.data());
+            if (argument.rfind("XDG_CONFIG_HOME=", 0) == 0) {
+                config.clear();
+            }
+        }
+        if (!config.empty()) {
+            argv.push_back(config.data());
         }
         argv.push_back(const_cast<char*>(BRINTELSHOT_PATH));
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
         argv.push_back(nullptr);
         m_pid = fork();
         if (m_pid == 0) {
@@ -58,6 +76,8 @@ public:
         }
         std::remove(m_stdoutPath.c_str());
         std::remove(m_stderrPath.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(m_configDir, ignored);
     }
 
     pid_t Pid() const { return m_pid; }
@@ -94,6 +114,7 @@ private:
 
     std::string m_stdoutPath;
     std::string m_stderrPath;
+    std::string m_configDir;
     pid_t m_pid = -1;
     bool m_ended = false;
 };
