@@ -1,7 +1,10 @@
-// End-to-end recording benchmark on the current X display: a window drawing a moving pattern,
-// recorded for a fixed time by our recording session (paced at 30 fps, and unpaced to measure
-// the raw frame rate) and by ffmpeg's x11grab + libxvid with the closest settings, in the same
-// run. Prints CPU use, frame rates, repeat frames and the ratios ours / ffmpeg.
+// End-to-end recording benchmark on the current X display. A window shows a pattern, either
+// still (idle) or scrolling diagonally at 60 steps per second (moving); our recording session
+// and ffmpeg's x11grab + libxvid (closest settings, one thread and its default threads) record
+// it for a fixed time in the same run. Each recorder runs in a child process of its own, so
+// its CPU time and peak memory come from the kernel's account of that process alone.
+// Prints paced (30 fps) CPU use, unpaced frames per second, our stop latency and peak RSS,
+// and the ratios ours / ffmpeg.
 //
 //   recording_bench [seconds]      (default 10; run it on a bare display, e.g. through
 //                                   scripts/with-desktop.sh --bare)
@@ -11,13 +14,15 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
-#include "capture/recording_session.h"
+#include "recording/recording_session.h"
+#include "recording/x11_frame_source.h"
 
 namespace {
 
@@ -28,15 +33,11 @@ double CpuSeconds(const rusage& usage) {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double SelfCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return CpuSeconds(usage);
-}
-
-// Child process: a window at (0, 0) of width x height whose content scrolls diagonally at
-// 60 steps per second. The drawing is a server-side copy, so the child itself costs little.
-pid_t StartAnimator(int width, int height) {
+// Child process: a window at (0, 0) of width x height showing a pattern that scrolls
+// diagonally at 60 steps per second, or stands still. The drawing is a server-side copy, so
+// the child itself costs little.
+pid_t StartAnimator(int width, int height, bool moving) {
+    std::fflush(stdout);
     pid_t pid = fork();
     if (pid != 0) {
         return pid;
@@ -65,44 +66,79 @@ pid_t StartAnimator(int width, int height) {
     }
     XMapRaised(display, window);
     for (int step = 0;; ++step) {
-        int offset = (step * 4) % tile;
-        XCopyArea(display, pixmap, window, gc, offset, offset, width, height, 0, 0);
-        XSync(display, False);
+        int offset = moving ? (step * 4) % tile : 0;
+        if (moving || step < 2) {
+            XCopyArea(display, pixmap, window, gc, offset, offset, width, height, 0, 0);
+            XSync(display, False);
+        }
         usleep(1000000 / 60);
     }
 }
 
 struct Figures {
     double cpuPercent = 0;  // of one core
-    double fps = 0;         // frames in the file per wall-clock second
+    double fps = 0;         // encoded (not repeated) frames per wall-clock second
     int frames = 0;
     int repeats = 0;
+    double stopMs = 0;  // ours only: from Stop() until the file is finished
+    long peakRssKb = 0;
 };
 
-Figures RecordOurs(int width, int height, double seconds, bool paced, const std::string& path) {
+// Runs in the child: records and writes frames, repeats and stop latency to fd.
+void RecordOursChild(int width, int height, double seconds, bool paced, const std::string& path,
+                     int fd) {
     CAviRecorder recorder;
-    CRecordingSession session(recorder);
+    CX11FrameSource source;
+    CRecordingSession session(recorder, source);
     session.SetPaced(paced);
     // The recorder prints one line per frame; keep the benchmark's output readable.
-    std::fflush(stdout);
-    int savedStdout = dup(1);
-    FILE* devNull = std::freopen("/dev/null", "w", stdout);
-    (void)devNull;
-    double cpuBefore = SelfCpuSeconds();
-    Clock::time_point start = Clock::now();
-    Figures figures;
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
+        _exit(1);
+    }
+    char line[128] = "0 0 0\n";
     if (session.Start(CSvRect{0, 0, width, height}, path)) {
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        Clock::time_point stop = Clock::now();
         CRecordingResult result = session.Stop();
-        double wall = std::chrono::duration<double>(Clock::now() - start).count();
-        figures.cpuPercent = 100 * (SelfCpuSeconds() - cpuBefore) / wall;
-        figures.frames = result.frameCount;
-        figures.repeats = result.repeatFrames;
-        figures.fps = (result.frameCount - result.repeatFrames) / wall;
+        double stopMs = std::chrono::duration<double, std::milli>(Clock::now() - stop).count();
+        std::snprintf(line, sizeof line, "%d %d %.1f\n", result.frameCount, result.repeatFrames,
+                      stopMs);
+    }
+    if (write(fd, line, std::strlen(line)) < 0) {
+        _exit(1);
+    }
+    _exit(0);
+}
+
+Figures RecordOurs(int width, int height, double seconds, bool paced, const std::string& path) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return Figures();
     }
     std::fflush(stdout);
-    dup2(savedStdout, 1);
-    close(savedStdout);
+    Clock::time_point start = Clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        RecordOursChild(width, height, seconds, paced, path, fds[1]);
+    }
+    close(fds[1]);
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    Figures figures;
+    FILE* in = fdopen(fds[0], "r");
+    if (in == nullptr ||
+        std::fscanf(in, "%d %d %lf", &figures.frames, &figures.repeats, &figures.stopMs) != 3) {
+        figures.frames = 0;
+    }
+    if (in != nullptr) {
+        std::fclose(in);
+    }
+    figures.cpuPercent = 100 * CpuSeconds(usage) / wall;
+    figures.fps = (figures.frames - figures.repeats) / wall;
+    figures.peakRssKb = usage.ru_maxrss;
     return figures;
 }
 
@@ -122,23 +158,26 @@ int CountFrames(const std::string& path) {
     return frames;
 }
 
-Figures RecordFfmpeg(int width, int height, double seconds, bool paced, const std::string& path) {
+// threads: "1", or nullptr for ffmpeg's default.
+Figures RecordFfmpeg(int width, int height, double seconds, bool paced, const char* threads,
+                     const std::string& path) {
     const char* display = std::getenv("DISPLAY");
     std::string size = std::to_string(width) + "x" + std::to_string(height);
     std::string duration = std::to_string(seconds);
     std::string input = std::string(display ? display : ":0") + "+0,0";
+    std::fflush(stdout);
     Clock::time_point start = Clock::now();
     pid_t pid = fork();
     if (pid == 0) {
         // The settings closest to ours (as in bench/encoding/compare_ffmpeg_xvid.sh):
         // quantiser 2 on every frame, 4MV, AC prediction, trellis, motion-estimation quality 6,
-        // no B-frames, key interval 240, one encoder thread.
+        // no B-frames, key interval 240.
         execlp("ffmpeg", "ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-f", "x11grab",
                "-framerate", paced ? "30" : "1000", "-video_size", size.c_str(), "-i",
                input.c_str(), "-t", duration.c_str(), "-c:v", "libxvid", "-qscale:v", "2", "-flags",
                "+mv4+aic", "-trellis", "1", "-me_quality", "6", "-bf", "0", "-g", "240", "-threads",
-               "1", "-vtag", "xvid", "-fps_mode", paced ? "cfr" : "passthrough", path.c_str(),
-               static_cast<char*>(nullptr));
+               threads != nullptr ? threads : "0", "-vtag", "xvid", "-fps_mode",
+               paced ? "cfr" : "passthrough", path.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -149,21 +188,12 @@ Figures RecordFfmpeg(int width, int height, double seconds, bool paced, const st
     figures.cpuPercent = 100 * CpuSeconds(usage) / wall;
     figures.frames = CountFrames(path);
     figures.fps = figures.frames / wall;
+    figures.peakRssKb = usage.ru_maxrss;
     return figures;
 }
 
-void Report(int width, int height, const Figures& oursPaced, const Figures& ffPaced,
-            const Figures& oursFree, const Figures& ffFree) {
-    std::printf(
-        "%dx%d paced 30 fps: ours CPU %.1f%% (%d frames, %d repeats), ffmpeg CPU %.1f%% "
-        "(%d frames); CPU ratio ours/ffmpeg %.2f\n",
-        width, height, oursPaced.cpuPercent, oursPaced.frames, oursPaced.repeats,
-        ffPaced.cpuPercent, ffPaced.frames,
-        ffPaced.cpuPercent > 0 ? oursPaced.cpuPercent / ffPaced.cpuPercent : 0.0);
-    std::printf("%dx%d unpaced: ours %.1f fps, ffmpeg %.1f fps; speed ratio ours/ffmpeg %.2f\n",
-                width, height, oursFree.fps, ffFree.fps,
-                ffFree.fps > 0 ? oursFree.fps / ffFree.fps : 0.0);
-    std::fflush(stdout);
+double Ratio(double ours, double theirs) {
+    return theirs > 0 ? ours / theirs : 0.0;
 }
 
 }  // namespace
@@ -177,19 +207,39 @@ int main(int argc, char** argv) {
     char pattern[] = "/tmp/brintel-bench.XXXXXX";
     std::string dir = mkdtemp(pattern);
     const int sizes[][2] = {{640, 480}, {1920, 1080}};
+    std::printf("%-16s %-9s %9s %9s %9s %9s %9s %9s %9s %8s\n", "case", "measure", "ours", "ff-t1",
+                "ff-tdef", "ratio-t1", "ratio-def", "stop-ms", "rss-MB", "repeats");
     for (const auto& size : sizes) {
-        int width = size[0];
-        int height = size[1];
-        pid_t animator = StartAnimator(width, height);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        std::string base = dir + "/" + std::to_string(width);
-        Figures oursPaced = RecordOurs(width, height, seconds, true, base + "_ours_paced.avi");
-        Figures ffPaced = RecordFfmpeg(width, height, seconds, true, base + "_ff_paced.avi");
-        Figures oursFree = RecordOurs(width, height, seconds, false, base + "_ours_free.avi");
-        Figures ffFree = RecordFfmpeg(width, height, seconds, false, base + "_ff_free.avi");
-        kill(animator, SIGTERM);
-        waitpid(animator, nullptr, 0);
-        Report(width, height, oursPaced, ffPaced, oursFree, ffFree);
+        const int width = size[0];
+        const int height = size[1];
+        for (bool moving : {false, true}) {
+            pid_t animator = StartAnimator(width, height, moving);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const std::string name = std::to_string(width) + "x" + std::to_string(height) +
+                                     (moving ? " moving" : " idle");
+            const std::string base = dir + "/" + std::to_string(width);
+            Figures ours = RecordOurs(width, height, seconds, true, base + "_ours.avi");
+            Figures ff1 = RecordFfmpeg(width, height, seconds, true, "1", base + "_ff1.avi");
+            Figures ffd = RecordFfmpeg(width, height, seconds, true, nullptr, base + "_ffd.avi");
+            std::printf("%-16s %-9s %9.1f %9.1f %9.1f %9.2f %9.2f %9.1f %9.1f %4d/%d\n",
+                        name.c_str(), "CPU%", ours.cpuPercent, ff1.cpuPercent, ffd.cpuPercent,
+                        Ratio(ours.cpuPercent, ff1.cpuPercent),
+                        Ratio(ours.cpuPercent, ffd.cpuPercent), ours.stopMs,
+                        ours.peakRssKb / 1024.0, ours.repeats, ours.frames);
+            std::fflush(stdout);
+            if (moving) {
+                ours = RecordOurs(width, height, seconds, false, base + "_ours.avi");
+                ff1 = RecordFfmpeg(width, height, seconds, false, "1", base + "_ff1.avi");
+                ffd = RecordFfmpeg(width, height, seconds, false, nullptr, base + "_ffd.avi");
+                std::printf("%-16s %-9s %9.1f %9.1f %9.1f %9.2f %9.2f %9.1f %9.1f %4d/%d\n",
+                            name.c_str(), "fps", ours.fps, ff1.fps, ffd.fps,
+                            Ratio(ours.fps, ff1.fps), Ratio(ours.fps, ffd.fps), ours.stopMs,
+                            ours.peakRssKb / 1024.0, ours.repeats, ours.frames);
+                std::fflush(stdout);
+            }
+            kill(animator, SIGTERM);
+            waitpid(animator, nullptr, 0);
+        }
     }
     std::string cleanup = "rm -rf '" + dir + "'";
     return std::system(cleanup.c_str()) == 0 ? 0 : 1;

@@ -175,6 +175,7 @@ void CBrintelShotDlg::StartRecording() {
     m_recordingSession.SetStatusCallback(
         [this](const std::string& text) { SetStatusText(QString::fromStdString(text)); });
     m_recordingSession.SetFrameCallback([this] { InvalidateBands(); });
+    m_recordingSession.SetRegionCallback([this] { InvalidateBands(); });
     // A worker that stopped by itself (a write failure) is collected on this thread, unless
     // the user stopped it first (and perhaps started the next recording) in the meantime.
     m_recordingSession.SetFinishedCallback([this] {
@@ -187,7 +188,7 @@ void CBrintelShotDlg::StartRecording() {
             },
             Qt::QueuedConnection);
     });
-    if (!m_recordingSession.Start(region, path)) {
+    if (!m_recordingSession.Start(RecordingTarget(), path)) {
         RemoveIfEmpty(path);
         ShowFailure(CRecordingSession::kStatusFailed + ShortReason(m_recordingSession.LastError()));
         return;

@@ -122,3 +122,40 @@ void CScreenGrabber::GrabBitmap(CSvRect rect, cv::Mat* bitmap) {
         bitmap->release();
     }
 }
+
+bool CScreenGrabber::GrabBgrx(CSvRect rect, cv::Mat& bgrx) {
+    if (!CheckRect(rect)) {
+        return false;
+    }
+    if (bgrx.type() != CV_8UC4 || bgrx.cols != rect.Width() || bgrx.rows != rect.Height()) {
+        m_strLastError = "the target does not match the rectangle";
+        return false;
+    }
+    const cv::Scalar opaqueBlack(0, 0, 0, 255);
+    return GrabInto(rect, bgrx, &opaqueBlack);
+}
+
+bool CScreenGrabber::WindowOrigin(unsigned long window, int* x, int* y) {
+    if (m_pSession == nullptr) {
+        return false;
+    }
+    return m_pSession->WindowOrigin(window, x, y, &m_strLastError);
+}
+
+bool CScreenGrabber::WatchChanges() {
+    return m_pSession != nullptr && m_pSession->StartDamage();
+}
+
+CScreenGrabber::Change CScreenGrabber::TakeChange(const CSvRect& rect) {
+    if (m_pSession == nullptr) {
+        return Change::kUnknown;
+    }
+    switch (m_pSession->TakeDamage(rect)) {
+        case CX11GrabSession::Damage::kNone:
+            return Change::kNone;
+        case CX11GrabSession::Damage::kSome:
+            return Change::kSome;
+        default:
+            return Change::kUnknown;
+    }
+}

@@ -6,6 +6,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -206,6 +208,7 @@ void CX11GrabSession::Return(std::unique_ptr<CX11GrabSession> session) {
     if (!session) {
         return;
     }
+    session->StopDamage();
     SessionPool& pool = Pool();
     std::unique_lock<std::mutex> lock(pool.mutex);
     if (pool.idle.size() < kMaxIdleSessions) {
@@ -231,6 +234,7 @@ CX11GrabSession::CX11GrabSession(std::unique_ptr<Connection> connection, bool al
 }
 
 CX11GrabSession::~CX11GrabSession() {
+    StopDamage();
     DetachSharedMemory();
     // Closed while still registered, so that errors met on the way out stay ours.
     Display* display = m_pConnection->display;
@@ -383,4 +387,87 @@ bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* er
         DetachSharedMemory();
     }
     return true;
+}
+
+bool CX11GrabSession::WindowOrigin(unsigned long window, int* x, int* y, std::string* error) {
+    Connection& c = *m_pConnection;
+    Window child = 0;
+    m_nLastErrorCode = 0;
+    if (!XTranslateCoordinates(c.display, window, c.root, 0, 0, x, y, &child) ||
+        m_nLastErrorCode != 0) {
+        *error = "cannot find the window on the screen";
+        return false;
+    }
+    return true;
+}
+
+bool CX11GrabSession::StartDamage() {
+    if (m_damage != 0) {
+        return true;
+    }
+    Connection& c = *m_pConnection;
+    int errorBase = 0;
+    int fixesEventBase = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XDamageQueryExtension(c.display, &m_nDamageEventBase, &errorBase) ||
+        !XDamageQueryVersion(c.display, &major, &minor) ||
+        !XFixesQueryExtension(c.display, &fixesEventBase, &errorBase) ||
+        !XFixesQueryVersion(c.display, &major, &minor) || major < 2) {
+        return false;
+    }
+    m_nLastErrorCode = 0;
+    const ::Damage damage = XDamageCreate(c.display, c.root, XDamageReportNonEmpty);
+    const XserverRegion parts = XFixesCreateRegion(c.display, nullptr, 0);
+    XSync(c.display, False);
+    if (m_nLastErrorCode != 0) {
+        return false;
+    }
+    m_damage = damage;
+    m_damageParts = parts;
+    return true;
+}
+
+CX11GrabSession::Damage CX11GrabSession::TakeDamage(const CSvRect& area) {
+    if (m_damage == 0) {
+        return Damage::kUnknown;
+    }
+    Connection& c = *m_pConnection;
+    // The notices only say that damage exists; what it covers is fetched below.
+    while (XPending(c.display) > 0) {
+        XEvent event;
+        XNextEvent(c.display, &event);
+    }
+    m_nLastErrorCode = 0;
+    XDamageSubtract(c.display, m_damage, None, m_damageParts);
+    int count = 0;
+    XRectangle* parts = XFixesFetchRegion(c.display, m_damageParts, &count);
+    if (m_nLastErrorCode != 0) {
+        if (parts != nullptr) {
+            XFree(parts);
+        }
+        return Damage::kUnknown;
+    }
+    bool touched = false;
+    for (int i = 0; i < count && !touched; ++i) {
+        const XRectangle& r = parts[i];
+        touched = r.x < area.right && r.x + r.width > area.left && r.y < area.bottom &&
+                  r.y + r.height > area.top;
+    }
+    if (parts != nullptr) {
+        XFree(parts);
+    }
+    return touched ? Damage::kSome : Damage::kNone;
+}
+
+void CX11GrabSession::StopDamage() {
+    if (m_damage == 0) {
+        return;
+    }
+    Connection& c = *m_pConnection;
+    XDamageDestroy(c.display, m_damage);
+    XFixesDestroyRegion(c.display, m_damageParts);
+    XSync(c.display, True);  // drops the notices still queued
+    m_damage = 0;
+    m_damageParts = 0;
 }

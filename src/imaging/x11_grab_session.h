@@ -32,6 +32,18 @@ public:
     // or CV_8UC4 (blue, green, red, 255) matrix of area's size.
     bool Grab(const CSvRect& area, cv::Mat& target, std::string* error);
 
+    // Screen position of the top-left corner of an X window (any window of the display,
+    // reparented by a window manager or not), asked of the server now.
+    bool WindowOrigin(unsigned long window, int* x, int* y, std::string* error);
+
+    // Change tracking with the X DAMAGE extension: once started, TakeDamage tells whether
+    // anything was drawn into area since the previous TakeDamage (or the start), and forgets
+    // what it has seen. False from StartDamage when the server has no DAMAGE (or XFIXES).
+    enum class Damage { kUnknown, kNone, kSome };
+    bool StartDamage();
+    Damage TakeDamage(const CSvRect& area);
+    void StopDamage();
+
     // Called by the process-wide X error handler.
     void RecordError(int errorCode) { m_nLastErrorCode = errorCode; }
 
@@ -49,4 +61,7 @@ private:
     bool m_bAllowShm;  // as asked for at Acquire; the pool key
     bool m_bShmAttached = false;
     std::atomic<int> m_nLastErrorCode{0};
+    unsigned long m_damage = 0;       // the DAMAGE object on the root window, 0 when none
+    unsigned long m_damageParts = 0;  // XFIXES region the damage is moved into
+    int m_nDamageEventBase = 0;
 };

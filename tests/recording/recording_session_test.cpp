@@ -1,6 +1,7 @@
 // The recording session against the real grabber (on its own bare Xvfb), the real Xvid
 // encoder and ffprobe/ffmpeg as the independent reader.
-#include "capture/recording_session.h"
+#include "recording/recording_session.h"
+#include "recording/x11_frame_source.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,8 @@ protected:
     TempDir m_dir;
     const std::string m_path = m_dir.path() + "/Recode_test.avi";
     CAviRecorder m_recorder;
-    CRecordingSession m_session{m_recorder};
+    CX11FrameSource m_source;
+    CRecordingSession m_session{m_recorder, m_source};
     std::mutex m_lock;
     std::vector<std::string> m_statuses;
     std::atomic<bool> m_finished{false};
@@ -76,7 +78,10 @@ TEST_F(RecordingSessionTest, RecordsInRealTimeAndEveryFrameDecodes) {
     EXPECT_EQ(file.frameCount, result.frameCount);
     EXPECT_NEAR(file.duration, seconds, 1.0 / 30 + 0.01);
     EXPECT_EQ(file.decodeErrors, 0);
-    EXPECT_EQ(int(file.frames.size()), file.frameCount);
+    // A decoder shows the last picture for the repeat frames at the end of the file but does
+    // not output them again: up to one pattern period (3 frames) and the stop's padding.
+    EXPECT_LE(int(file.frames.size()), file.frameCount);
+    EXPECT_GE(int(file.frames.size()), file.frameCount - 4);
     for (size_t i = 0; i < file.frames.size(); ++i) {
         EXPECT_GE(BestPatternPsnr(file.frames[i], 8, kWidth, kHeight), 35.0) << "frame " << i;
     }
