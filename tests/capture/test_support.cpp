@@ -155,6 +155,17 @@ void PatternWindow::Show(int index) {
     XSync(m_display, False);
 }
 
+void PatternWindow::SetPixel(int x, int y, unsigned long rgb) {
+    if (m_display == nullptr) {
+        return;
+    }
+    GC gc = XCreateGC(m_display, m_window, 0, nullptr);
+    XSetForeground(m_display, gc, rgb);
+    XDrawPoint(m_display, m_window, gc, x, y);
+    XFreeGC(m_display, gc);
+    XSync(m_display, False);
+}
+
 PatternAnimator::PatternAnimator(PatternWindow& window, int count, int periodMs)
     : m_thread([this, &window, count, periodMs] {
           for (int i = 1; !m_stop; ++i) {

@@ -60,6 +60,8 @@ public:
 
     bool IsOpen() const { return m_display != nullptr; }
     void Show(int index);  // returns once the X server has drawn it
+    // Draws one pixel (0xRRGGBB) at (x, y) of the window; returns once it is drawn.
+    void SetPixel(int x, int y, unsigned long rgb);
 
 private:
     struct _XDisplay* m_display = nullptr;
