@@ -80,6 +80,9 @@ Recording ReadRecording(const std::string& path) {
         fclose(in);
     }
     std::remove(raw.c_str());
+    while (!r.frames.empty() && int(r.frames.size()) < r.frameCount) {
+        r.frames.push_back(r.frames.back());
+    }
     return r;
 }
 
