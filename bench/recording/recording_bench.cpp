@@ -6,8 +6,9 @@
 // Prints paced (30 fps) CPU use, unpaced frames per second, our stop latency and peak RSS,
 // and the ratios ours / ffmpeg.
 //
-//   recording_bench [seconds]      (default 10; run it on a bare display, e.g. through
-//                                   scripts/with-desktop.sh --bare)
+//   recording_bench [seconds [WIDTHxHEIGHT]]   (default 10 seconds, both sizes; run it on a
+//                                               bare display, e.g. through
+//                                               scripts/with-desktop.sh --bare)
 #include <X11/Xlib.h>
 
 #include <chrono>
@@ -209,9 +210,13 @@ int main(int argc, char** argv) {
     const int sizes[][2] = {{640, 480}, {1920, 1080}};
     std::printf("%-16s %-9s %9s %9s %9s %9s %9s %9s %9s %8s\n", "case", "measure", "ours", "ff-t1",
                 "ff-tdef", "ratio-t1", "ratio-def", "stop-ms", "rss-MB", "repeats");
+    const std::string only = argc > 2 ? argv[2] : "";
     for (const auto& size : sizes) {
         const int width = size[0];
         const int height = size[1];
+        if (!only.empty() && only != std::to_string(width) + "x" + std::to_string(height)) {
+            continue;
+        }
         for (bool moving : {false, true}) {
             pid_t animator = StartAnimator(width, height, moving);
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
