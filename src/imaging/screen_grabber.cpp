@@ -146,16 +146,6 @@ bool CScreenGrabber::WatchChanges() {
     return m_pSession != nullptr && m_pSession->StartDamage();
 }
 
-CScreenGrabber::Change CScreenGrabber::TakeChange(const CSvRect& rect) {
-    if (m_pSession == nullptr) {
-        return Change::kUnknown;
-    }
-    switch (m_pSession->TakeDamage(rect)) {
-        case CX11GrabSession::Damage::kNone:
-            return Change::kNone;
-        case CX11GrabSession::Damage::kSome:
-            return Change::kSome;
-        default:
-            return Change::kUnknown;
-    }
+bool CScreenGrabber::TakeChange(const CSvRect& rect, bool* drawn) {
+    return m_pSession != nullptr && m_pSession->TakeDamage(rect, drawn);
 }

@@ -57,10 +57,10 @@ public:
     bool WindowOrigin(unsigned long window, int* x, int* y);
 
     // Watching for drawing on the screen (X DAMAGE); false where the server cannot. While
-    // watched, TakeChange says whether anything was drawn into rect since its last call.
-    enum class Change { kUnknown, kNone, kSome };
+    // watched, TakeChange sets *drawn to whether anything was drawn into rect since its last
+    // call; false when it cannot tell.
     bool WatchChanges();
-    Change TakeChange(const CSvRect& rect);
+    bool TakeChange(const CSvRect& rect, bool* drawn);
 
 private:
     // False (with the reason in m_strLastError) when rect cannot be grabbed at all.

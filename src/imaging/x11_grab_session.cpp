@@ -406,18 +406,18 @@ bool CX11GrabSession::StartDamage() {
         return true;
     }
     Connection& c = *m_pConnection;
+    int eventBase = 0;
     int errorBase = 0;
-    int fixesEventBase = 0;
     int major = 0;
     int minor = 0;
-    if (!XDamageQueryExtension(c.display, &m_nDamageEventBase, &errorBase) ||
+    if (!XDamageQueryExtension(c.display, &eventBase, &errorBase) ||
         !XDamageQueryVersion(c.display, &major, &minor) ||
-        !XFixesQueryExtension(c.display, &fixesEventBase, &errorBase) ||
+        !XFixesQueryExtension(c.display, &eventBase, &errorBase) ||
         !XFixesQueryVersion(c.display, &major, &minor) || major < 2) {
         return false;
     }
     m_nLastErrorCode = 0;
-    const ::Damage damage = XDamageCreate(c.display, c.root, XDamageReportNonEmpty);
+    const Damage damage = XDamageCreate(c.display, c.root, XDamageReportNonEmpty);
     const XserverRegion parts = XFixesCreateRegion(c.display, nullptr, 0);
     XSync(c.display, False);
     if (m_nLastErrorCode != 0) {
@@ -428,9 +428,9 @@ bool CX11GrabSession::StartDamage() {
     return true;
 }
 
-CX11GrabSession::Damage CX11GrabSession::TakeDamage(const CSvRect& area) {
+bool CX11GrabSession::TakeDamage(const CSvRect& area, bool* drawn) {
     if (m_damage == 0) {
-        return Damage::kUnknown;
+        return false;
     }
     Connection& c = *m_pConnection;
     // The notices only say that damage exists; what it covers is fetched below.
@@ -446,18 +446,18 @@ CX11GrabSession::Damage CX11GrabSession::TakeDamage(const CSvRect& area) {
         if (parts != nullptr) {
             XFree(parts);
         }
-        return Damage::kUnknown;
+        return false;
     }
-    bool touched = false;
-    for (int i = 0; i < count && !touched; ++i) {
+    *drawn = false;
+    for (int i = 0; i < count && !*drawn; ++i) {
         const XRectangle& r = parts[i];
-        touched = r.x < area.right && r.x + r.width > area.left && r.y < area.bottom &&
-                  r.y + r.height > area.top;
+        *drawn = r.x < area.right && r.x + r.width > area.left && r.y < area.bottom &&
+                 r.y + r.height > area.top;
     }
     if (parts != nullptr) {
         XFree(parts);
     }
-    return touched ? Damage::kSome : Damage::kNone;
+    return true;
 }
 
 void CX11GrabSession::StopDamage() {

@@ -36,12 +36,12 @@ public:
     // reparented by a window manager or not), asked of the server now.
     bool WindowOrigin(unsigned long window, int* x, int* y, std::string* error);
 
-    // Change tracking with the X DAMAGE extension: once started, TakeDamage tells whether
-    // anything was drawn into area since the previous TakeDamage (or the start), and forgets
-    // what it has seen. False from StartDamage when the server has no DAMAGE (or XFIXES).
-    enum class Damage { kUnknown, kNone, kSome };
+    // Change tracking with the X DAMAGE extension: once started, TakeDamage sets *drawn to
+    // whether anything was drawn into area since the previous TakeDamage (or the start), and
+    // forgets what it has seen. False from StartDamage when the server has no DAMAGE (or
+    // XFIXES), and from TakeDamage when it cannot tell.
     bool StartDamage();
-    Damage TakeDamage(const CSvRect& area);
+    bool TakeDamage(const CSvRect& area, bool* drawn);
     void StopDamage();
 
     // Called by the process-wide X error handler.
@@ -63,5 +63,4 @@ private:
     std::atomic<int> m_nLastErrorCode{0};
     unsigned long m_damage = 0;       // the DAMAGE object on the root window, 0 when none
     unsigned long m_damageParts = 0;  // XFIXES region the damage is moved into
-    int m_nDamageEventBase = 0;
 };

@@ -39,17 +39,11 @@ CSvRect CX11FrameSource::Locate(const CCaptureTarget& target, const CSvRect& pre
 }
 
 CFrameSource::Change CX11FrameSource::TakeChange(const CSvRect& screenRegion) {
-    if (!m_bWatching) {
+    bool drawn = false;
+    if (!m_bWatching || !m_pGrabber->TakeChange(screenRegion, &drawn)) {
         return Change::kUnknown;
     }
-    switch (m_pGrabber->TakeChange(screenRegion)) {
-        case CScreenGrabber::Change::kNone:
-            return Change::kNone;
-        case CScreenGrabber::Change::kSome:
-            return Change::kSome;
-        default:
-            return Change::kUnknown;
-    }
+    return drawn ? Change::kSome : Change::kNone;
 }
 
 bool CX11FrameSource::Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) {
