@@ -121,9 +121,7 @@ TEST_F(ProgramTest, RecordedAreaFollowsAWindowManagerDrag) {
     const Window blue = m_x.CreateColouredWindow(
         ScreenRect{start.x + kSteps * kStep - 60, start.y - 60, start.w + 120, start.h + 120},
         0x0000FF);
-    desktop::Xdotool("windowactivate --sync " + std::to_string(m_capture));
-    desktop::Xdotool("key F3");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Record();
     desktop::Xdotool("mousemove --sync " + std::to_string(start.x + 60) + " " +
                      std::to_string(start.y + 12) + " mousedown 1");
     for (int i = 0; i < kSteps; ++i) {
@@ -131,7 +129,8 @@ TEST_F(ProgramTest, RecordedAreaFollowsAWindowManagerDrag) {
     }
     // Held still over the blue window for two seconds, then released and stopped at once.
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    desktop::Xdotool("mouseup 1 key F3");
+    desktop::Xdotool("mouseup 1 sleep 0.1 windowactivate --sync " + std::to_string(m_capture) +
+                     " key F3");
     ASSERT_TRUE(desktop::WaitUntil(
         [&] { return m_program->StandardOutput().find(" written: ") != std::string::npos; }));
     m_x.Destroy(blue);
