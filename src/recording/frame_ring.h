@@ -20,7 +20,7 @@
 // held) and the pixels are never touched under it.
 class CFrameRing {
 public:
-    static constexpr int kSlotCount = 4;
+    static constexpr int kSlotCount = 3;
     using Clock = std::chrono::steady_clock;
 
     // What the encode side does next: `repeats` repeat frames, then the frame in `slot`
