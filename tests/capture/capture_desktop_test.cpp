@@ -402,7 +402,7 @@ TEST_F(CaptureDesktopTest, F3RecordsTheRegionInRealTime) {
 
 // A window manager moving the window tells the program nothing until the button is released;
 // while recording, the caption's coordinates follow the real place all the same.
-TEST_F(CaptureDesktopTest, RecordingCoordinatesFollowADragBeforeTheRelease) {
+TEST_F(CaptureDesktopTest, RecordingCoordinatesFollowAWindowManagerMoveBeforeTheRelease) {
     const CaptureRect region = dlg.CaptureRegion();
     Key("F3");
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.IsRecording(); }, 5000));
