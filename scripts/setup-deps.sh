@@ -7,7 +7,7 @@ PACKAGES=(
   # build
   build-essential cmake pkg-config clang-format
   # user interface, X11, keyboard hook
-  qt6-base-dev libx11-dev libxext-dev libxfixes-dev libxi-dev libgl-dev
+  qt6-base-dev libx11-dev libxext-dev libxi-dev libxdamage-dev libxfixes-dev libgl-dev
   # imaging and video
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libxvidcore-dev
   # fonts with Hangul for the caption band and dialogs

@@ -167,18 +167,33 @@ CaptureRect CBrintelShotDlg::CaptureRegion() const {
 }
 
 CaptureRect CBrintelShotDlg::CaptureRegionOnScreen() const {
+    // While recording, where the last frame was taken: that follows the window also while a
+    // window manager drags it unseen.
+    if (IsRecording()) {
+        const CaptureRect recorded = m_recordingSession.LastRegion();
+        if (!recorded.IsEmpty()) {
+            return recorded;
+        }
+    }
     return m_rcCaptureOnScreen;
 }
 
-// Every move and size change comes here, so a running recording grabs the new place from
-// its next frame on.
+// Every move and size change comes here. A running recording finds the window's place on
+// the screen by itself for every frame (a window manager's drag may move the window without
+// telling it); it only needs to hear when the region changes inside the window.
 void CBrintelShotDlg::UpdateRegionOnScreen() {
     const QPoint origin = mapToGlobal(QPoint(0, 0));
     m_rcCaptureOnScreen =
         CaptureRect{m_rcCapture.left + origin.x(), m_rcCapture.top + origin.y(),
                     m_rcCapture.right + origin.x(), m_rcCapture.bottom + origin.y()};
-    m_recordingSession.UpdateRegion(m_rcCaptureOnScreen);
+    if (IsRecording()) {
+        m_recordingSession.UpdateTarget(RecordingTarget());
+    }
     ShowRegionOnScreen(m_rcCaptureOnScreen);
+}
+
+CCaptureTarget CBrintelShotDlg::RecordingTarget() {
+    return CCaptureTarget{static_cast<unsigned long>(winId()), m_rcCapture};
 }
 
 void CBrintelShotDlg::ShowRegionOnScreen(const CaptureRect& regionOnScreen) {

@@ -13,8 +13,9 @@
 #include "capture/capture_rect.h"
 #include "capture/frame_geometry.h"
 #include "capture/recording_blink.h"
-#include "capture/recording_session.h"
 #include "capture/status_line.h"
+#include "recording/recording_session.h"
+#include "recording/x11_frame_source.h"
 #include "encoding/avi_recorder.h"
 
 class QToolBar;
@@ -116,6 +117,8 @@ private:
     void OnSize(int cx, int cy);
     void OnWindowPosChanged();
     void UpdateRegionOnScreen();
+    // The capture region and this window, as the recording follows them.
+    CCaptureTarget RecordingTarget();
     void OnPaint();
     void ApplyShape(bool bandVisible);
     void InvalidateCaption();
@@ -148,8 +151,9 @@ private:
     void ChooseOutputFolder();
 
     CAviRecorder m_aviRecorder;
-    // Owns the stop event and the worker thread; recording while it runs.
-    CRecordingSession m_recordingSession{m_aviRecorder};
+    CX11FrameSource m_frameSource;
+    // Owns the recording's threads; recording while it runs.
+    CRecordingSession m_recordingSession{m_aviRecorder, m_frameSource};
     CaptureRect m_rcCapture;
     CaptureRect m_rcCaptureOnScreen;  // m_rcCapture at the window's place
     QToolBar* m_pToolBar = nullptr;

@@ -168,6 +168,10 @@ void CBrintelShotDlg::StartRecording() {
 
     m_recordingSession.SetStatusCallback(
         [this](const std::string& text) { SetStatusText(QString::fromStdString(text)); });
+    // The worker asks the server where the window is for every frame, also during a window
+    // manager's drag, which this window does not hear of until the release.
+    m_recordingSession.SetRegionCallback(
+        [this] { ShowRegionOnScreen(m_recordingSession.LastRegion()); });
     // A worker that stopped by itself (a write failure) is collected on this thread, unless
     // the user stopped it first (and perhaps started the next recording) in the meantime.
     m_recordingSession.SetFinishedCallback([this] {
@@ -180,7 +184,7 @@ void CBrintelShotDlg::StartRecording() {
             },
             Qt::QueuedConnection);
     });
-    if (!m_recordingSession.Start(region, file.path, std::move(file.fd))) {
+    if (!m_recordingSession.Start(RecordingTarget(), file.path, std::move(file.fd))) {
         std::remove(file.path.c_str());  // reserved above: nothing in it is worth keeping
         ShowFailure(CRecordingSession::kStatusFailed, m_recordingSession.LastError());
         return;

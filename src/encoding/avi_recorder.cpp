@@ -15,6 +15,8 @@ namespace {
 constexpr int kFrameAlignment = 4;
 constexpr float kQualityLevel = 1.0f;
 constexpr int kBgrPixelBytes = 3;
+// The frame buffer holds a frame of either pixel size.
+constexpr int kFrameBufferPixelBytes = 4;
 
 const char* StatusText(Venc_Status status) {
     switch (status) {
@@ -123,7 +125,7 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path, CUniqueFd fi
     }
 
     const size_t bufferBytes =
-        static_cast<size_t>(frameWidth) * static_cast<size_t>(frameHeight) * kBgrPixelBytes;
+        static_cast<size_t>(frameWidth) * static_cast<size_t>(frameHeight) * kFrameBufferPixelBytes;
     m_frameBuffer = new (std::nothrow) unsigned char[bufferBytes];
     if (m_frameBuffer == nullptr) {
         m_lastError =
@@ -146,13 +148,20 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path, CUniqueFd fi
     return true;
 }
 
-bool CAviRecorder::ScaleIntoFrameBuffer(const CSvImage& image) {
-    // The frame buffer's rows are packed (3 x frame width bytes each), so the scaling writes
-    // the frame in place: no image is allocated and no row is copied a second time.
-    const cv::Mat* held = image.m_pImage;
-    return held != nullptr &&
-           m_scaler.Scale(*held, m_frameBuffer, m_frameRect.Width(), m_frameRect.Height(),
-                          static_cast<size_t>(kBgrPixelBytes) * m_frameRect.Width());
+bool CAviRecorder::EncodeScaled(const cv::Mat& source, int32_t layout) {
+    // The frame buffer's rows are packed (pixel bytes x frame width each), so the scaling
+    // writes the frame in place: no image is allocated and no row is copied a second time.
+    const int pixelBytes = static_cast<int>(source.elemSize());
+    if (!m_scaler.Scale(source, m_frameBuffer, m_frameRect.Width(), m_frameRect.Height(),
+                        static_cast<size_t>(pixelBytes) * m_frameRect.Width())) {
+        m_lastError = "Frame skipped: the image could not be scaled to the frame size";
+        return false;
+    }
+    m_picture.pixelBytes = static_cast<uint8_t>(pixelBytes);
+    m_picture.layout = layout;
+    int32_t encodedSize = 0;
+    const Venc_Status status = Venc_PutFrame(m_hEncoder, &m_picture, &encodedSize);
+    return CountFrame(status, encodedSize);
 }
 
 bool CAviRecorder::AddFrame(CSvImage* image) {
@@ -163,14 +172,18 @@ bool CAviRecorder::AddFrame(CSvImage* image) {
         m_lastError = "Frame skipped: not a 3-channel image";
         return false;
     }
-    if (!ScaleIntoFrameBuffer(*image)) {
-        m_lastError = "Frame skipped: the image could not be scaled to the frame size";
+    return EncodeScaled(*image->m_pImage, Venc_Layout_Bgr24);
+}
+
+bool CAviRecorder::AddFrame(const cv::Mat& bgrx) {
+    if (!IsRecording()) {
         return false;
     }
-
-    int32_t encodedSize = 0;
-    const Venc_Status status = Venc_PutFrame(m_hEncoder, &m_picture, &encodedSize);
-    return CountFrame(status, encodedSize);
+    if (bgrx.type() != CV_8UC4 || bgrx.empty()) {
+        m_lastError = "Frame skipped: not a 32-bit image";
+        return false;
+    }
+    return EncodeScaled(bgrx, Venc_Layout_Bgra32);
 }
 
 bool CAviRecorder::AddRepeatFrame() {

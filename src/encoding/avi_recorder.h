@@ -44,6 +44,10 @@ public:
     // is left as it is. False when no recording runs, the image is empty or not 3-channel
     // 8-bit, or the encoder failed (see LastError()).
     bool AddFrame(CSvImage* image);
+    // The same for a 32-bit grab (CV_8UC4, bytes blue, green, red, unused): scaled into the
+    // frame buffer in one pass and handed to the codec as 32-bit pixels. The frame in the file
+    // is the one a 3-channel image of the same blue, green and red bytes gives.
+    bool AddFrame(const cv::Mat& bgrx);
 
     // Appends a repeat of the previous frame (a zero-length frame) without encoding anything.
     // It counts as a frame of the file (FrameCount) and is printed as a frame of 0 bytes.
@@ -77,7 +81,8 @@ private:
                        int32_t handle);
     // Prints and counts a frame the encoder took, or reports why it did not.
     bool CountFrame(Venc_Status status, int32_t encodedSize);
-    bool ScaleIntoFrameBuffer(const CSvImage& image);
+    // Scales source into the frame buffer and encodes it as `layout` pixels.
+    bool EncodeScaled(const cv::Mat& source, int32_t layout);
     void ReleaseRecording();
     // Removes the file of a recording that holds no picture and reports it as failed.
     void DiscardEmptyFile(bool* failed);

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int kPixelBytes = 3;
 // Beyond this many runs per row (large scale factors) a run table stops paying off.
 constexpr int kMaxRunsPerTargetColumn = 8;
 
@@ -41,15 +40,16 @@ void CNearestScaler::PrepareRuns(int sourceWidth, int targetWidth) {
 
 bool CNearestScaler::Scale(const cv::Mat& source, unsigned char* target, int targetWidth,
                            int targetHeight, size_t targetStep) {
-    if (source.type() != CV_8UC3 || source.empty() || target == nullptr || targetWidth <= 0 ||
-        targetHeight <= 0 || targetStep < static_cast<size_t>(targetWidth) * kPixelBytes) {
+    const bool usableType = source.type() == CV_8UC3 || source.type() == CV_8UC4;
+    if (!usableType || source.empty() || target == nullptr || targetWidth <= 0 ||
+        targetHeight <= 0 || targetStep < static_cast<size_t>(targetWidth) * source.elemSize()) {
         return false;
     }
     if (source.cols != m_sourceWidth || targetWidth != m_targetWidth) {
         PrepareRuns(source.cols, targetWidth);
     }
     if (m_runs.size() > static_cast<size_t>(targetWidth) / kMaxRunsPerTargetColumn) {
-        cv::Mat frame(targetHeight, targetWidth, CV_8UC3, target, targetStep);
+        cv::Mat frame(targetHeight, targetWidth, source.type(), target, targetStep);
         try {
             cv::resize(source, frame, frame.size(), 0, 0, cv::INTER_NEAREST);
         } catch (const cv::Exception&) {
@@ -57,13 +57,19 @@ bool CNearestScaler::Scale(const cv::Mat& source, unsigned char* target, int tar
         }
         return true;
     }
+    return ScaleRows(source, target, targetHeight, targetStep);
+}
+
+bool CNearestScaler::ScaleRows(const cv::Mat& source, unsigned char* target, int targetHeight,
+                               size_t targetStep) const {
+    const size_t pixelBytes = source.elemSize();
     for (int y = 0; y < targetHeight; ++y) {
         const unsigned char* from = source.ptr(SourceIndexOf(y, source.rows, targetHeight));
         unsigned char* to = target + static_cast<size_t>(y) * targetStep;
         for (const Run& run : m_runs) {
-            std::memcpy(to + static_cast<size_t>(run.targetX) * kPixelBytes,
-                        from + static_cast<size_t>(run.sourceX) * kPixelBytes,
-                        static_cast<size_t>(run.length) * kPixelBytes);
+            std::memcpy(to + static_cast<size_t>(run.targetX) * pixelBytes,
+                        from + static_cast<size_t>(run.sourceX) * pixelBytes,
+                        static_cast<size_t>(run.length) * pixelBytes);
         }
     }
     return true;

@@ -139,3 +139,30 @@ bool CScreenGrabber::DrawPointer(const CSvRect& rect, cv::Mat& target) {
     }
     return true;
 }
+
+bool CScreenGrabber::GrabBgrx(CSvRect rect, cv::Mat& bgrx) {
+    if (!CheckRect(rect)) {
+        return false;
+    }
+    if (bgrx.type() != CV_8UC4 || bgrx.cols != rect.Width() || bgrx.rows != rect.Height()) {
+        m_strLastError = "the target does not match the rectangle";
+        return false;
+    }
+    const cv::Scalar opaqueBlack(0, 0, 0, 255);
+    return GrabInto(rect, bgrx, &opaqueBlack);
+}
+
+bool CScreenGrabber::WindowOrigin(unsigned long window, int* x, int* y) {
+    if (m_pSession == nullptr) {
+        return false;
+    }
+    return m_pSession->WindowOrigin(window, x, y, &m_strLastError);
+}
+
+bool CScreenGrabber::WatchChanges() {
+    return m_pSession != nullptr && m_pSession->StartDamage();
+}
+
+bool CScreenGrabber::TakeChange(const CSvRect& rect, bool* drawn) {
+    return m_pSession != nullptr && m_pSession->TakeDamage(rect, drawn);
+}

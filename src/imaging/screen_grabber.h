@@ -58,6 +58,20 @@ public:
     // layout: bytes blue, green, red, 255 (a QImage Format_RGB32 / ARGB32 can wrap it as is).
     void GrabBitmap(CSvRect rect, cv::Mat* bitmap);
 
+    // Fills bgrx, a CV_8UC4 matrix of rect's size that the caller keeps (nothing is
+    // allocated), with rect's screen contents in the layout of GrabBitmap. False, with the
+    // reason in GetLastError(), when nothing could be grabbed.
+    bool GrabBgrx(CSvRect rect, cv::Mat& bgrx);
+
+    // Screen position of an X window's top-left corner, asked of the server now.
+    bool WindowOrigin(unsigned long window, int* x, int* y);
+
+    // Watching for drawing on the screen (X DAMAGE); false where the server cannot. While
+    // watched, TakeChange sets *drawn to whether anything was drawn into rect since its last
+    // call; false when it cannot tell.
+    bool WatchChanges();
+    bool TakeChange(const CSvRect& rect, bool* drawn);
+
 private:
     // False (with the reason in m_strLastError) when rect cannot be grabbed at all.
     bool CheckRect(const CSvRect& rect);

@@ -6,6 +6,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -153,6 +155,7 @@ void CX11GrabSession::Return(std::unique_ptr<CX11GrabSession> session) {
     if (!session) {
         return;
     }
+    session->StopDamage();
     SessionPool& pool = Pool();
     std::unique_lock<std::mutex> lock(pool.mutex);
     if (pool.idle.size() < kMaxIdleSessions) {
@@ -177,6 +180,7 @@ CX11GrabSession::CX11GrabSession(std::unique_ptr<Connection> connection, bool al
 }
 
 CX11GrabSession::~CX11GrabSession() {
+    StopDamage();
     DetachSharedMemory();
 }
 
@@ -336,4 +340,86 @@ bool CX11GrabSession::DrawPointer(const CSvRect& area, cv::Mat& target, std::str
     }
     m_pointer.Blend(area, target);
     return true;
+}
+
+bool CX11GrabSession::WindowOrigin(unsigned long window, int* x, int* y, std::string* error) {
+    Connection& c = *m_pConnection;
+    Window child = 0;
+    Errors().Clear();
+    if (!XTranslateCoordinates(c.display, window, c.root, 0, 0, x, y, &child) ||
+        Errors().LastErrorCode() != 0) {
+        *error = "cannot find the window on the screen";
+        return false;
+    }
+    return true;
+}
+
+bool CX11GrabSession::StartDamage() {
+    if (m_damage != 0) {
+        return true;
+    }
+    Connection& c = *m_pConnection;
+    int eventBase = 0;
+    int errorBase = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XDamageQueryExtension(c.display, &eventBase, &errorBase) ||
+        !XDamageQueryVersion(c.display, &major, &minor) ||
+        !XFixesQueryExtension(c.display, &eventBase, &errorBase) ||
+        !XFixesQueryVersion(c.display, &major, &minor) || major < 2) {
+        return false;
+    }
+    Errors().Clear();
+    const Damage damage = XDamageCreate(c.display, c.root, XDamageReportNonEmpty);
+    const XserverRegion parts = XFixesCreateRegion(c.display, nullptr, 0);
+    if (!Errors().SyncWithoutError()) {
+        return false;
+    }
+    m_damage = damage;
+    m_damageParts = parts;
+    return true;
+}
+
+bool CX11GrabSession::TakeDamage(const CSvRect& area, bool* drawn) {
+    if (m_damage == 0) {
+        return false;
+    }
+    Connection& c = *m_pConnection;
+    // The notices only say that damage exists; what it covers is fetched below.
+    while (XPending(c.display) > 0) {
+        XEvent event;
+        XNextEvent(c.display, &event);
+    }
+    Errors().Clear();
+    XDamageSubtract(c.display, m_damage, None, m_damageParts);
+    int count = 0;
+    XRectangle* parts = XFixesFetchRegion(c.display, m_damageParts, &count);
+    if (Errors().LastErrorCode() != 0) {
+        if (parts != nullptr) {
+            XFree(parts);
+        }
+        return false;
+    }
+    *drawn = false;
+    for (int i = 0; i < count && !*drawn; ++i) {
+        const XRectangle& r = parts[i];
+        *drawn = r.x < area.right && r.x + r.width > area.left && r.y < area.bottom &&
+                 r.y + r.height > area.top;
+    }
+    if (parts != nullptr) {
+        XFree(parts);
+    }
+    return true;
+}
+
+void CX11GrabSession::StopDamage() {
+    if (m_damage == 0) {
+        return;
+    }
+    Connection& c = *m_pConnection;
+    XDamageDestroy(c.display, m_damage);
+    XFixesDestroyRegion(c.display, m_damageParts);
+    XSync(c.display, True);  // drops the notices still queued
+    m_damage = 0;
+    m_damageParts = 0;
 }

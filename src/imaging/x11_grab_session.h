@@ -38,6 +38,18 @@ public:
     // only when the pointer changes shape.
     bool DrawPointer(const CSvRect& area, cv::Mat& target, std::string* error);
 
+    // Screen position of the top-left corner of an X window (any window of the display,
+    // reparented by a window manager or not), asked of the server now.
+    bool WindowOrigin(unsigned long window, int* x, int* y, std::string* error);
+
+    // Change tracking with the X DAMAGE extension: once started, TakeDamage sets *drawn to
+    // whether anything was drawn into area since the previous TakeDamage (or the start), and
+    // forgets what it has seen. False from StartDamage when the server has no DAMAGE (or
+    // XFIXES), and from TakeDamage when it cannot tell.
+    bool StartDamage();
+    bool TakeDamage(const CSvRect& area, bool* drawn);
+    void StopDamage();
+
 private:
     struct Connection;
     CX11GrabSession(std::unique_ptr<Connection> connection, bool allowSharedMemory);
@@ -53,4 +65,6 @@ private:
     bool m_bAllowShm;  // as asked for at Acquire; the pool key
     bool m_bShmAttached = false;
     CPointerOverlay m_pointer;
+    unsigned long m_damage = 0;       // the DAMAGE object on the root window, 0 when none
+    unsigned long m_damageParts = 0;  // XFIXES region the damage is moved into
 };

@@ -176,3 +176,46 @@ std::string OutputName(const ::testing::TestParamInfo<Output>& info) {
 INSTANTIATE_TEST_SUITE_P(Outputs, UnreadOutputTest,
                          ::testing::Values(Output::Closed, Output::ReaderGone, Output::PipeFull),
                          OutputName);
+
+// Dragging the window by its caption with the window manager during a recording: the recorded
+// area follows the window at every frame, not only once the mouse button is released.
+TEST_F(ProgramTest, RecordedAreaFollowsAWindowManagerDrag) {
+    if (Bare()) {
+        GTEST_SKIP() << "needs a window manager";
+    }
+    desktop::Xdotool("windowmove --sync " + std::to_string(m_capture) + " 100 100");
+    ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.Geometry(m_capture).x == 100; }));
+    const ScreenRect start = m_x.Geometry(m_capture);
+    constexpr int kSteps = 10;
+    constexpr int kStep = 50;
+    const Window blue = m_x.CreateColouredWindow(
+        ScreenRect{start.x + kSteps * kStep - 60, start.y - 60, start.w + 120, start.h + 120},
+        0x0000FF);
+    Record();
+    desktop::Xdotool("mousemove --sync " + std::to_string(start.x + 60) + " " +
+                     std::to_string(start.y + 12) + " mousedown 1");
+    for (int i = 0; i < kSteps; ++i) {
+        desktop::Xdotool("mousemove_relative --sync " + std::to_string(kStep) + " 0 sleep 0.1");
+    }
+    // Held still over the blue window for two seconds, then released and stopped at once.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    desktop::Xdotool("mouseup 1 sleep 0.1 windowactivate --sync " + std::to_string(m_capture) +
+                     " key F3");
+    ASSERT_TRUE(desktop::WaitUntil(
+        [&] { return m_program->StandardOutput().find(" written: ") != std::string::npos; }));
+    m_x.Destroy(blue);
+
+    const std::vector<std::string> avis = m_dir.Files(R"(Recode_\d{8}_\d{6}\.avi)");
+    ASSERT_EQ(avis.size(), 1u);
+    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    ASSERT_TRUE(file.ok());
+    int blueFrames = 0;
+    for (const cv::Mat& frame : file.frames) {
+        const cv::Scalar mean = cv::mean(frame);
+        blueFrames += mean[0] > 200 && mean[1] < 50 && mean[2] < 50;
+    }
+    // Two seconds over the blue window before the release: about 60 frames; frames taken
+    // only after the release would be a handful.
+    EXPECT_GE(blueFrames, 40) << "of " << file.frames.size();
+    EXPECT_LT(blueFrames, int(file.frames.size()));  // it started elsewhere
+}

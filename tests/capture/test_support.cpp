@@ -80,6 +80,9 @@ Recording ReadRecording(const std::string& path) {
         fclose(in);
     }
     std::remove(raw.c_str());
+    while (!r.frames.empty() && int(r.frames.size()) < r.frameCount) {
+        r.frames.push_back(r.frames.back());
+    }
     return r;
 }
 
@@ -152,6 +155,17 @@ void PatternWindow::Show(int index) {
     XFreePixmap(m_display, pixmap);
     image->data = nullptr;  // owned by bgrx
     XDestroyImage(image);
+    XSync(m_display, False);
+}
+
+void PatternWindow::SetPixel(int x, int y, unsigned long rgb) {
+    if (m_display == nullptr) {
+        return;
+    }
+    GC gc = XCreateGC(m_display, m_window, 0, nullptr);
+    XSetForeground(m_display, gc, rgb);
+    XDrawPoint(m_display, m_window, gc, x, y);
+    XFreeGC(m_display, gc);
     XSync(m_display, False);
 }
 

@@ -35,8 +35,11 @@ struct Recording {
     int height = 0;
     int frameCount = 0;  // nb_frames of the stream (repeat frames included)
     double duration = 0;
-    std::vector<cv::Mat> frames;  // every decoded picture, blue-green-red
-    int decodeErrors = -1;        // lines ffmpeg printed at error level
+    // The picture of every frame slot, blue-green-red, as a player shows it: a decoder does
+    // not output the repeat frames at the end of a file again, so the last picture is
+    // repeated up to frameCount here.
+    std::vector<cv::Mat> frames;
+    int decodeErrors = -1;  // lines ffmpeg printed at error level
     bool ok() const { return !codecName.empty(); }
 };
 Recording ReadRecording(const std::string& path);
@@ -60,6 +63,8 @@ public:
 
     bool IsOpen() const { return m_display != nullptr; }
     void Show(int index);  // returns once the X server has drawn it
+    // Draws one pixel (0xRRGGBB) at (x, y) of the window; returns once it is drawn.
+    void SetPixel(int x, int y, unsigned long rgb);
 
 private:
     struct _XDisplay* m_display = nullptr;

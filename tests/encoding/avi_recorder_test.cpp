@@ -206,6 +206,40 @@ TEST(AviRecorderTest, ARecordingWithoutAPictureLeavesNoFile) {
     EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 
+// A 32-bit grab (with anything in its unused byte) gives exactly the file that the same
+// blue-green-red pixels give as a 3-channel image, scaling included.
+TEST(AviRecorderTest, ThirtyTwoBitGrabsGiveTheSameFileAs24BitImages) {
+    TempDir dir;
+    std::vector<unsigned char> files[2];
+    testing::internal::CaptureStdout();
+    for (int bits : {24, 32}) {
+        const std::string path = dir.Path(std::to_string(bits) + ".avi");
+        CAviRecorder recorder;
+        ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 161, 119}, path));
+        for (int n = 0; n < 12; ++n) {
+            const BgrFrame frame =
+                n % 2 ? FullMotionFrame(161, 119, n) : StaticDesktopFrame(161, 119, n);
+            CSvImage image;
+            FillImage(image, frame);
+            if (bits == 24) {
+                ASSERT_TRUE(recorder.AddFrame(&image));
+                continue;
+            }
+            cv::Mat bgrx;
+            cv::cvtColor(*image.m_pImage, bgrx, cv::COLOR_BGR2BGRA);
+            cv::Mat unused(bgrx.size(), CV_8UC1);
+            cv::randu(unused, 0, 256);
+            cv::insertChannel(unused, bgrx, 3);
+            ASSERT_TRUE(recorder.AddFrame(bgrx)) << recorder.LastError();
+        }
+        recorder.EndRecording();
+        files[bits / 32] = ReadFile(path);
+    }
+    testing::internal::GetCapturedStdout();
+    ASSERT_GT(files[0].size(), 2048u);
+    EXPECT_TRUE(files[0] == files[1]);
+}
+
 // The disk refuses more data (file-size limit): the frame is reported as failed and not
 // counted, and the end of the recording still finishes and tells the caller it failed.
 TEST(AviRecorderTest, WriteFailuresAreReportedNotFatal) {
@@ -245,11 +279,13 @@ TEST(NearestScalerTest, MatchesOpenCvNearestResize) {
     CNearestScaler scaler;
     const int sizes[][4] = {{1920, 1080, 1924, 1084}, {641, 479, 644, 480}, {61, 41, 64, 44},
                             {200, 150, 64, 44},       {7, 5, 12, 8},        {3, 3, 300, 3}};
-    for (const auto& s : sizes) {
-        cv::Mat source(s[1], s[0], CV_8UC3), expected, actual(s[3], s[2], CV_8UC3);
-        cv::randu(source, 0, 256);
-        cv::resize(source, expected, cv::Size(s[2], s[3]), 0, 0, cv::INTER_NEAREST);
-        ASSERT_TRUE(scaler.Scale(source, actual.data, s[2], s[3], actual.step[0]));
-        EXPECT_EQ(cv::norm(expected, actual, cv::NORM_INF), 0) << s[0] << "->" << s[2];
+    for (const int type : {CV_8UC3, CV_8UC4}) {
+        for (const auto& s : sizes) {
+            cv::Mat source(s[1], s[0], type), expected, actual(s[3], s[2], type);
+            cv::randu(source, 0, 256);
+            cv::resize(source, expected, cv::Size(s[2], s[3]), 0, 0, cv::INTER_NEAREST);
+            ASSERT_TRUE(scaler.Scale(source, actual.data, s[2], s[3], actual.step[0]));
+            EXPECT_EQ(cv::norm(expected, actual, cv::NORM_INF), 0) << s[0] << "->" << s[2];
+        }
     }
 }

@@ -1,12 +1,15 @@
 // The recording session against the real grabber (on its own bare Xvfb), the real Xvid
 // encoder and ffprobe/ffmpeg as the independent reader.
-#include "capture/recording_session.h"
+#include "recording/recording_session.h"
+#include "recording/x11_frame_source.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
+
+#include <opencv2/core.hpp>
 #include <thread>
 
 #include "test_support.h"
@@ -45,7 +48,8 @@ protected:
     TempDir m_dir;
     const std::string m_path = m_dir.path() + "/Recode_test.avi";
     CAviRecorder m_recorder;
-    CRecordingSession m_session{m_recorder};
+    CX11FrameSource m_source;
+    CRecordingSession m_session{m_recorder, m_source};
     std::mutex m_lock;
     std::vector<std::string> m_statuses;
     std::atomic<bool> m_finished{false};
@@ -79,6 +83,93 @@ TEST_F(RecordingSessionTest, RecordsInRealTimeAndEveryFrameDecodes) {
     EXPECT_EQ(int(file.frames.size()), file.frameCount);
     for (size_t i = 0; i < file.frames.size(); ++i) {
         EXPECT_GE(BestPatternPsnr(file.frames[i], 8, kWidth, kHeight), 35.0) << "frame " << i;
+    }
+}
+
+// Wraps the X source and draws one pixel into the pattern window just before the change
+// check of frame `drawBefore`, noting whether that very frame was grabbed.
+class PixelDrawingSource : public CFrameSource {
+public:
+    PixelDrawingSource(CX11FrameSource& x11, PatternWindow& window, int drawBefore)
+        : m_x11(x11), m_window(window), m_drawBefore(drawBefore) {}
+    bool Open(std::string* error) override { return m_x11.Open(error); }
+    void Close() override { m_x11.Close(); }
+    CSvRect Locate(const CCaptureTarget& target, const CSvRect& previous) override {
+        return m_x11.Locate(target, previous);
+    }
+    Change TakeChange(const CSvRect& region) override {
+        if (m_checks++ == m_drawBefore) {
+            m_window.SetPixel(kPixelX, kPixelY, 0xFFFFFF);
+            m_bDrawn = true;
+        } else if (m_bDrawn && !m_bGrabbedAfterDrawing) {
+            m_bMissed = true;
+        }
+        return m_x11.TakeChange(region);
+    }
+    bool Grab(const CSvRect& region, cv::Mat& bgrx, std::string* error) override {
+        if (m_bDrawn && !m_bMissed) {
+            m_bGrabbedAfterDrawing = true;
+        }
+        return m_x11.Grab(region, bgrx, error);
+    }
+
+    static constexpr int kPixelX = 150;
+    static constexpr int kPixelY = 100;
+    std::atomic<bool> m_bGrabbedAfterDrawing{false};
+    std::atomic<bool> m_bMissed{false};
+
+private:
+    CX11FrameSource& m_x11;
+    PatternWindow& m_window;
+    int m_drawBefore;
+    int m_checks = 0;
+    bool m_bDrawn = false;
+};
+
+TEST_F(RecordingSessionTest, OnePixelDrawnIntoAnIdleRegionIsInTheNextFrame) {
+    ASSERT_TRUE(m_window.IsOpen());
+    PixelDrawingSource source(m_source, m_window, 10);
+    CAviRecorder recorder;
+    CRecordingSession session(recorder, source);
+    ASSERT_TRUE(session.Start(kRegion, m_path));
+    std::this_thread::sleep_for(milliseconds(800));
+    const CRecordingResult result = session.Stop();
+    EXPECT_FALSE(result.failed) << result.error;
+    EXPECT_TRUE(source.m_bGrabbedAfterDrawing);
+    EXPECT_FALSE(source.m_bMissed);
+    EXPECT_EQ(result.frameCount - result.repeatFrames, 2);
+
+    // The pixel lies where the nearest-neighbour stretch to 324 x 244 puts it.
+    const Recording file = ReadRecording(m_path);
+    ASSERT_GE(file.frames.size(), 2u);
+    const int x = PixelDrawingSource::kPixelX * 324 / 320 + 1;
+    const int y = PixelDrawingSource::kPixelY * 244 / 240 + 1;
+    const cv::Rect around(x - 2, y - 2, 5, 5);
+    cv::Mat difference;
+    cv::absdiff(file.frames.front()(around), file.frames.back()(around), difference);
+    double largest = 0;
+    cv::minMaxLoc(difference.reshape(1), nullptr, &largest);
+    EXPECT_GE(largest, 60);
+}
+
+TEST_F(RecordingSessionTest, IdleRegionGivesRepeatFramesThatDecodeRight) {
+    ASSERT_TRUE(m_window.IsOpen());
+    // With the server's change reports, and without them (every grab compared instead).
+    for (bool tracking : {true, false}) {
+        m_source.SetChangeTracking(tracking);
+        double seconds = 0;
+        const CRecordingResult result = RecordFor(3000, &seconds);
+        EXPECT_FALSE(result.failed) << result.error;
+        EXPECT_NEAR(result.frameCount, 30 * seconds, 1.5);
+        EXPECT_GE(result.repeatFrames, result.frameCount * 9 / 10) << "tracking " << tracking;
+        const Recording file = ReadRecording(m_path);
+        EXPECT_EQ(file.frameCount, result.frameCount);
+        EXPECT_NEAR(file.duration, seconds, 1.0 / 30 + 0.01);
+        EXPECT_EQ(file.decodeErrors, 0);
+        ASSERT_FALSE(file.frames.empty());
+        for (const cv::Mat& frame : file.frames) {
+            EXPECT_GE(BestPatternPsnr(frame, 1, kWidth, kHeight), 35.0);
+        }
     }
 }
 

@@ -1,4 +1,4 @@
-#include "capture/frame_pacing.h"
+#include "recording/frame_pacing.h"
 
 #include <algorithm>
 

@@ -1,0 +1,272 @@
+#include "recording/recording_session.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "recording/frame_pacing.h"
+
+namespace {
+
+bool SameRect(const CSvRect& a, const CSvRect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+}  // namespace
+
+std::string CRecordingResult::Summary() const {
+    char counts[160];
+    std::snprintf(counts, sizeof counts, "[ %d Frames , %d x %d , %d bytes]", frameCount,
+                  frameWidth, frameHeight, totalBytes);
+    return std::string("녹화가 완료되었습니다.\n") + counts + "\n" + path;
+}
+
+CRecordingSession::CRecordingSession(CAviRecorder& recorder, CFrameSource& source)
+    : m_recorder(recorder), m_source(source) {}
+
+CRecordingSession::~CRecordingSession() {
+    Stop();
+}
+
+bool CRecordingSession::Start(const CCaptureTarget& target, const std::string& path,
+                              CUniqueFd file) {
+    if (IsRecording()) {
+        m_lastError = "already recording";
+        return false;
+    }
+    if (target.region.IsEmpty()) {
+        m_lastError = "empty region";
+        return false;
+    }
+    if (!m_recorder.BeginRecording(target.region, path, std::move(file))) {
+        m_lastError = m_recorder.LastError();
+        return false;
+    }
+    m_lastError.clear();
+    m_result = CRecordingResult();
+    m_grabFailure.clear();
+    m_referenceRegion = CSvRect{};
+    {
+        std::lock_guard<std::mutex> lock(m_regionLock);
+        m_target = target;
+        m_lastRegion = CSvRect{};
+    }
+    m_ring.Reset();
+    m_bWorkerEnded = false;
+    m_encodeThread = std::thread(&CRecordingSession::EncodeThreadProc, this);
+    m_grabThread = std::thread(&CRecordingSession::GrabThreadProc, this);
+    return true;
+}
+
+void CRecordingSession::UpdateTarget(const CCaptureTarget& target) {
+    std::lock_guard<std::mutex> lock(m_regionLock);
+    m_target = target;
+}
+
+CCaptureTarget CRecordingSession::CurrentTarget() const {
+    std::lock_guard<std::mutex> lock(m_regionLock);
+    return m_target;
+}
+
+CSvRect CRecordingSession::LastRegion() const {
+    std::lock_guard<std::mutex> lock(m_regionLock);
+    return m_lastRegion;
+}
+
+void CRecordingSession::PublishRegion(const CSvRect& region) {
+    {
+        std::lock_guard<std::mutex> lock(m_regionLock);
+        if (SameRect(region, m_lastRegion)) {
+            return;
+        }
+        m_lastRegion = region;
+    }
+    if (m_onRegion) {
+        m_onRegion();
+    }
+}
+
+CRecordingResult CRecordingSession::Stop() {
+    if (!m_encodeThread.joinable()) {
+        return CRecordingResult();
+    }
+    m_ring.RequestStop();
+    m_grabThread.join();
+    m_encodeThread.join();
+    return m_result;
+}
+
+void CRecordingSession::ReportStatus(const std::string& text) {
+    if (m_onStatus) {
+        m_onStatus(text);
+    }
+}
+
+// --- grab stage ---
+
+bool CRecordingSession::SameAsReference(int slot, const CSvRect& region) const {
+    const int reference = m_ring.Reference();
+    if (reference < 0 || !SameRect(region, m_referenceRegion)) {
+        return false;
+    }
+    // Both are continuous buffers of the same size; the reference is only read while kept.
+    const cv::Mat& previous = m_ring.Pixels(reference);
+    const cv::Mat& current = m_ring.Pixels(slot);
+    return previous.size() == current.size() &&
+           std::memcmp(previous.data, current.data, current.total() * current.elemSize()) == 0;
+}
+
+CRecordingSession::Outcome CRecordingSession::GrabFrame(bool* grabbedAny) {
+    CSvRect previous;
+    {
+        std::lock_guard<std::mutex> lock(m_regionLock);
+        previous = m_lastRegion;
+    }
+    const CSvRect region = m_source.Locate(CurrentTarget(), previous);
+    PublishRegion(region);
+    // Asked for every frame, so that what was drawn before this grab is never reported later.
+    const CFrameSource::Change change = m_source.TakeChange(region);
+    const bool sameRegion = m_ring.Reference() >= 0 && SameRect(region, m_referenceRegion);
+    if (m_bPaced && sameRegion && change == CFrameSource::Change::kNone) {
+        return Outcome::kRepeat;
+    }
+
+    std::string error;
+    if (region.IsEmpty()) {
+        error = "the rectangle is empty";
+    } else {
+        const int slot = m_ring.AcquireFree();
+        if (slot < 0) {
+            return Outcome::kStop;
+        }
+        cv::Mat& pixels = m_ring.Pixels(slot);
+        pixels.create(region.Height(), region.Width(), CV_8UC4);  // kept when the size is
+        if (m_source.Grab(region, pixels, &error)) {
+            if (m_bPaced && SameAsReference(slot, region)) {
+                m_ring.Discard(slot);
+                return Outcome::kRepeat;
+            }
+            m_referenceRegion = region;
+            m_ring.Publish(slot);
+            *grabbedAny = true;
+            return Outcome::kQueued;
+        }
+        m_ring.Discard(slot);
+    }
+    if (!*grabbedAny) {
+        // With no picture to repeat the file would hold nothing but empty frames.
+        m_grabFailure = "Grabbing the screen failed: " + error;
+        return Outcome::kFailed;
+    }
+    // The window is momentarily smaller than its bands, or the grab failed: keep the
+    // timeline going with the previous picture.
+    return Outcome::kRepeat;
+}
+
+void CRecordingSession::GrabThreadProc() {
+    using Clock = CFrameRing::Clock;
+    std::string error;
+    if (!m_source.Open(&error)) {
+        m_grabFailure = "Grabbing the screen failed: " + error;
+        m_ring.FinishGrabbing();
+        return;
+    }
+    const Clock::time_point start = Clock::now();
+    int64_t produced = 0;  // frame slots filled: frames queued and repeats
+    bool grabbedAny = false;
+    bool failed = false;
+    for (;;) {
+        if (m_bPaced) {
+            const pacing::Step step = pacing::NextStep(produced, Clock::now() - start);
+            if (!step.grabFrame) {
+                if (m_ring.WaitForStop(Clock::now() + step.waitFor)) {
+                    break;
+                }
+                continue;
+            }
+            m_ring.PublishRepeats(step.repeatFrames);
+            produced += step.repeatFrames;
+        } else if (m_ring.WaitForStop(Clock::now())) {
+            break;
+        }
+        const Outcome outcome = GrabFrame(&grabbedAny);
+        if (outcome == Outcome::kStop) {
+            break;
+        }
+        if (outcome == Outcome::kFailed) {
+            failed = true;
+            break;
+        }
+        if (outcome == Outcome::kRepeat) {
+            m_ring.PublishRepeats(1);
+        }
+        ++produced;
+    }
+    if (!failed && m_bPaced) {
+        m_ring.PublishRepeats(pacing::FramesToPadAtStop(produced, Clock::now() - start));
+    }
+    m_source.Close();
+    m_ring.FinishGrabbing();
+}
+
+// --- encode stage ---
+
+bool CRecordingSession::WriteItem(const CFrameRing::Item& item) {
+    for (int64_t i = 0; i < item.repeats; ++i) {
+        if (!m_recorder.AddRepeatFrame()) {
+            return false;
+        }
+    }
+    if (item.slot >= 0 && !m_recorder.AddFrame(m_ring.Pixels(item.slot))) {
+        return false;
+    }
+    if (m_onFrame) {
+        m_onFrame();
+    }
+    ReportStatus(kStatusRecording);
+    return true;
+}
+
+void CRecordingSession::EncodeThreadProc() {
+    bool ok = true;
+    CFrameRing::Item item;
+    while (m_ring.Take(&item)) {
+        ok = WriteItem(item);
+        if (item.slot >= 0) {
+            m_ring.Release(item.slot);
+        }
+        if (!ok) {
+            m_ring.Halt();
+            break;
+        }
+    }
+    if (ok && !m_grabFailure.empty()) {
+        ok = false;
+        m_result.error = m_grabFailure;
+    }
+    FinishFile(ok);
+}
+
+void CRecordingSession::FinishFile(bool ok) {
+    m_result.failed = !ok;
+    if (!ok && m_result.error.empty()) {
+        m_result.error = m_recorder.LastError();
+    }
+    bool finishFailed = false;
+    m_result.totalBytes = m_recorder.EndRecording(&finishFailed);
+    if (finishFailed && !m_result.failed) {
+        m_result.failed = true;
+        m_result.error = m_recorder.LastError();
+    }
+    m_result.path = m_recorder.OutputPath();
+    m_result.frameCount = m_recorder.FrameCount();
+    m_result.repeatFrames = m_recorder.RepeatFrameCount();
+    m_result.frameWidth = m_recorder.FrameWidth();
+    m_result.frameHeight = m_recorder.FrameHeight();
+
+    ReportStatus(m_result.failed ? kStatusFailed + m_result.error : kStatusComplete);
+    m_bWorkerEnded = true;
+    if (m_onFinished) {
+        m_onFinished();
+    }
+}

@@ -1,0 +1,59 @@
+#include "recording/x11_frame_source.h"
+
+#include "imaging/screen_grabber.h"
+
+CX11FrameSource::CX11FrameSource() = default;
+
+CX11FrameSource::~CX11FrameSource() {
+    Close();
+}
+
+bool CX11FrameSource::Open(std::string* error) {
+    // The grabber's X connection is used by the thread that opened the source alone.
+    m_pGrabber = std::make_unique<CScreenGrabber>();
+    if (!m_pGrabber->IsAvailable()) {
+        *error = m_pGrabber->GetLastError();
+        m_pGrabber.reset();
+        return false;
+    }
+    m_bWatching = m_bTrackChanges && m_pGrabber->WatchChanges();
+    return true;
+}
+
+void CX11FrameSource::Close() {
+    m_pGrabber.reset();
+    m_bWatching = false;
+}
+
+CSvRect CX11FrameSource::Locate(const CCaptureTarget& target, const CSvRect& previous) {
+    if (target.window == 0) {
+        return target.region;
+    }
+    int x = 0;
+    int y = 0;
+    if (m_pGrabber == nullptr || !m_pGrabber->WindowOrigin(target.window, &x, &y)) {
+        return previous;
+    }
+    const CSvRect& r = target.region;
+    return CSvRect{r.left + x, r.top + y, r.right + x, r.bottom + y};
+}
+
+CFrameSource::Change CX11FrameSource::TakeChange(const CSvRect& screenRegion) {
+    bool drawn = false;
+    if (!m_bWatching || !m_pGrabber->TakeChange(screenRegion, &drawn)) {
+        return Change::kUnknown;
+    }
+    return drawn ? Change::kSome : Change::kNone;
+}
+
+bool CX11FrameSource::Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) {
+    if (m_pGrabber == nullptr) {
+        *error = "the frame source is not open";
+        return false;
+    }
+    if (!m_pGrabber->GrabBgrx(screenRegion, bgrx)) {
+        *error = m_pGrabber->GetLastError();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+
+#include "recording/frame_source.h"
+
+class CScreenGrabber;
+
+// Frames from the X screen: 32-bit grabs through the screen grabber (MIT-SHM where the server
+// offers it), the target window's place asked of the server for every frame (a window manager
+// moving it need not tell this program), and changes told by the X DAMAGE extension where the
+// server has it.
+class CX11FrameSource : public CFrameSource {
+public:
+    CX11FrameSource();
+    ~CX11FrameSource() override;
+
+    // Without change tracking every frame is grabbed and compared with the previous one, as
+    // on a server without DAMAGE. Set before Open.
+    void SetChangeTracking(bool enabled) { m_bTrackChanges = enabled; }
+
+    bool Open(std::string* error) override;
+    void Close() override;
+    CSvRect Locate(const CCaptureTarget& target, const CSvRect& previous) override;
+    Change TakeChange(const CSvRect& screenRegion) override;
+    bool Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) override;
+
+private:
+    std::unique_ptr<CScreenGrabber> m_pGrabber;
+    bool m_bTrackChanges = true;
+    bool m_bWatching = false;
+};
