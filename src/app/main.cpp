@@ -1,7 +1,9 @@
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/brintel_shot_app.h"
+#include "app/repair_command.h"
 #include "app/session_check.h"
 
 namespace {
@@ -30,6 +32,10 @@ bool CheckSession() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Repairing a file needs no display.
+    if (argc == 3 && std::strcmp(argv[1], "--repair") == 0) {
+        return RunRepairCommand(argv[2]);
+    }
     if (!CheckSession()) {
         return 1;
     }

@@ -8,7 +8,9 @@
 
 #include "app/about_dlg.h"
 #include "app/app_resources.h"
+#include "app/repair_command.h"
 #include "capture/brintel_shot_dlg.h"
+#include "capture/output_dir.h"
 #include "zorvane.h"
 
 QEvent::Type CHookKeyEvent::EventType() {
@@ -56,6 +58,12 @@ void CMainFrame::OnCreate() {
         }
     });
     m_pShotDlg->show();
+
+    // Recordings an earlier run could not finish (killed, session lost) are finished now.
+    const std::string recovered = RepairUnfinishedRecordings(g_strOutputDir);
+    if (!recovered.empty() && m_bHasTray) {
+        m_trayIcon.ShowMessage(QStringLiteral("Brintel Shot"), QString::fromStdString(recovered));
+    }
 }
 
 // The capture window itself is destroyed with the frame, after the event loop has ended: a
