@@ -281,7 +281,7 @@ std::vector<std::string> AVI_find_unfinished_recordings(const std::string& folde
             name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0) {
             continue;
         }
-        std::string path = folder + "/" + name;
+        std::string path = folder + (folder.empty() || folder.back() != '/' ? "/" : "") + name;
         if (AVI_is_unfinished_recording(path)) {
             found.push_back(path);
         }
