@@ -55,6 +55,7 @@ std::string RepairUnfinishedRecordings(const std::string& folder) {
     if (!recovered.empty()) {
         recovered = "Recovered unfinished recordings:" + recovered;
         std::printf("%s\n", recovered.c_str());
+        std::fflush(stdout);
     }
     return recovered;
 }
