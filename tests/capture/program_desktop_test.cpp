@@ -59,8 +59,10 @@ std::pair<std::string, std::string> KeyFlagsAndIntraPictures(const std::string& 
 
 int RunRepair(const std::string& path, std::string* output) {
     int status = -1;
+    // A program that does not know the option starts its window instead: the limit ends it.
     *output = probe::Shell(
-        std::string(BRINTELSHOT_PATH) + " --repair " + probe::Quote(path) + " 2>&1", &status);
+        "timeout 60 " + std::string(BRINTELSHOT_PATH) + " --repair " + probe::Quote(path) + " 2>&1",
+        &status);
     return status;
 }
 
