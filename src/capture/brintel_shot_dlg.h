@@ -56,6 +56,8 @@ public:
     CaptureRect CaptureRegion() const;
     CaptureRect CaptureRegionOnScreen() const;
     bool IsRecording() const { return m_recordingSession.IsRecording(); }
+    // Stops a running recording and waits until its file is finished.
+    void StopRecording();
     QRect ToolButtonRect(int id) const;  // in client coordinates; empty for an unknown id
 
     // What the last paint drew, for callers that check what the user sees.
@@ -112,7 +114,6 @@ private:
     void ShowFailure(const QString& text);
     bool RegionForCommand(CaptureRect* region);
     void StartRecording();
-    void StopRecording();
     void CaptureStill();
     void CopyToClipboard();
     void NudgeWindow(int dx, int dy);

@@ -37,13 +37,34 @@ int OnXError(Display* display, XErrorEvent* event) {
     return previous != nullptr ? previous(display, event) : 0;
 }
 
-// Puts our handler in front again if someone replaced it since, keeping theirs for the
+// A lost X server (the session ended) on one of our connections: the grab fails, and the
+// process is not ended from the grabbing thread (Xlib's default), so whoever ends it can
+// still finish a recording. Other connections keep the handler they had.
+XIOErrorHandler g_previousIoHandler = nullptr;
+
+int OnXIOError(Display* display) {
+    XIOErrorHandler previous;
+    {
+        std::lock_guard<std::mutex> lock(g_handlerMutex);
+        if (g_sessionsByDisplay.count(display) != 0) {
+            return 0;
+        }
+        previous = g_previousIoHandler;
+    }
+    return previous != nullptr ? previous(display) : 0;
+}
+
+// Puts our handlers in front again if someone replaced them since, keeping theirs for the
 // connections that are not ours.
 void InstallErrorHandler() {
     std::lock_guard<std::mutex> lock(g_handlerMutex);
     XErrorHandler previous = XSetErrorHandler(OnXError);
     if (previous != OnXError) {
         g_previousHandler = previous;
+    }
+    XIOErrorHandler previousIo = XSetIOErrorHandler(OnXIOError);
+    if (previousIo != OnXIOError) {
+        g_previousIoHandler = previousIo;
     }
 }
 
@@ -194,6 +215,8 @@ std::unique_ptr<CX11GrabSession> CX11GrabSession::Acquire(bool allowSharedMemory
         return nullptr;
     }
     InstallErrorHandler();
+    XSetIOErrorExitHandler(
+        connection->display, [](Display*, void*) {}, nullptr);  // see OnXIOError
     const int screen = DefaultScreen(connection->display);
     connection->root = RootWindow(connection->display, screen);
     connection->visual = DefaultVisual(connection->display, screen);

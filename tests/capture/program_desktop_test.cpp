@@ -298,8 +298,8 @@ private:
 };
 
 // The X server goes away during a recording (the session ends): the program ends, and the
-// file it leaves plays.
-TEST(ProgramXServerTest, XServerLostDuringARecordingLeavesAPlayableFile) {
+// file it leaves plays; it was even finished on the way out.
+TEST(ProgramXServerTest, XServerLostDuringARecordingLeavesAFinishedPlayableFile) {
     OwnXServer server;
     TempDir dir;
     CProgramUnderTest program({}, dir.path());
@@ -327,4 +327,7 @@ TEST(ProgramXServerTest, XServerLostDuringARecordingLeavesAPlayableFile) {
     EXPECT_EQ(stream["codec_name"], "mpeg4");
     EXPECT_GT(std::atoi(stream["nb_read_packets"].c_str()), 30);
     EXPECT_EQ(DecodeErrors(path), "");
+    std::string output;
+    EXPECT_EQ(RunRepair(path, &output), 0);
+    EXPECT_NE(output.find("nothing to do"), std::string::npos) << output;
 }
