@@ -10,7 +10,8 @@
 // Opens (creating if needed) a file for writing and reserves its header; null on failure.
 avi_file* AVI_create_output_file(const char* name);
 
-// The formats are used only at close, so they may be set or changed any time before.
+// The formats go into the header at each refresh and at close; set them before the first
+// frame (they may still change until the close, which writes the final header).
 void AVI_set_video_format(avi_file* AVI, int width, int height, double fps, const char* compressor);
 void AVI_set_audio_format(avi_file* AVI, int channels, int rate, int bits, int format);
 
