@@ -85,11 +85,6 @@ TEST(AviFfmpeg, FfprobeReadsWrittenFile) {
     EXPECT_EQ(std::atoi(count.c_str()), 34);
 }
 
-// Lines ffmpeg prints at error level while decoding the whole file.
-std::string DecodeErrors(const std::string& path) {
-    return Shell("ffmpeg -v error -nostdin -i " + Quote(path) + " -f null - 2>&1");
-}
-
 // A recording as it is being written, with a picture of `pictures` or a repeat frame after
 // each of its pictures; the header is refreshed after every frame. snapshots[n] is the file
 // as a killed writer leaves it after n + 1 frames; the finished file is at path.

@@ -36,11 +36,6 @@ std::map<std::string, std::string> Probe(const std::string& path) {
     return fields;
 }
 
-// Lines ffmpeg prints at error level while decoding the whole file.
-std::string DecodeErrors(const std::string& path) {
-    return probe::Shell("ffmpeg -v error -nostdin -i " + probe::Quote(path) + " -f null - 2>&1");
-}
-
 // The idx1 key flag of each picture ("K") next to ffmpeg's decoded picture type ("I").
 std::pair<std::string, std::string> KeyFlagsAndIntraPictures(const std::string& path) {
     std::string flags, types;
@@ -222,7 +217,7 @@ TEST_F(ProgramTest, KilledDuringARecordingPlaysAndIsRepaired) {
         EXPECT_EQ(killed["format_format_name"], "avi");
         EXPECT_EQ(killed["codec_name"], "mpeg4");
         EXPECT_GE(std::atoi(killed["nb_read_packets"].c_str()), 1);
-        EXPECT_EQ(DecodeErrors(path), "");
+        EXPECT_EQ(probe::DecodeErrors(path), "");
 
         std::string output;
         if (i + 1 < moments.size()) {
@@ -238,7 +233,7 @@ TEST_F(ProgramTest, KilledDuringARecordingPlaysAndIsRepaired) {
         EXPECT_EQ(repaired["nb_read_packets"], killed["nb_read_packets"]);
         EXPECT_GE(std::atoi(repaired["nb_frames"].c_str()), std::atoi(killed["nb_frames"].c_str()));
         EXPECT_NEAR(std::atof(repaired["format_duration"].c_str()), recorded, 1.0);
-        EXPECT_EQ(DecodeErrors(path), "");
+        EXPECT_EQ(probe::DecodeErrors(path), "");
         auto [flags, pictures] = KeyFlagsAndIntraPictures(path);
         EXPECT_EQ(flags, pictures);
 
@@ -326,7 +321,7 @@ TEST(ProgramXServerTest, XServerLostDuringARecordingLeavesAFinishedPlayableFile)
     EXPECT_EQ(stream["format_format_name"], "avi");
     EXPECT_EQ(stream["codec_name"], "mpeg4");
     EXPECT_GT(std::atoi(stream["nb_read_packets"].c_str()), 30);
-    EXPECT_EQ(DecodeErrors(path), "");
+    EXPECT_EQ(probe::DecodeErrors(path), "");
     std::string output;
     EXPECT_EQ(RunRepair(path, &output), 0);
     EXPECT_NE(output.find("nothing to do"), std::string::npos) << output;
