@@ -8,12 +8,31 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/about_dlg.h"
 #include "app/app_resources.h"
+#include "app/repair_command.h"
 #include "capture/brintel_shot_dlg.h"
 #include "capture/output_dir.h"
 #include "zorvane.h"
+
+namespace {
+
+// The capture window while the frame lives, for the exit hook below.
+CBrintelShotDlg* g_pShotDlgAtExit = nullptr;
+
+// Qt's X11 platform ends the process with exit() from the user-interface thread when its X
+// connection breaks (the session ended, the server died). The recording is finished first, as
+// a stop would; the worker never waits for this thread, so waiting for it here is safe.
+void FinishRecordingAtExit() {
+    if (g_pShotDlgAtExit != nullptr && g_pShotDlgAtExit->IsRecording()) {
+        g_pShotDlgAtExit->blockSignals(true);  // no notification through a broken connection
+        g_pShotDlgAtExit->StopRecording();
+    }
+}
+
+}  // namespace
 
 QEvent::Type CHookKeyEvent::EventType() {
     static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
@@ -23,6 +42,7 @@ QEvent::Type CHookKeyEvent::EventType() {
 CMainFrame::CMainFrame() = default;
 
 CMainFrame::~CMainFrame() {
+    g_pShotDlgAtExit = nullptr;
     // The hook thread posts to this object: it must be gone first.
     if (m_bHookInstalled) {
         UninstallHook();
@@ -67,6 +87,15 @@ void CMainFrame::OnCreate() {
     m_recordingTipTimer.setInterval(1000);
     connect(&m_recordingTipTimer, &QTimer::timeout, this, &CMainFrame::UpdateRecordingTip);
     m_pShotDlg->show();
+    g_pShotDlgAtExit = m_pShotDlg.get();
+    static const bool kExitHookSet = std::atexit(FinishRecordingAtExit) == 0;
+    (void)kExitHookSet;
+
+    // Recordings an earlier run could not finish (killed, session lost) are finished now.
+    const std::string recovered = RepairUnfinishedRecordings(g_strOutputDir);
+    if (!recovered.empty() && m_bHasTray) {
+        m_trayIcon.ShowMessage(QStringLiteral("Brintel Shot"), QString::fromStdString(recovered));
+    }
 }
 
 // The remembered output folder, pointer option and window place; a remembered folder that has

@@ -70,6 +70,8 @@ public:
     // The caption menu's "Record mouse pointer" choice.
     bool RecordsPointer() const { return m_bRecordPointer; }
     void SetRecordPointer(bool on) { m_bRecordPointer = on; }
+    // Stops a running recording and waits until its file is finished.
+    void StopRecording();
     QRect ToolButtonRect(int id) const;  // in client coordinates; empty for an unknown id
 
     // What the last paint drew, for callers that check what the user sees.
@@ -140,7 +142,6 @@ private:
     void ShowFailure(const char* prefix, const std::string& reason);
     bool RegionForCommand(CaptureRect* region);
     void StartRecording();
-    void StopRecording();
     void CaptureStill();
     void CopyToClipboard();
     void NudgeWindow(int dx, int dy);

@@ -12,6 +12,7 @@ namespace {
 std::mutex g_trapsLock;  // a leaf lock: nothing else is locked while it is held
 std::map<Display*, std::vector<CXErrorTrap*>> g_trapsByDisplay;
 XErrorHandler g_previousHandler = nullptr;
+XIOErrorHandler g_previousIoHandler = nullptr;
 
 int OnXError(Display* display, XErrorEvent* event) {
     XErrorHandler previous;
@@ -27,13 +28,32 @@ int OnXError(Display* display, XErrorEvent* event) {
     return previous != nullptr ? previous(display, event) : 0;
 }
 
-// Puts our handler in front if someone replaced it since (a toolkit opening its connection),
-// keeping theirs for the connections without a trap. Where ours is in front already this sets
-// the same handler again, so no error of any thread can miss it meanwhile.
+// A lost X server (the session ended) on one of our connections: its calls fail from then on,
+// and the process is not ended from whichever thread met the loss (Xlib's default), so whoever
+// ends it can still finish a recording. Other connections keep the handler they had.
+int OnXIOError(Display* display) {
+    XIOErrorHandler previous;
+    {
+        std::lock_guard<std::mutex> lock(g_trapsLock);
+        if (g_trapsByDisplay.count(display) != 0) {
+            return 0;
+        }
+        previous = g_previousIoHandler;
+    }
+    return previous != nullptr ? previous(display) : 0;
+}
+
+// Puts our handlers in front if someone replaced them since (a toolkit opening its
+// connection), keeping theirs for the connections without a trap. Where ours are in front
+// already this sets the same handlers again, so no error of any thread can miss them meanwhile.
 void KeepHandlerInFront() {
     XErrorHandler previous = XSetErrorHandler(OnXError);
     if (previous != OnXError) {
         g_previousHandler = previous;
+    }
+    XIOErrorHandler previousIo = XSetIOErrorHandler(OnXIOError);
+    if (previousIo != OnXIOError) {
+        g_previousIoHandler = previousIo;
     }
 }
 
@@ -73,6 +93,9 @@ CXConnection::CXConnection(const char* name) {
     m_display = XOpenDisplay(name);
     if (m_display != nullptr) {
         m_pTrap = std::make_unique<CXErrorTrap>(m_display);
+        // After OnXIOError returns, Xlib would still end the process: not for our connections.
+        XSetIOErrorExitHandler(
+            m_display, [](_XDisplay*, void*) {}, nullptr);
     }
 }
 

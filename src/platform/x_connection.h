@@ -10,7 +10,9 @@
 // process. One handler of ours is installed once and kept in front: it hands each error to the
 // newest trap of the connection it happened on, and errors of connections without a trap
 // (Qt's, a test's) to the handler that was there before. Nothing ever swaps the handler out,
-// so a thread grabbing on its connection is never disturbed by another thread's trap.
+// so a thread grabbing on its connection is never disturbed by another thread's trap. A lost
+// X server does not end the process from one of our connections either: their calls fail, and
+// whoever ends the process can still finish a recording.
 
 struct _XDisplay;
 

@@ -1,5 +1,6 @@
-// Checks against an independent implementation: ffprobe/ffmpeg read what the writer wrote,
-// and the reader reads what ffmpeg wrote.
+// Checks against an independent implementation: ffprobe/ffmpeg read what the writer wrote
+// (also while it is still being written, and once repaired), and the reader reads what
+// ffmpeg wrote.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,11 +8,14 @@
 
 #include "common/ffprobe_support.h"
 #include "encoding/avi/avi_reader.h"
+#include "encoding/avi/avi_repair.h"
 #include "encoding/avi/avi_writer.h"
 
 using namespace probe;
 
 namespace {
+
+using Bytes = std::vector<unsigned char>;
 
 // Splits an MPEG-4 elementary stream into pictures at the picture start codes (00 00 01 B6);
 // stream headers before the first picture belong to the first. Keeps each picture's key mark.
@@ -32,15 +36,20 @@ std::vector<std::pair<std::vector<char>, bool>> SplitPictures(const std::vector<
     return pictures;
 }
 
-TEST(AviFfmpeg, FfprobeReadsWrittenFile) {
-    TempDir dir;
+// One second of MPEG-4 pictures (64 x 48, a key picture every 10) made by ffmpeg.
+std::vector<std::pair<std::vector<char>, bool>> MakePictures(const TempDir& dir) {
     int status = -1;
     Shell(
         "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=30 -t 1 -c:v mpeg4 -g 10 -f m4v " +
             Quote(dir.Path("pictures.m4v")),
         &status);
-    ASSERT_EQ(status, 0);
-    auto pictures = SplitPictures(ReadFile(dir.Path("pictures.m4v")));
+    EXPECT_EQ(status, 0);
+    return SplitPictures(ReadFile(dir.Path("pictures.m4v")));
+}
+
+TEST(AviFfmpeg, FfprobeReadsWrittenFile) {
+    TempDir dir;
+    auto pictures = MakePictures(dir);
     ASSERT_EQ(pictures.size(), 30u);
 
     const std::string path = dir.Path("out.avi");
@@ -74,6 +83,157 @@ TEST(AviFfmpeg, FfprobeReadsWrittenFile) {
     std::string count =
         Shell("ffmpeg -v error -i " + Quote(path) + " -fps_mode cfr -f framemd5 - | grep -vc '^#'");
     EXPECT_EQ(std::atoi(count.c_str()), 34);
+}
+
+// A recording as it is being written, with a picture of `pictures` or a repeat frame after
+// each of its pictures; the header is refreshed after every frame. snapshots[n] is the file
+// as a killed writer leaves it after n + 1 frames; the finished file is at path.
+struct Recording {
+    std::string path;
+    std::vector<Bytes> snapshots;
+    Bytes finished;
+};
+
+Recording Record(const TempDir& dir,
+                 const std::vector<std::pair<std::vector<char>, bool>>& pictures,
+                 int refresh_ms = 0) {
+    Recording r{dir.Path("rec.avi"), {}, {}};
+    avi_file* avi = AVI_create_output_file(r.path.c_str());
+    EXPECT_NE(avi, nullptr);
+    AVI_set_video_format(avi, 64, 48, 30.0, "xvid");
+    AVI_set_audio_format(avi, 0, 44100, 16, 0);
+    AVI_set_header_refresh(avi, refresh_ms);
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        const auto& [bytes, key] = pictures[i];
+        EXPECT_EQ(AVI_put_video_frame(avi, bytes.data(), int(bytes.size()), key), 0);
+        r.snapshots.push_back(ReadFile(r.path));
+        if (i % 7 == 3) {
+            EXPECT_EQ(AVI_put_video_frame(avi, nullptr, 0, 0), 0);
+            r.snapshots.push_back(ReadFile(r.path));
+        }
+    }
+    EXPECT_EQ(AVI_close_file(avi), 0);
+    r.finished = ReadFile(r.path);
+    return r;
+}
+
+TEST(AviFfmpeg, UnfinishedFilePlaysAfterEveryRefreshAndFinishesTheSame) {
+    TempDir dir;
+    auto pictures = MakePictures(dir);
+    Recording r = Record(dir, pictures);
+    ASSERT_EQ(r.snapshots.size(), 34u);
+    // The refreshes leave no trace in the finished file.
+    EXPECT_EQ(Record(dir, pictures, -1).finished, r.finished);
+
+    const std::string cut = dir.Path("cut.avi");
+    for (size_t n : {0, 4, 33}) {
+        SCOPED_TRACE("after frame " + std::to_string(n + 1));
+        const Bytes& snapshot = r.snapshots[n];
+        EXPECT_EQ(U32At(snapshot, 48), n + 1);  // the header counts every frame so far
+        // Cut off anywhere after the refresh: also inside the next frame's chunk.
+        for (size_t extra : {size_t(0), size_t(5)}) {
+            Bytes bytes = snapshot;
+            bytes.insert(bytes.end(), r.finished.begin() + long(bytes.size()),
+                         r.finished.begin() + long(bytes.size() + extra));
+            WriteFile(cut, bytes);
+            auto stream = Stream(cut, "v:0");
+            EXPECT_EQ(stream["codec_name"], "mpeg4");
+            EXPECT_EQ(stream["nb_frames"], std::to_string(n + 1));
+            EXPECT_EQ(DecodeErrors(cut), "");
+            avi_file* in = AVI_open_for_reading(cut.c_str(), 1);
+            ASSERT_NE(in, nullptr) << "error " << AVI_last_error;
+            EXPECT_EQ(AVI_get_frame_count(in), int(n + 1));
+            AVI_close_file(in);
+        }
+    }
+}
+
+TEST(AviRepair, FinishesWhatTheWriterWouldHaveAndIsSafeToRepeat) {
+    TempDir dir;
+    Recording r = Record(dir, MakePictures(dir));
+    const std::string path = dir.Path("killed.avi");
+    // Killed after the last frame: the repair writes what the writer's close wrote, key
+    // flags (from the pictures' coding types) included.
+    WriteFile(path, r.snapshots.back());
+    AviRepairReport report = AVI_repair_recording(path);
+    ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
+    EXPECT_EQ(report.frames, 34);
+    EXPECT_NEAR(report.seconds, 34 / 30.0, 0.001);
+    EXPECT_EQ(report.bytes_kept, std::int64_t(r.snapshots.back().size()));
+    EXPECT_EQ(report.bytes_dropped, 0);
+    EXPECT_EQ(ReadFile(path), r.finished);
+    EXPECT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kNothingToDo);
+    EXPECT_EQ(ReadFile(path), r.finished);
+
+    // A repair that was itself interrupted, with the index partly or wholly written but not
+    // the header, is finished the same way.
+    const size_t data_end = 2044 + U32At(r.finished, 2040);
+    for (size_t end : {data_end + 3, data_end + 20, r.finished.size()}) {
+        Bytes bytes(r.finished.begin(), r.finished.begin() + long(end));
+        std::copy(r.snapshots.back().begin(), r.snapshots.back().begin() + 2048, bytes.begin());
+        WriteFile(path, bytes);
+        ASSERT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kRepaired);
+        EXPECT_EQ(ReadFile(path), r.finished) << "index cut at " << end;
+    }
+
+    // Cut in the middle of the last picture: the frames before it are kept, as a repair of
+    // the file after those frames gives them.
+    Bytes torn = r.snapshots.back();
+    torn.resize(torn.size() - 9);
+    WriteFile(path, torn);
+    report = AVI_repair_recording(path);
+    ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired);
+    EXPECT_EQ(report.frames, 33);
+    EXPECT_GT(report.bytes_dropped, 0);
+    Bytes repaired = ReadFile(path);
+    WriteFile(path, r.snapshots[32]);
+    ASSERT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kRepaired);
+    EXPECT_EQ(ReadFile(path), repaired);
+    EXPECT_EQ(Stream(path, "v:0")["nb_frames"], "33");
+    EXPECT_EQ(DecodeErrors(path), "");
+}
+
+TEST(AviRepair, LeavesAloneWhatIsNoUnfinishedRecording) {
+    TempDir dir;
+    Recording r = Record(dir, MakePictures(dir));
+    int status = -1;
+    Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=30 -t 1 -c:v mpeg4 -vtag xvid " +
+              Quote(dir.Path("Recode_ffmpeg.avi")),
+          &status);
+    ASSERT_EQ(status, 0);
+    Bytes foreign = ReadFile(dir.Path("Recode_ffmpeg.avi"));
+    Bytes unheaded(2100, 0);
+    std::copy(r.snapshots[0].begin() + 2048, r.snapshots[0].begin() + 2100,
+              unheaded.begin() + 2048);
+    const std::vector<std::pair<std::string, Bytes>> files = {
+        {"Recode_text.avi", Bytes(3000, 'x')}, {"Recode_ffmpeg.avi", foreign},
+        {"Recode_unheaded.avi", unheaded},     {"Recode_finished.avi", r.finished},
+        {"Recode_killed.avi", r.snapshots[9]}, {"killed.avi", r.snapshots[9]}};
+    for (const auto& [name, bytes] : files) {
+        WriteFile(dir.Path(name), bytes);
+    }
+    EXPECT_EQ(AVI_find_unfinished_recordings(dir.Path(""), "Recode_"),
+              std::vector<std::string>{dir.Path("Recode_killed.avi")});
+
+    for (size_t i = 0; i < 4; ++i) {
+        AviRepairReport report = AVI_repair_recording(dir.Path(files[i].first));
+        EXPECT_EQ(report.outcome,
+                  i < 3 ? AviRepairOutcome::kRefused : AviRepairOutcome::kNothingToDo)
+            << files[i].first;
+        EXPECT_EQ(ReadFile(dir.Path(files[i].first)), files[i].second) << files[i].first;
+    }
+    EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_ffmpeg.avi")).reason,
+              "an AVI file that BrintelShot did not write");
+
+    // A file still being written is not touched.
+    avi_file* avi = AVI_create_output_file(dir.Path("Recode_live.avi").c_str());
+    AVI_set_video_format(avi, 64, 48, 30.0, "xvid");
+    ASSERT_EQ(AVI_put_video_frame(avi, "abcd", 4, 1), 0);
+    Bytes live = ReadFile(dir.Path("Recode_live.avi"));
+    EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_live.avi")).outcome,
+              AviRepairOutcome::kRefused);
+    EXPECT_EQ(ReadFile(dir.Path("Recode_live.avi")), live);
+    AVI_close_file(avi);
 }
 
 TEST(AviFfmpeg, ReaderReadsFfmpegFile) {

@@ -1,21 +1,78 @@
 // The real program on the test desktop: ending it during a recording (closing the window
 // where there is no tray, the tray's "Exit", the signals that end programs) leaves a finished
-// file, and so does a standard output nobody reads.
+// file, and so does a standard output nobody reads; killing it or its X server leaves a
+// playable file, which `--repair` or the next start finishes.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <memory>
 #include <thread>
-
 #include "test_support.h"
 #include "common/program_under_test.h"
 #include "common/x_windows.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What ffprobe makes of a file: container, codec, frames (repeat frames included), packets
+// read (pictures), duration.
+std::map<std::string, std::string> Probe(const std::string& path) {
+    std::map<std::string, std::string> fields = probe::Stream(path, "v:0");
+    for (const std::string& line :
+         probe::Lines(probe::Shell("ffprobe -v error -show_entries format=format_name,duration -of "
+                                   "default=noprint_wrappers=1 " +
+                                   probe::Quote(path)))) {
+        fields.emplace("format_" + line.substr(0, line.find('=')), line.substr(line.find('=') + 1));
+    }
+    return fields;
+}
+
+// The idx1 key flag of each picture ("K") next to ffmpeg's decoded picture type ("I").
+std::pair<std::string, std::string> KeyFlagsAndIntraPictures(const std::string& path) {
+    std::string flags, types;
+    for (const std::string& line : probe::Lines(probe::Shell(
+             "ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 " +
+             probe::Quote(path)))) {
+        flags += line[0] == 'K' ? 'K' : '_';
+    }
+    for (const std::string& line : probe::Lines(probe::Shell(
+             "ffprobe -v error -select_streams v:0 -show_entries frame=pict_type -of csv=p=0 " +
+             probe::Quote(path)))) {
+        types += line[0] == 'I' ? 'K' : '_';
+    }
+    return {flags, types};
+}
+
+int RunRepair(const std::string& path, std::string* output) {
+    int status = -1;
+    // A program that does not know the option starts its window instead: the limit ends it.
+    *output = probe::Shell(
+        "timeout 60 " + std::string(BRINTELSHOT_PATH) + " --repair " + probe::Quote(path) + " 2>&1",
+        &status);
+    return status;
+}
+
+// The header's frame count; 0 while the header is not written.
+std::uint32_t HeaderFrames(const std::string& path) {
+    std::vector<unsigned char> head(52);
+    FILE* in = std::fopen(path.c_str(), "rb");
+    size_t got = in != nullptr ? std::fread(head.data(), 1, head.size(), in) : 0;
+    if (in != nullptr) {
+        std::fclose(in);
+    }
+    return got == head.size() && std::memcmp(head.data(), "RIFF", 4) == 0 ? probe::U32At(head, 48)
+                                                                          : 0;
+}
 
 class ProgramTest : public ::testing::Test {
 protected:
@@ -52,11 +109,25 @@ protected:
 
     // Starts a recording with F3 and lets it run for a while.
     void Record(int milliseconds = 1500) {
+        StartRecording();
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+
+    void StartRecording() {
         // Without a window manager there is no activation, only the keyboard focus.
         desktop::Xdotool((Bare() ? "windowfocus --sync " : "windowactivate --sync ") +
                          std::to_string(m_capture));
         desktop::Xdotool("key F3");
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    }
+
+    // The path of the one recording that is not in `known`; empty while there is none.
+    std::string NewRecording(const std::vector<std::string>& known) {
+        for (const std::string& name : m_dir.Files(R"(Recode_.*\.avi)")) {
+            if (std::find(known.begin(), known.end(), name) == known.end()) {
+                return m_dir.path() + "/" + name;
+            }
+        }
+        return "";
     }
 
     // The program ends with status 0 and leaves one finished recording of at least 30 frames
@@ -218,4 +289,147 @@ TEST_F(ProgramTest, RecordedAreaFollowsAWindowManagerDrag) {
     // only after the release would be a handful.
     EXPECT_GE(blueFrames, 40) << "of " << file.frames.size();
     EXPECT_LT(blueFrames, int(file.frames.size()));  // it started elsewhere
+}
+
+// kill -9 at several moments of a recording: each file plays as it is, and the repair keeps
+// every picture ffmpeg finds in it, with the key flags of the pictures and the time recorded.
+// The last file is finished by the program's next start instead of `--repair`.
+TEST_F(ProgramTest, KilledDuringARecordingPlaysAndIsRepaired) {
+    if (Bare()) {
+        GTEST_SKIP() << "runs on the desktop with a tray host";
+    }
+    std::string path;
+    const std::vector<std::pair<std::string, std::function<bool()>>> moments = {
+        {"at the first header", [&] { return HeaderFrames(path) > 0; }},
+        {"after 1.5 s", [] { return false; }},
+        {"after 5 s", [] { return false; }},
+        {"right after a refresh", [&, seen = std::uint32_t(0)]() mutable {
+             std::uint32_t frames = HeaderFrames(path);
+             bool refreshed = seen != 0 && frames != seen;
+             seen = frames;
+             return refreshed;
+         }}};
+    const int limitsMs[] = {15000, 1500, 5000, 15000};
+    std::vector<std::string> known;
+    for (size_t i = 0; i < moments.size(); ++i) {
+        SCOPED_TRACE("killed " + moments[i].first);
+        if (i > 0) {
+            Launch();
+        }
+        StartRecording();
+        const Clock::time_point start = Clock::now();
+        ASSERT_TRUE(desktop::WaitUntil([&] { return !(path = NewRecording(known)).empty(); }));
+        // The named moments wait for the file; the timed ones just let the time pass.
+        desktop::WaitUntil(moments[i].second, limitsMs[i]);
+        kill(m_program->Pid(), SIGKILL);
+        const double recorded = std::chrono::duration<double>(Clock::now() - start).count();
+        m_program->WaitForExit();
+        known.push_back(path.substr(path.rfind('/') + 1));
+
+        auto killed = Probe(path);
+        EXPECT_EQ(killed["format_format_name"], "avi");
+        EXPECT_EQ(killed["codec_name"], "mpeg4");
+        EXPECT_GE(std::atoi(killed["nb_read_packets"].c_str()), 1);
+        EXPECT_EQ(probe::DecodeErrors(path), "");
+
+        std::string output;
+        if (i + 1 < moments.size()) {
+            ASSERT_EQ(RunRepair(path, &output), 0) << output;
+            EXPECT_NE(output.find("repaired"), std::string::npos) << output;
+        } else {  // the next start finishes it
+            Launch();
+            ASSERT_TRUE(desktop::WaitUntil([&] {
+                return m_program->StandardOutput().find(known.back()) != std::string::npos;
+            })) << m_program->StandardOutput();
+        }
+        auto repaired = Probe(path);
+        EXPECT_EQ(repaired["nb_read_packets"], killed["nb_read_packets"]);
+        EXPECT_GE(std::atoi(repaired["nb_frames"].c_str()), std::atoi(killed["nb_frames"].c_str()));
+        EXPECT_NEAR(std::atof(repaired["format_duration"].c_str()), recorded, 1.0);
+        EXPECT_EQ(probe::DecodeErrors(path), "");
+        auto [flags, pictures] = KeyFlagsAndIntraPictures(path);
+        EXPECT_EQ(flags, pictures);
+
+        const std::vector<unsigned char> bytes = probe::ReadFile(path);
+        ASSERT_EQ(RunRepair(path, &output), 0) << output;
+        EXPECT_NE(output.find("nothing to do"), std::string::npos) << output;
+        EXPECT_EQ(probe::ReadFile(path), bytes);
+    }
+}
+
+// An X server of the test's own, so that ending it disturbs no other test. DISPLAY names it
+// while it lives.
+class OwnXServer {
+public:
+    OwnXServer() : m_savedDisplay(std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "") {
+        int number[2];
+        if (pipe(number) != 0) {
+            return;
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            dup2(number[1], 3);
+            execlp("Xvfb", "Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-noreset",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(number[1]);
+        char text[16] = {};
+        ssize_t got = read(number[0], text, sizeof text - 1);  // written once it accepts clients
+        close(number[0]);
+        if (got > 0) {
+            setenv("DISPLAY", (":" + std::to_string(std::atoi(text))).c_str(), 1);
+        }
+    }
+    ~OwnXServer() {
+        Kill();
+        setenv("DISPLAY", m_savedDisplay.c_str(), 1);
+    }
+    void Kill() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+            m_pid = -1;
+        }
+    }
+
+private:
+    std::string m_savedDisplay;
+    pid_t m_pid = -1;
+};
+
+// The X server goes away during a recording (the session ends): the program ends, and the
+// file it leaves plays; it was even finished on the way out.
+TEST(ProgramXServerTest, XServerLostDuringARecordingLeavesAFinishedPlayableFile) {
+    OwnXServer server;
+    TempDir dir;
+    CProgramUnderTest program({}, dir.path());
+    std::string windows;
+    ASSERT_TRUE(desktop::WaitUntil([&] {
+        windows = desktop::Output("xdotool search --onlyvisible --pid " +
+                                  std::to_string(program.Pid()) + " 2>/dev/null");
+        return !windows.empty();
+    }));
+    for (const std::string& window : probe::Lines(windows)) {
+        desktop::Xdotool("windowfocus --sync " + window);
+    }
+    desktop::Xdotool("key F3");
+    std::string path;
+    ASSERT_TRUE(desktop::WaitUntil([&] {
+        std::vector<std::string> files = dir.Files(R"(Recode_.*\.avi)");
+        path = files.empty() ? "" : dir.path() + "/" + files[0];
+        return !path.empty() && HeaderFrames(path) > 30;
+    }));
+    server.Kill();
+    program.WaitForExit();
+
+    auto stream = Probe(path);
+    EXPECT_EQ(stream["format_format_name"], "avi");
+    EXPECT_EQ(stream["codec_name"], "mpeg4");
+    EXPECT_GT(std::atoi(stream["nb_read_packets"].c_str()), 30);
+    EXPECT_EQ(probe::DecodeErrors(path), "");
+    std::string output;
+    EXPECT_EQ(RunRepair(path, &output), 0);
+    EXPECT_NE(output.find("nothing to do"), std::string::npos) << output;
 }

@@ -130,6 +130,11 @@ inline std::map<std::string, std::string> Stream(const std::string& path,
     return fields;
 }
 
+// Lines ffmpeg prints at error level while decoding the whole file; empty for a clean file.
+inline std::string DecodeErrors(const std::string& path) {
+    return Shell("ffmpeg -v error -nostdin -i " + Quote(path) + " -f null - 2>&1");
+}
+
 // A frame rate written as a fraction ("30/1").
 inline double Rate(const std::string& fraction) {
     double num = 0, den = 0;

@@ -23,6 +23,24 @@ bool avi_write_all(int fd, const void* data, std::size_t n) {
     return true;
 }
 
+bool avi_write_all_at(int fd, std::int64_t offset, const void* data, std::size_t n) {
+    const char* from = static_cast<const char*>(data);
+    while (n > 0) {
+        ssize_t done = pwrite(fd, from, n, static_cast<off_t>(offset));
+        if (done < 0 && errno == EINTR) {
+            continue;
+        }
+        if (done <= 0) {
+            errno = done == 0 ? ENOSPC : errno;
+            return false;
+        }
+        from += done;
+        offset += done;
+        n -= static_cast<std::size_t>(done);
+    }
+    return true;
+}
+
 bool avi_read_all(int fd, void* buffer, std::size_t n) {
     char* to = static_cast<char*>(buffer);
     while (n > 0) {

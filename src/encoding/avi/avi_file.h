@@ -12,6 +12,9 @@ constexpr int AVI_MAX_FILE_BYTES = 2000000000;
 constexpr int AVI_INDEX_GROWTH = 4096;
 constexpr int AVI_INDEX_ENTRY_BYTES = 16;
 constexpr std::uint32_t AVI_KEYFRAME_FLAG = 0x10;  // idx1 flag of a key frame
+// While a file is written, its header counts are brought up to date this often (and at the
+// first frame), so that a file whose writer never closes it still plays.
+constexpr int AVI_HEADER_REFRESH_MS = 1000;
 
 // Values of avi_file::mode.
 constexpr int AVI_MODE_WRITE = 0;
@@ -83,6 +86,8 @@ struct avi_file {
     int movi_data_offset;   // reader: offset just after the "movi" list type
     int last_frame_flags;   // writer: idx1 flags of the last video chunk
     int data_end;           // writer: end of the data chunks once the index went out, else 0
+    int header_refresh_interval_ms;  // writer: milliseconds between refreshes, negative = none
+    long long header_refresh_ms;     // writer: monotonic time of the last refresh, 0 = none
 };
 
 // Number of the last failure of any AVI_ function called on this thread; set on failure only.

@@ -4,8 +4,8 @@
 
 #include "encoding/avi/avi_file.h"
 
-// Fills header (AVI_HEADER_BYTES) from the handle; file_pos must be the final file length
-// and data_end the end of the data chunks. False if the stream lists do not fit.
+// Fills header (AVI_HEADER_BYTES) from the handle: file_pos is the file length and data_end
+// the end of the data chunks that it declares. False if the stream lists do not fit.
 bool avi_build_header(const avi_file* AVI, bool index_written, unsigned char* header);
 
 // Microseconds per frame as stored in the header: 0 for rates below 0.001.

@@ -1,10 +1,12 @@
 #include "encoding/avi/avi_writer.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "encoding/avi/avi_bytes.h"
@@ -95,6 +97,45 @@ int avi_put_indexed_chunk(avi_file* AVI, const char* id, std::uint32_t flags, co
     return 0;
 }
 
+long long avi_monotonic_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Writes the header with the counts of the chunks written so far. The data goes to the disk
+// first, so that even after a power cut the header never counts a chunk that is not there.
+bool avi_refresh_header(avi_file* AVI) {
+    avi_file progress = *AVI;
+    progress.data_end = AVI->file_pos;
+    unsigned char header[AVI_HEADER_BYTES];
+    return avi_build_header(&progress, false, header) &&
+           (fdatasync(AVI->fd) == 0 || errno == EINVAL) &&  // EINVAL: the file cannot sync
+           avi_write_all_at(AVI->fd, 0, header, sizeof header);
+}
+
+bool avi_refresh_header_when_due(avi_file* AVI) {
+    if (AVI->header_refresh_interval_ms < 0) {
+        return true;
+    }
+    long long now = avi_monotonic_ms();
+    if (AVI->header_refresh_ms != 0 &&
+        now - AVI->header_refresh_ms < AVI->header_refresh_interval_ms) {
+        return true;
+    }
+    if (AVI->header_refresh_ms == 0) {
+        // Held until the file is closed or the process ends, so that a repair started
+        // meanwhile (another instance's start-up scan) leaves a file being written alone.
+        flock(AVI->fd, LOCK_EX | LOCK_NB);
+    }
+    if (!avi_refresh_header(AVI)) {
+        AVI_last_error = AVI_ERR_WRITE;
+        return false;
+    }
+    AVI->header_refresh_ms = now;
+    return true;
+}
+
 }  // namespace
 
 avi_file* AVI_create_output_file(const char* name) {
@@ -132,6 +173,7 @@ avi_file* AVI_open_output_fd(int fd) {
     }
     AVI->file_pos = AVI_HEADER_BYTES;
     AVI->mode = AVI_MODE_WRITE;
+    AVI->header_refresh_interval_ms = AVI_HEADER_REFRESH_MS;
     return AVI;
 }
 
@@ -147,6 +189,10 @@ void AVI_set_video_format(avi_file* AVI, int width, int height, double fps,
     if (compressor != nullptr) {
         std::strncpy(AVI->compressor, compressor, 4);
     }
+}
+
+void AVI_set_header_refresh(avi_file* AVI, int interval_ms) {
+    AVI->header_refresh_interval_ms = interval_ms;
 }
 
 void AVI_set_audio_format(avi_file* AVI, int channels, int rate, int bits, int format) {
@@ -169,10 +215,19 @@ int AVI_put_video_frame(avi_file* AVI, const char* data, int length, int keyfram
     if (avi_put_indexed_chunk(AVI, kVideoChunkId, flags, data, length) != 0) {
         return -1;
     }
+    ++AVI->frame_count;
+    if (!avi_refresh_header_when_due(AVI)) {
+        // The frame is given back, as after a failed write: the next chunk overwrites it.
+        ErrnoKeeper keep;
+        --AVI->frame_count;
+        --AVI->index_count;
+        AVI->file_pos = chunk_pos;
+        lseek(AVI->fd, chunk_pos, SEEK_SET);
+        return -1;
+    }
     AVI->last_frame_pos = chunk_pos;
     AVI->last_frame_len = length;
     AVI->last_frame_flags = int(flags);
-    ++AVI->frame_count;
     return 0;
 }
 

@@ -1,5 +1,8 @@
 // Writing an AVI file: chunks are appended as they come, the index is kept in memory,
-// and the index and the header are written when the file is closed.
+// and the index and the header are written when the file is closed. Until then the header
+// carries the counts of the frames written so far: it is written at the first frame and
+// brought up to date every AVI_HEADER_REFRESH_MS, after the data it counts has been pushed
+// to the disk, so a file whose writer never gets to close it still plays.
 #pragma once
 
 #include "encoding/avi/avi_file.h"
@@ -12,9 +15,14 @@ avi_file* AVI_create_output_file(const char* name);
 // followed.
 avi_file* AVI_open_output_fd(int fd);
 
-// The formats are used only at close, so they may be set or changed any time before.
+// The formats go into the header at each refresh and at close; set them before the first
+// frame (they may still change until the close, which writes the final header).
 void AVI_set_video_format(avi_file* AVI, int width, int height, double fps, const char* compressor);
 void AVI_set_audio_format(avi_file* AVI, int channels, int rate, int bits, int format);
+
+// Sets how often the header is refreshed while frames come: every interval_ms milliseconds
+// (0: after every frame), or never for a negative interval. The default is AVI_HEADER_REFRESH_MS.
+void AVI_set_header_refresh(avi_file* AVI, int interval_ms);
 
 // Appends one "00db" chunk. keyframe != 0 marks it as a key frame in the index. A length
 // of 0 (data may then be null) is a frame that shows the previous frame again.
