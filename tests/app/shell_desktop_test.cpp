@@ -1,6 +1,7 @@
 // The program as a user meets it on a desktop with a window manager (openbox) and a tray host
-// (trayer): the tray icon and its menu, the hot key Ctrl+1, the about box, shut-down, a second
-// start, remembered settings and the command line beside the running program.
+// (trayer): the tray icon and its menu, the hot key Ctrl+1, shut-down with a dialog open, a
+// second start, remembered settings and the command line beside the running program. The
+// ShellBareTest cases run on a bare X server instead (see CMakeLists.txt).
 
 #include <gtest/gtest.h>
 
@@ -30,6 +31,23 @@ namespace {
 
 constexpr unsigned long kMagenta = 0xFF00FF;
 
+// Waits for the program's capture window (its large window) and, when trayIcon is given, its
+// tray icon (its small docked window).
+bool FindWindows(CXWindows& x, pid_t pid, Window& dlg, Window* trayIcon = nullptr) {
+    dlg = 0;
+    return desktop::WaitUntil([&] {
+        for (Window window : x.ShownWindowsOf(pid)) {
+            ScreenRect rect = x.Geometry(window);
+            if (rect.w >= 100 && rect.h >= 100) {
+                dlg = window;
+            } else if (trayIcon != nullptr && rect.w <= 64 && rect.h <= 64) {
+                *trayIcon = window;
+            }
+        }
+        return dlg != 0 && (trayIcon == nullptr || *trayIcon != 0);
+    });
+}
+
 class ShellDesktopTest : public ::testing::Test {
 protected:
     // The capture window is the program's large window, the tray icon its small docked one.
@@ -51,18 +69,7 @@ protected:
                Window* trayIcon = nullptr) {
         program = std::make_unique<CProgramUnderTest>(
             std::vector<std::string>{"XDG_CONFIG_HOME=" + ConfigHome()}, m_dir.path());
-        dlg = 0;
-        return program->Pid() > 0 && desktop::WaitUntil([&] {
-                   for (Window window : m_x.ShownWindowsOf(program->Pid())) {
-                       ScreenRect rect = m_x.Geometry(window);
-                       if (rect.w >= 100 && rect.h >= 100) {
-                           dlg = window;
-                       } else if (trayIcon != nullptr && rect.w <= 64 && rect.h <= 64) {
-                           *trayIcon = window;
-                       }
-                   }
-                   return dlg != 0 && (trayIcon == nullptr || *trayIcon != 0);
-               });
+        return program->Pid() > 0 && FindWindows(m_x, program->Pid(), dlg, trayIcon);
     }
 
     std::string ConfigHome() const { return m_dir.path() + "/config"; }
@@ -371,4 +378,26 @@ TEST(ShellFrameTest, TrayTipShowsTheRecordingsLengthAndSize) {
     })) << tip.toStdString();
     frame.ShotDlg()->OnToolCommand(ID_RECORD);
     EXPECT_EQ(frame.TrayIcon().ToolTip(), QStringLiteral("Brintel's Shot"));
+}
+
+// Without a tray host the program says so on standard error, and closing the capture window
+// ends it. The session is made to look like XWayland, and Qt is asked for a scale factor of 2,
+// which the program must not follow.
+TEST(ShellBareTest, WithoutTrayClosingTheCaptureWindowEndsTheProgram) {
+    CXWindows x;
+    ASSERT_NE(x.display(), nullptr);
+    CProgramUnderTest program(
+        {"WAYLAND_DISPLAY=wayland-0", "QT_SCALE_FACTOR=2", "QT_ENABLE_HIGHDPI_SCALING=1"});
+    Window dlg = 0;
+    ASSERT_TRUE(program.Pid() > 0 && FindWindows(x, program.Pid(), dlg));
+    std::string errors = program.StandardError();
+    EXPECT_NE(errors.find("no notification area"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("XWayland"), std::string::npos) << errors;
+    EXPECT_EQ(program.ErrorLines(), 2) << errors;
+    // Physical pixels: the start size stays about 335 x 280 screen pixels.
+    EXPECT_LT(x.Geometry(dlg).w, 400);
+    EXPECT_LT(x.Geometry(dlg).h, 340);
+
+    ASSERT_EQ(desktop::Xdotool("windowfocus --sync " + std::to_string(dlg) + " key Escape"), 0);
+    EXPECT_EQ(program.WaitForExit(), 0);
 }
