@@ -6,8 +6,16 @@
 #include "common/program_under_test.h"
 #include "app/app_settings.h"
 #include "app/command_args.h"
+#include "app/session_check.h"
 #include "app/single_instance.h"
 #include "app/tray_icon.h"
+
+// The program's own runs (below, and on the bare X server) cover DISPLAY unset or empty and
+// WAYLAND_DISPLAY set; the session type alone tells XWayland too.
+TEST(SessionCheckTest, SessionTypeAloneTellsXWayland) {
+    EXPECT_EQ(ClassifySession(":0", "", "x11"), SessionKind::X11);
+    EXPECT_EQ(ClassifySession(":1", nullptr, "wayland"), SessionKind::XWayland);
+}
 
 // The tip is cut at 127 characters, never inside a multi-byte character.
 TEST(TrayTipTest, CutsToWholeCharacters) {
