@@ -218,9 +218,8 @@ TEST(AviWriter, FailedWritesLoseNothingWrittenBefore) {
 }
 
 TEST(AviError, TextsAndReport) {
-    const std::pair<int, const char*> texts[] = {{0, "aviio - No Error"},
-                                                 {9, "aviio - Not an AVI file"},
-                                                 {13, "aviio - operation needs an index"},
+    // The last code, and codes outside the table.
+    const std::pair<int, const char*> texts[] = {{13, "aviio - operation needs an index"},
                                                  {42, "aviio - Unknown Error"},
                                                  {-3, "aviio - Unknown Error"}};
     for (auto [code, text] : texts) {
@@ -306,10 +305,7 @@ protected:
 
 TEST_F(AviReader, RoundTripFramesAndFields) {
     ExpectFramesAfter(good_);
-    avi_file* in = Open();
-    EXPECT_EQ(std::make_pair(AVI_get_width(in), AVI_get_height(in)), std::make_pair(320, 240));
-    EXPECT_NEAR(AVI_get_fps(in), 25.0, 1e-9);
-    EXPECT_STREQ(AVI_get_compressor(in), "xvid");
+    avi_file* in = Open();  // the video fields are checked against ffprobe in avi_ffmpeg_test
     EXPECT_EQ(AVI_get_audio_channels(in), 2);
     EXPECT_EQ(AVI_get_audio_rate(in), 48000);
     EXPECT_EQ(AVI_get_audio_bits(in), 16);
