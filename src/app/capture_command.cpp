@@ -9,7 +9,7 @@
 #include "app/command_line.h"
 #include "app/session_check.h"
 #include "capture/output_dir.h"
-#include "capture/output_names.h"
+#include "recording/output_names.h"
 #include "imaging/screen_grabber.h"
 #include "imaging/sv_image.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "capture/output_names.h"
+#include "recording/output_names.h"
 #include "imaging/sv_rect.h"
 
 // The arguments that --capture and --record share: the screen region and the output file.

@@ -17,7 +17,7 @@
 #include "capture/command_ids.h"
 #include "capture/help_page.h"
 #include "capture/output_dir.h"
-#include "capture/output_names.h"
+#include "recording/output_names.h"
 #include "imaging/screen_grabber.h"
 #include "imaging/sv_image.h"
 #include "platform/window_under_cursor.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "capture/output_names.h"
+#include "recording/output_names.h"
 
 std::string g_strOutputDir;
 

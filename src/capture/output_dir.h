@@ -4,7 +4,7 @@
 
 #include <QUrl>
 
-#include "capture/output_names.h"
+#include "recording/output_names.h"
 
 // The directory all files are written to, as the bytes of its path (file names are byte
 // strings on Linux and need not be UTF-8): the process's current directory when the capture

@@ -1,4 +1,4 @@
-#include "capture/output_names.h"
+#include "recording/output_names.h"
 
 #include <gtest/gtest.h>
 
