@@ -14,4 +14,5 @@ struct CSvRect {
     constexpr bool operator==(const CSvRect& o) const {
         return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
     }
+    constexpr bool operator!=(const CSvRect& o) const { return !(*this == o); }
 };

@@ -6,14 +6,6 @@
 
 #include "recording/frame_pacing.h"
 
-namespace {
-
-bool SameRect(const CSvRect& a, const CSvRect& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
-}  // namespace
-
 std::string CRecordingResult::Summary() const {
     char counts[160];
     std::snprintf(counts, sizeof counts, "[ %d Frames , %d x %d , %d bytes]", frameCount,
@@ -76,7 +68,7 @@ CSvRect CRecordingSession::LastRegion() const {
 void CRecordingSession::PublishRegion(const CSvRect& region) {
     {
         std::lock_guard<std::mutex> lock(m_regionLock);
-        if (SameRect(region, m_lastRegion)) {
+        if (region == m_lastRegion) {
             return;
         }
         m_lastRegion = region;
@@ -106,7 +98,7 @@ void CRecordingSession::ReportStatus(const std::string& text) {
 
 bool CRecordingSession::SameAsReference(int slot, const CSvRect& region) const {
     const int reference = m_ring.Reference();
-    if (reference < 0 || !SameRect(region, m_referenceRegion)) {
+    if (reference < 0 || region != m_referenceRegion) {
         return false;
     }
     // Both are continuous buffers of the same size; the reference is only read while kept.
@@ -126,7 +118,7 @@ CRecordingSession::Outcome CRecordingSession::GrabFrame(bool* grabbedAny) {
     PublishRegion(region);
     // Asked for every frame, so that what was drawn before this grab is never reported later.
     const CFrameSource::Change change = m_source.TakeChange(region);
-    const bool sameRegion = m_ring.Reference() >= 0 && SameRect(region, m_referenceRegion);
+    const bool sameRegion = m_ring.Reference() >= 0 && region == m_referenceRegion;
     if (m_bPaced && sameRegion && change == CFrameSource::Change::kNone) {
         return Outcome::kRepeat;
     }
