@@ -6,53 +6,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
-#include <regex>
-#include <sstream>
+#include <thread>
 
 #include <opencv2/imgproc.hpp>
 
-#include "common/desktop_support.h"
-
-namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-    char pattern[] = "/tmp/brintel-test.XXXXXX";
-    m_path = mkdtemp(pattern);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-}
-
-std::vector<std::string> TempDir::Files(const std::string& pattern) const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(m_path)) {
-        const std::string name = entry.path().filename().string();
-        if (entry.is_regular_file() && std::regex_match(name, std::regex(pattern))) {
-            names.push_back(name);
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 Recording ReadRecording(const std::string& path) {
     Recording r;
-    std::istringstream lines(desktop::Output(
-        "ffprobe -v error -select_streams v:0 -show_entries "
-        "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_frames:format=duration "
-        "-of default=noprint_wrappers=1 '" +
-        path + "' 2>/dev/null"));
-    std::map<std::string, std::string> values;
-    for (std::string line; std::getline(lines, line);) {
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos) {
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-    }
+    std::map<std::string, std::string> values = probe::Stream(path, "v:0");
     r.codecName = values["codec_name"];
     r.codecTag = values["codec_tag_string"];
     std::transform(r.codecTag.begin(), r.codecTag.end(), r.codecTag.begin(), ::tolower);
@@ -66,20 +27,17 @@ Recording ReadRecording(const std::string& path) {
     }
 
     const std::string raw = path + ".raw";
-    const std::string log = desktop::Output("ffmpeg -v error -nostdin -y -i '" + path +
-                                            "' -f rawvideo -pix_fmt bgr24 '" + raw + "' 2>&1");
+    const std::string log =
+        probe::Shell("ffmpeg -v error -nostdin -y -i " + probe::Quote(path) +
+                     " -f rawvideo -pix_fmt bgr24 " + probe::Quote(raw) + " 2>&1");
     r.decodeErrors = static_cast<int>(std::count(log.begin(), log.end(), '\n'));
-    FILE* in = fopen(raw.c_str(), "rb");
-    const size_t frameBytes = static_cast<size_t>(r.width) * r.height * 3;
-    for (cv::Mat frame(r.height, r.width, CV_8UC3);
-         in != nullptr && fread(frame.data, 1, frameBytes, in) == frameBytes;
-         frame = cv::Mat(r.height, r.width, CV_8UC3)) {
-        r.frames.push_back(frame);
-    }
-    if (in != nullptr) {
-        fclose(in);
-    }
+    const std::vector<unsigned char> bytes = probe::ReadFile(raw);
     std::remove(raw.c_str());
+    const size_t frameBytes = static_cast<size_t>(r.width) * r.height * 3;
+    for (size_t at = 0; frameBytes > 0 && at + frameBytes <= bytes.size(); at += frameBytes) {
+        r.frames.push_back(
+            cv::Mat(r.height, r.width, CV_8UC3, const_cast<uchar*>(&bytes[at])).clone());
+    }
     while (!r.frames.empty() && int(r.frames.size()) < r.frameCount) {
         r.frames.push_back(r.frames.back());
     }

@@ -12,19 +12,8 @@
 // Helpers shared by the capture tests: temporary folders, recordings read back through
 // ffprobe/ffmpeg, and an X window showing a known pattern.
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-    // Plain file names matching the regular expression, sorted.
-    std::vector<std::string> Files(const std::string& pattern = ".*") const;
-
-private:
-    std::string m_path;
-};
+using probe::FileSizeLimit;
+using probe::TempDir;
 
 // A recording as the independent decoder sees it.
 struct Recording {
@@ -83,6 +72,3 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
-
-// Lowers the file size limit for one scope (SIGXFSZ ignored, so writes past it fail).
-using probe::FileSizeLimit;
