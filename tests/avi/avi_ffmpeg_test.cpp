@@ -79,12 +79,13 @@ Recording Record(const TempDir& dir,
     return r;
 }
 
-TEST(AviFfmpeg, FfprobeReadsWrittenFile) {
+TEST(AviFfmpeg, FfprobeReadsTheFileWhileWrittenAndFinished) {
     TempDir dir;
     auto pictures = MakePictures(dir);
     ASSERT_EQ(pictures.size(), 30u);
-    const std::string path = Record(dir, pictures).path;  // and 4 repeat frames
-
+    Recording r = Record(dir, pictures);  // and 4 repeat frames
+    ASSERT_EQ(r.snapshots.size(), 34u);
+    const std::string& path = r.path;
     auto stream = Stream(path, "v:0");
     EXPECT_EQ(
         Lines(Shell("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + Quote(path))),
@@ -101,13 +102,7 @@ TEST(AviFfmpeg, FfprobeReadsWrittenFile) {
     std::string count =
         Shell("ffmpeg -v error -i " + Quote(path) + " -fps_mode cfr -f framemd5 - | grep -vc '^#'");
     EXPECT_EQ(std::atoi(count.c_str()), 34);
-}
 
-TEST(AviFfmpeg, UnfinishedFilePlaysAfterEveryRefreshAndFinishesTheSame) {
-    TempDir dir;
-    auto pictures = MakePictures(dir);
-    Recording r = Record(dir, pictures);
-    ASSERT_EQ(r.snapshots.size(), 34u);
     // The refreshes leave no trace in the finished file.
     EXPECT_EQ(Record(dir, pictures, -1).finished, r.finished);
 
@@ -122,9 +117,9 @@ TEST(AviFfmpeg, UnfinishedFilePlaysAfterEveryRefreshAndFinishesTheSame) {
             bytes.insert(bytes.end(), r.finished.begin() + long(bytes.size()),
                          r.finished.begin() + long(bytes.size() + extra));
             WriteFile(cut, bytes);
-            auto stream = Stream(cut, "v:0");
-            EXPECT_EQ(stream["codec_name"], "mpeg4");
-            EXPECT_EQ(stream["nb_frames"], std::to_string(n + 1));
+            auto part = Stream(cut, "v:0");
+            EXPECT_EQ(part["codec_name"], "mpeg4");
+            EXPECT_EQ(part["nb_frames"], std::to_string(n + 1));
             EXPECT_EQ(DecodeErrors(cut), "");
             avi_file* in = AVI_open_for_reading(cut.c_str(), 1);
             ASSERT_NE(in, nullptr) << "error " << AVI_last_error;
