@@ -11,6 +11,8 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include "common/pictures.h"
+
 Recording ReadRecording(const std::string& path) {
     Recording r;
     std::map<std::string, std::string> values = probe::Stream(path, "v:0");
@@ -46,17 +48,11 @@ Recording ReadRecording(const std::string& path) {
 
 cv::Mat PatternImage(int index, int width, int height) {
     // Triangle waves: smooth everywhere, no wrap-around edges.
-    auto wave = [](int v) {
-        return static_cast<uint8_t>(std::min(255, std::abs((v & 511) - 256)));
-    };
-    cv::Mat image(height, width, CV_8UC3);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            image.at<cv::Vec3b>(y, x) = {wave(2 * x + 40 * index), wave(2 * y + 24 * index),
-                                         wave(x + y + 56 * index)};
-        }
-    }
-    return image;
+    auto wave = [](int v) { return uint32_t(std::min(255, std::abs((v & 511) - 256))); };
+    return Paint(width, height, [=](int x, int y) {
+        return wave(2 * x + 40 * index) << 16 | wave(2 * y + 24 * index) << 8 |
+               wave(x + y + 56 * index);
+    });
 }
 
 double BestPatternPsnr(const cv::Mat& frame, int count, int patternWidth, int patternHeight) {
