@@ -354,22 +354,6 @@ TEST_F(CaptureDesktopTest, DragBottomEdgeChangesOnlyRegionHeight) {
               CaptureRegionForSize(kStart.width(), kStart.height() + 50, dlg.m_nToolbarHeight));
 }
 
-TEST_F(CaptureDesktopTest, ToolbarButtonsShowTheirTooltips) {
-    // The first and the last button: tips shifted by one button show in both.
-    const std::pair<int, const char*> tips[] = {{ID_RECORD, "녹화(F3)"},
-                                                {ID_REGION_SET, "영역설정"}};
-    for (const auto& [id, text] : tips) {
-        ASSERT_FALSE(dlg.ToolButtonRect(id).isEmpty()) << id;
-        ASSERT_TRUE(Shell(MoveTo(Global(200, 200))));  // away from the toolbar first
-        EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, kWaitMs));
-        ASSERT_TRUE(Shell(MoveTo(ButtonCentre(id))));
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return QToolTip::isVisible() && QToolTip::text() == QString::fromUtf8(text); },
-            kWaitMs))
-            << text << " got " << QToolTip::text().toStdString();
-    }
-}
-
 TEST_F(CaptureDesktopTest, RegionDialogSetsExactSizesAndRefusesOthers) {
     ASSERT_TRUE(AnswerRegionDialog("xdotool type 500 && xdotool key Escape"));
     QTest::qWait(0);

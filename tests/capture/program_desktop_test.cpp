@@ -1,6 +1,6 @@
 // The real program on the test desktop: ending it during a recording (closing the window
 // where there is no tray, the tray's "Exit", the signals that end programs) leaves a finished
-// file, and so does a standard output nobody reads; killing it or its X server leaves a
+// file, also with a standard output nobody reads; killing it or its X server leaves a
 // playable file, which `--repair` or the next start finishes.
 #include <gtest/gtest.h>
 
@@ -84,9 +84,8 @@ protected:
     }
 
     void ClickInside(Window window, int button) {
-        const ScreenRect r = m_x.Geometry(window);
-        desktop::Xdotool("mousemove --sync " + std::to_string(r.x + r.w / 2) + " " +
-                         std::to_string(r.y + r.h / 2) + " click " + std::to_string(button));
+        desktop::Xdotool("mousemove --sync " + m_x.Geometry(window).Centre() + " click " +
+                         std::to_string(button));
     }
 
     // Starts a recording with F3 and lets it run for a while.
@@ -165,71 +164,59 @@ TEST_F(ProgramTest, TrayExitDuringARecordingFinishesTheFile) {
     ExpectCleanExitWithFinishedRecording();
 }
 
-// The signals that end programs: logout or kill, Ctrl+C, the terminal closing, Ctrl+\.
-class SignalTest : public ProgramTest, public ::testing::WithParamInterface<int> {};
+// The signals that end programs (logout or kill, Ctrl+C, the terminal closing, Ctrl+\) during a
+// recording, each with another standard output: a file, closed, a pipe whose reader has gone
+// (`brintelshot | head -c 1`), or a full pipe nobody reads. Every frame writes a console line
+// at once; a console that buffered them would block or die on its flush at the latest when the
+// program ends. Console lines may be lost; the recording is not.
+enum class Output { File, Closed, ReaderGone, PipeFull };
+struct Ending {
+    int signal;
+    Output output;
+};
 
-TEST_P(SignalTest, DuringARecordingFinishesTheFileAndQuits) {
-    Record();
-    kill(m_program->Pid(), GetParam());
-    ExpectCleanExitWithFinishedRecording();
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, SignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT),
-                         [](const ::testing::TestParamInfo<int>& info) {
-                             return std::string("SIG") + sigabbrev_np(info.param);
-                         });
-
-// Standard output is closed, or a pipe nobody reads: its reader has gone
-// (`brintelshot | head -c 1`), or it never reads and the pipe is full. The console lines are
-// lost; the recording is not.
-enum class Output { Closed, ReaderGone, PipeFull };
-
-class UnreadOutputTest : public ProgramTest, public ::testing::WithParamInterface<Output> {
+class EndingTest : public ProgramTest, public ::testing::WithParamInterface<Ending> {
 protected:
     void SetUp() override {}
 };
 
-TEST_P(UnreadOutputTest, LosesConsoleLinesNotTheRecording) {
+TEST_P(EndingTest, DuringARecordingFinishesTheFileAndQuits) {
+    const Output output = GetParam().output;
     int pipeEnds[2];
     ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);
-    if (GetParam() != Output::PipeFull) {
-        close(pipeEnds[0]);
-    } else {
+    if (output == Output::PipeFull) {
         fcntl(pipeEnds[1], F_SETFL, O_NONBLOCK);
         const std::string filler(4096, 'x');
         while (write(pipeEnds[1], filler.data(), filler.size()) > 0) {
         }
         fcntl(pipeEnds[1], F_SETFL, 0);  // the program gets a pipe that blocks, as a shell's
+    } else {
+        close(pipeEnds[0]);
     }
-    ASSERT_NO_FATAL_FAILURE(
-        Launch(GetParam() == Output::Closed ? CProgramUnderTest::kNoStandardOutput : pipeEnds[1]));
+    ASSERT_NO_FATAL_FAILURE(Launch(output == Output::File     ? -1
+                                   : output == Output::Closed ? CProgramUnderTest::kNoStandardOutput
+                                                              : pipeEnds[1]));
     close(pipeEnds[1]);
-    // Every frame writes a console line at once; a console that buffered them would block
-    // or die on its flush at the latest when the program ends.
     Record();
-    desktop::Xdotool("key F3");
-    kill(m_program->Pid(), SIGTERM);
-    ExpectCleanExitWithFinishedRecording(false);
-    if (GetParam() == Output::PipeFull) {
+    kill(m_program->Pid(), GetParam().signal);
+    ExpectCleanExitWithFinishedRecording(output == Output::File);
+    if (output == Output::PipeFull) {
         close(pipeEnds[0]);
     }
 }
 
-std::string OutputName(const ::testing::TestParamInfo<Output>& info) {
-    switch (info.param) {
-        case Output::Closed:
-            return "Closed";
-        case Output::ReaderGone:
-            return "ReaderGone";
-        case Output::PipeFull:
-            return "PipeFull";
-    }
-    return "";
+std::string EndingName(const ::testing::TestParamInfo<Ending>& info) {
+    const char* outputs[] = {"File", "Closed", "ReaderGone", "PipeFull"};
+    return std::string("SIG") + sigabbrev_np(info.param.signal) + "_" +
+           outputs[int(info.param.output)];
 }
 
-INSTANTIATE_TEST_SUITE_P(Outputs, UnreadOutputTest,
-                         ::testing::Values(Output::Closed, Output::ReaderGone, Output::PipeFull),
-                         OutputName);
+INSTANTIATE_TEST_SUITE_P(Signals, EndingTest,
+                         ::testing::Values(Ending{SIGTERM, Output::File},
+                                           Ending{SIGINT, Output::Closed},
+                                           Ending{SIGHUP, Output::ReaderGone},
+                                           Ending{SIGQUIT, Output::PipeFull}),
+                         EndingName);
 
 // Dragging the window by its caption with the window manager during a recording: the recorded
 // area follows the window at every frame, not only once the mouse button is released.
