@@ -456,11 +456,8 @@ TEST_F(CaptureDesktopTest, F3RecordsTheRegionInRealTime) {
         [&] { return Caption().find("Recode Complete!") != std::string::npos; }, kWaitMs))
         << Caption();
     EXPECT_TRUE(RecordButtonShows(kRecordImage));
-    const std::vector<std::string> avis = m_dir.Files(kRecordings);
-    ASSERT_EQ(avis.size(), 1u);
-    EXPECT_EQ(m_dir.Files().size(), 1u);  // no still capture
-
-    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    EXPECT_EQ(m_dir.Files().size(), 1u);  // the recording, no still capture
+    const Recording file = ReadTheRecording(m_dir, kRecordings);
     ASSERT_TRUE(file.ok());
     EXPECT_EQ(file.width, 644);
     EXPECT_EQ(file.height, 484);
@@ -540,14 +537,11 @@ TEST_F(CaptureDesktopTest, FilesAreWrittenOnlyThroughTheNamesTheyReserved) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return swapper.Swaps() == 2; }, kWaitMs))
             << swapper.Swaps();
     }
-    std::ifstream in(victim);
-    const std::string victimText(std::istreambuf_iterator<char>(in), {});
-    EXPECT_TRUE(victimText == "not the program's")
-        << "the victim now has " << victimText.size() << " bytes";
+    const std::vector<unsigned char> victimBytes = probe::ReadFile(victim);
+    EXPECT_TRUE(std::string(victimBytes.begin(), victimBytes.end()) == "not the program's")
+        << "the victim now has " << victimBytes.size() << " bytes";
 
-    const std::vector<std::string> avis = m_dir.Files(std::string(kRecordings) + "\\.moved");
-    ASSERT_EQ(avis.size(), 1u);
-    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    const Recording file = ReadTheRecording(m_dir, std::string(kRecordings) + "\\.moved");
     ASSERT_TRUE(file.ok());
     EXPECT_EQ(file.decodeErrors, 0);
     ASSERT_FALSE(file.frames.empty());
@@ -662,9 +656,8 @@ TEST_F(CaptureDesktopTest, RecordingBlinkIsRedOrSeeThroughNeverDarkAndPaintsOnly
     EXPECT_EQ(wrongPixels, 0) << redSamples << " red, " << seeThroughSamples << " see-through";
     EXPECT_GT(redSamples, 0);
     EXPECT_GT(seeThroughSamples, 0);
-    const std::vector<std::string> avis = m_dir.Files(kRecordings);
-    ASSERT_EQ(avis.size(), 1u);
-    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    const Recording file = ReadTheRecording(m_dir, kRecordings);
+    ASSERT_TRUE(file.ok());
     EXPECT_LT(paints, file.frameCount / 2) << "paints during " << file.frameCount << " frames";
     std::printf("%d paints during %d frames; %d red, %d see-through band samples\n", paints,
                 file.frameCount, redSamples, seeThroughSamples);
@@ -727,9 +720,7 @@ TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFileOrNone) 
     QTest::qWait(100);
     EXPECT_EQ(Caption().rfind(" Brintel Shot - Recode Failed", 0), 0u) << Caption();
 
-    const std::vector<std::string> avis = m_dir.Files(kRecordings);
-    ASSERT_EQ(avis.size(), 1u);
-    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    const Recording file = ReadTheRecording(m_dir, kRecordings);
     ASSERT_TRUE(file.ok());
     EXPECT_GT(file.frameCount, 0);
     EXPECT_EQ(file.decodeErrors, 0);

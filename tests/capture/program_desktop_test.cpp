@@ -115,9 +115,7 @@ protected:
     // (and says so on its standard output, where that is read).
     void ExpectCleanExitWithFinishedRecording(bool outputRead = true) {
         ASSERT_EQ(m_program->WaitForExit(), 0);
-        const std::vector<std::string> avis = m_dir.Files(R"(Recode_\d{8}_\d{6}\.avi)");
-        ASSERT_EQ(avis.size(), 1u);
-        const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+        const Recording file = ReadTheRecording(m_dir, R"(Recode_\d{8}_\d{6}\.avi)");
         ASSERT_TRUE(file.ok());
         EXPECT_GE(file.frameCount, 30);
         EXPECT_NEAR(file.duration, file.frameCount / 30.0, 0.001);
@@ -246,9 +244,7 @@ TEST_F(ProgramTest, RecordedAreaFollowsAWindowManagerDrag) {
         [&] { return m_program->StandardOutput().find(" written: ") != std::string::npos; }));
     m_x.Destroy(blue);
 
-    const std::vector<std::string> avis = m_dir.Files(R"(Recode_\d{8}_\d{6}\.avi)");
-    ASSERT_EQ(avis.size(), 1u);
-    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    const Recording file = ReadTheRecording(m_dir, R"(Recode_\d{8}_\d{6}\.avi)");
     ASSERT_TRUE(file.ok());
     int blueFrames = 0;
     for (const cv::Mat& frame : file.frames) {

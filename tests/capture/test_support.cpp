@@ -46,6 +46,11 @@ Recording ReadRecording(const std::string& path) {
     return r;
 }
 
+Recording ReadTheRecording(const TempDir& dir, const std::string& pattern) {
+    const std::vector<std::string> names = dir.Files(pattern);
+    return names.size() == 1 ? ReadRecording(dir.Path(names[0])) : Recording();
+}
+
 cv::Mat PatternImage(int index, int width, int height) {
     // Triangle waves: smooth everywhere, no wrap-around edges.
     auto wave = [](int v) { return uint32_t(std::min(255, std::abs((v & 511) - 256))); };

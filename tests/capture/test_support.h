@@ -32,6 +32,8 @@ struct Recording {
     bool ok() const { return !codecName.empty(); }
 };
 Recording ReadRecording(const std::string& path);
+// The one file in dir whose name matches pattern, read back; not ok() unless there is exactly one.
+Recording ReadTheRecording(const TempDir& dir, const std::string& pattern);
 
 // A deterministic picture for index i: smooth gradients that move with i, so successive
 // indices differ everywhere while a codec keeps them at a high PSNR.
