@@ -17,9 +17,6 @@ Recording ReadRecording(const std::string& path) {
     Recording r;
     std::map<std::string, std::string> values = probe::Stream(path, "v:0");
     r.codecName = values["codec_name"];
-    r.codecTag = values["codec_tag_string"];
-    std::transform(r.codecTag.begin(), r.codecTag.end(), r.codecTag.begin(), ::tolower);
-    r.frameRate = values["r_frame_rate"];
     r.width = std::atoi(values["width"].c_str());
     r.height = std::atoi(values["height"].c_str());
     r.frameCount = std::atoi(values["nb_frames"].c_str());

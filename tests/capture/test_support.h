@@ -18,8 +18,6 @@ using probe::TempDir;
 // A recording as the independent decoder sees it.
 struct Recording {
     std::string codecName;  // "mpeg4"
-    std::string codecTag;   // "xvid" (lower case)
-    std::string frameRate;  // "30/1"
     int width = 0;
     int height = 0;
     int frameCount = 0;  // nb_frames of the stream (repeat frames included)
