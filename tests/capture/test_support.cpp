@@ -6,57 +6,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
-#include <regex>
-#include <sstream>
+#include <thread>
 
 #include <opencv2/imgproc.hpp>
 
-#include "common/desktop_support.h"
-
-namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-    char pattern[] = "/tmp/brintel-test.XXXXXX";
-    m_path = mkdtemp(pattern);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-}
-
-std::vector<std::string> TempDir::Files(const std::string& pattern) const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(m_path)) {
-        const std::string name = entry.path().filename().string();
-        if (entry.is_regular_file() && std::regex_match(name, std::regex(pattern))) {
-            names.push_back(name);
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
+#include "common/pictures.h"
 
 Recording ReadRecording(const std::string& path) {
     Recording r;
-    std::istringstream lines(desktop::Output(
-        "ffprobe -v error -select_streams v:0 -show_entries "
-        "stream=codec_name,codec_tag_string,width,height,r_frame_rate,nb_frames:format=duration "
-        "-of default=noprint_wrappers=1 '" +
-        path + "' 2>/dev/null"));
-    std::map<std::string, std::string> values;
-    for (std::string line; std::getline(lines, line);) {
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos) {
-            values[line.substr(0, eq)] = line.substr(eq + 1);
-        }
-    }
+    std::map<std::string, std::string> values = probe::Stream(path, "v:0");
     r.codecName = values["codec_name"];
-    r.codecTag = values["codec_tag_string"];
-    std::transform(r.codecTag.begin(), r.codecTag.end(), r.codecTag.begin(), ::tolower);
-    r.frameRate = values["r_frame_rate"];
     r.width = std::atoi(values["width"].c_str());
     r.height = std::atoi(values["height"].c_str());
     r.frameCount = std::atoi(values["nb_frames"].c_str());
@@ -66,39 +26,35 @@ Recording ReadRecording(const std::string& path) {
     }
 
     const std::string raw = path + ".raw";
-    const std::string log = desktop::Output("ffmpeg -v error -nostdin -y -i '" + path +
-                                            "' -f rawvideo -pix_fmt bgr24 '" + raw + "' 2>&1");
+    const std::string log =
+        probe::Shell("ffmpeg -v error -nostdin -y -i " + probe::Quote(path) +
+                     " -f rawvideo -pix_fmt bgr24 " + probe::Quote(raw) + " 2>&1");
     r.decodeErrors = static_cast<int>(std::count(log.begin(), log.end(), '\n'));
-    FILE* in = fopen(raw.c_str(), "rb");
-    const size_t frameBytes = static_cast<size_t>(r.width) * r.height * 3;
-    for (cv::Mat frame(r.height, r.width, CV_8UC3);
-         in != nullptr && fread(frame.data, 1, frameBytes, in) == frameBytes;
-         frame = cv::Mat(r.height, r.width, CV_8UC3)) {
-        r.frames.push_back(frame);
-    }
-    if (in != nullptr) {
-        fclose(in);
-    }
+    const std::vector<unsigned char> bytes = probe::ReadFile(raw);
     std::remove(raw.c_str());
+    const size_t frameBytes = static_cast<size_t>(r.width) * r.height * 3;
+    for (size_t at = 0; frameBytes > 0 && at + frameBytes <= bytes.size(); at += frameBytes) {
+        r.frames.push_back(
+            cv::Mat(r.height, r.width, CV_8UC3, const_cast<uchar*>(&bytes[at])).clone());
+    }
     while (!r.frames.empty() && int(r.frames.size()) < r.frameCount) {
         r.frames.push_back(r.frames.back());
     }
     return r;
 }
 
+Recording ReadTheRecording(const TempDir& dir, const std::string& pattern) {
+    const std::vector<std::string> names = dir.Files(pattern);
+    return names.size() == 1 ? ReadRecording(dir.Path(names[0])) : Recording();
+}
+
 cv::Mat PatternImage(int index, int width, int height) {
     // Triangle waves: smooth everywhere, no wrap-around edges.
-    auto wave = [](int v) {
-        return static_cast<uint8_t>(std::min(255, std::abs((v & 511) - 256)));
-    };
-    cv::Mat image(height, width, CV_8UC3);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            image.at<cv::Vec3b>(y, x) = {wave(2 * x + 40 * index), wave(2 * y + 24 * index),
-                                         wave(x + y + 56 * index)};
-        }
-    }
-    return image;
+    auto wave = [](int v) { return uint32_t(std::min(255, std::abs((v & 511) - 256))); };
+    return Paint(width, height, [=](int x, int y) {
+        return wave(2 * x + 40 * index) << 16 | wave(2 * y + 24 * index) << 8 |
+               wave(x + y + 56 * index);
+    });
 }
 
 double BestPatternPsnr(const cv::Mat& frame, int count, int patternWidth, int patternHeight) {

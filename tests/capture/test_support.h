@@ -12,25 +12,12 @@
 // Helpers shared by the capture tests: temporary folders, recordings read back through
 // ffprobe/ffmpeg, and an X window showing a known pattern.
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return m_path; }
-    // Plain file names matching the regular expression, sorted.
-    std::vector<std::string> Files(const std::string& pattern = ".*") const;
-
-private:
-    std::string m_path;
-};
+using probe::FileSizeLimit;
+using probe::TempDir;
 
 // A recording as the independent decoder sees it.
 struct Recording {
     std::string codecName;  // "mpeg4"
-    std::string codecTag;   // "xvid" (lower case)
-    std::string frameRate;  // "30/1"
     int width = 0;
     int height = 0;
     int frameCount = 0;  // nb_frames of the stream (repeat frames included)
@@ -43,6 +30,8 @@ struct Recording {
     bool ok() const { return !codecName.empty(); }
 };
 Recording ReadRecording(const std::string& path);
+// The one file in dir whose name matches pattern, read back; not ok() unless there is exactly one.
+Recording ReadTheRecording(const TempDir& dir, const std::string& pattern);
 
 // A deterministic picture for index i: smooth gradients that move with i, so successive
 // indices differ everywhere while a codec keeps them at a high PSNR.
@@ -83,6 +72,3 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
 };
-
-// Lowers the file size limit for one scope (SIGXFSZ ignored, so writes past it fail).
-using probe::FileSizeLimit;

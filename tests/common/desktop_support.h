@@ -20,14 +20,20 @@ inline int Run(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline std::string Output(const std::string& command) {
+// Runs a shell command; its standard output, and its exit status (-1 when it did not exit)
+// via status.
+inline std::string Output(const std::string& command, int* status = nullptr) {
     std::string text;
+    int result = -1;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[4096];
         for (size_t got; (got = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) {
             text.append(buffer, got);
         }
-        pclose(pipe);
+        result = pclose(pipe);
+    }
+    if (status != nullptr) {
+        *status = result != -1 && WIFEXITED(result) ? WEXITSTATUS(result) : -1;
     }
     return text;
 }

@@ -7,6 +7,7 @@
 
 #include <csignal>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,12 +15,28 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "common/desktop_support.h"
+
 namespace probe {
+
+// The names of the plain files in folder that match the regular expression, sorted.
+inline std::vector<std::string> FilesIn(const std::string& folder, const std::string& pattern) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && std::regex_match(name, std::regex(pattern))) {
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // A fresh folder under the system's temporary folder, removed with its files.
 class TempDir {
@@ -37,7 +54,12 @@ public:
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return dir_; }
     std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    // Plain file names matching the regular expression, sorted.
+    std::vector<std::string> Files(const std::string& pattern = ".*") const {
+        return FilesIn(dir_, pattern);
+    }
 
 private:
     std::string dir_;
@@ -80,22 +102,8 @@ private:
     rlimit saved_{};
 };
 
-// Runs a shell command; its standard output, and its exit status via status.
 inline std::string Shell(const std::string& command, int* status = nullptr) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        throw std::runtime_error("cannot run " + command);
-    }
-    char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, got);
-    }
-    int result = pclose(pipe);
-    if (status != nullptr) {
-        *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    }
-    return output;
+    return desktop::Output(command, status);
 }
 
 inline std::string Quote(const std::string& path) {

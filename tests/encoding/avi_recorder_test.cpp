@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <unistd.h>
 #include <set>
 #include <string>
@@ -18,17 +17,13 @@ using namespace enctest;
 
 namespace {
 
-void FillImage(CSvImage& image, const BgrFrame& frame) {
-    image.Create(frame.width, frame.height, 3);
-    for (int y = 0; y < frame.height; ++y) {
-        std::memcpy(image.GetRow(y), &frame.pixels[size_t(y) * frame.width * 3],
-                    size_t(frame.width) * 3);
-    }
+void FillImage(CSvImage& image, const cv::Mat& picture) {
+    image.CopyFrom(&picture);
 }
 
 // Records `count` pictures through the front, with one repeat frame right after picture
 // `repeatAfter`, and checks the file with ffprobe and ffmpeg.
-void RecordAndVerify(BgrFrame (*make)(int, int, int), int count, int repeatAfter) {
+void RecordAndVerify(cv::Mat (*make)(int, int, int), int count, int repeatAfter) {
     TempDir dir;
     const std::string path = dir.Path("clip.avi");
     CAviRecorder recorder;
@@ -38,7 +33,7 @@ void RecordAndVerify(BgrFrame (*make)(int, int, int), int count, int repeatAfter
     std::vector<std::vector<uint8_t>> sourceLuma;  // per file frame; repeats copy the previous
     testing::internal::CaptureStdout();
     for (int n = 0; n < count; ++n) {
-        const BgrFrame frame = make(width, height, n);
+        const cv::Mat frame = make(width, height, n);
         CSvImage image;
         FillImage(image, frame);
         ASSERT_TRUE(recorder.AddFrame(&image)) << recorder.LastError();
@@ -126,11 +121,9 @@ TEST(AviRecorderTest, EnlargedImagesAreScaledAndUnusableOnesRefused) {
     ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 61, 41}, path));  // frames 64 x 44
     // A window enlarged during the recording: a grab of twice the size (every pixel doubled)
     // is scaled back to the fixed frame size.
-    const BgrFrame frame = FullMotionFrame(64, 44, 0);
-    BgrFrame doubled{128, 88, std::vector<unsigned char>(128 * 88 * 3)};
-    for (int i = 0; i < 128 * 88; ++i) {
-        std::memcpy(&doubled.pixels[i * 3], &frame.pixels[(i / 256 * 64 + i % 128 / 2) * 3], 3);
-    }
+    const cv::Mat frame = FullMotionFrame(64, 44, 0);
+    cv::Mat doubled;
+    cv::resize(frame, doubled, cv::Size(128, 88), 0, 0, cv::INTER_NEAREST);
     CSvImage image, empty, gray;
     FillImage(image, doubled);
     EXPECT_TRUE(recorder.AddFrame(&image));
@@ -217,7 +210,7 @@ TEST(AviRecorderTest, ThirtyTwoBitGrabsGiveTheSameFileAs24BitImages) {
         CAviRecorder recorder;
         ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 161, 119}, path));
         for (int n = 0; n < 12; ++n) {
-            const BgrFrame frame =
+            const cv::Mat frame =
                 n % 2 ? FullMotionFrame(161, 119, n) : StaticDesktopFrame(161, 119, n);
             CSvImage image;
             FillImage(image, frame);

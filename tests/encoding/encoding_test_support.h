@@ -9,33 +9,14 @@
 #include <vector>
 
 #include "common/ffprobe_support.h"
+#include "common/pictures.h"
 
 namespace enctest {
 
 using namespace probe;
 
-// Packed blue-green-red rows, top row first, no row padding.
-struct BgrFrame {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> pixels;
-};
-
-// A frame whose pixel (x, y) has the colour colourAt(x, y) gives as 0xBBGGRR.
-template <typename ColourAt>
-BgrFrame Paint(int width, int height, ColourAt colourAt) {
-    BgrFrame f{width, height, std::vector<unsigned char>(size_t(width) * height * 3)};
-    for (size_t i = 0; i < f.pixels.size() / 3; ++i) {
-        const uint32_t bgr = colourAt(int(i % width), int(i / width));
-        f.pixels[i * 3] = bgr >> 16 & 0xFF;
-        f.pixels[i * 3 + 1] = bgr >> 8 & 0xFF;
-        f.pixels[i * 3 + 2] = bgr & 0xFF;
-    }
-    return f;
-}
-
 // A desktop-like picture (flat panels, text-like strokes) with a small box that moves with n.
-inline BgrFrame StaticDesktopFrame(int width, int height, int n) {
+inline cv::Mat StaticDesktopFrame(int width, int height, int n) {
     const int boxX = 8 + (n * 3) % (width / 2 - 24);
     return Paint(width, height, [=](int x, int y) -> uint32_t {
         if (y >= 40 && y < 56 && x >= boxX && x < boxX + 16) {
@@ -50,7 +31,7 @@ inline BgrFrame StaticDesktopFrame(int width, int height, int n) {
 }
 
 // Every pixel changes from frame to frame: a white square sliding over moving gradients.
-inline BgrFrame FullMotionFrame(int width, int height, int n) {
+inline cv::Mat FullMotionFrame(int width, int height, int n) {
     const int cx = (n * 4) % width;
     return Paint(width, height, [=](int x, int y) -> uint32_t {
         if (y >= height / 3 && y < height / 3 + 20 && x >= cx && x < cx + 20) {
@@ -64,11 +45,11 @@ inline BgrFrame FullMotionFrame(int width, int height, int n) {
 }
 
 // Luma as the codec computes it from blue-green-red (studio range).
-inline std::vector<uint8_t> LumaOf(const BgrFrame& frame) {
-    std::vector<uint8_t> luma(frame.pixels.size() / 3);
-    for (size_t i = 0; i < luma.size(); ++i) {
-        const unsigned char* p = &frame.pixels[i * 3];
-        luma[i] = uint8_t(std::lround(0.098 * p[0] + 0.504 * p[1] + 0.257 * p[2] + 16.0));
+inline std::vector<uint8_t> LumaOf(const cv::Mat& bgr) {
+    std::vector<uint8_t> luma;
+    for (auto p = bgr.begin<cv::Vec3b>(); p != bgr.end<cv::Vec3b>(); ++p) {
+        luma.push_back(
+            uint8_t(std::lround(0.098 * (*p)[0] + 0.504 * (*p)[1] + 0.257 * (*p)[2] + 16)));
     }
     return luma;
 }

@@ -22,10 +22,10 @@ Venc_Settings Settings(int width = 160, int height = 120) {
 
 // Keeps a picture record and the pixels it points at together.
 struct PictureHolder {
-    BgrFrame frame;
+    cv::Mat frame;
     Venc_Picture picture{};
-    explicit PictureHolder(BgrFrame f) : frame(std::move(f)) {
-        picture = {frame.width, frame.height, 3, Venc_Layout_Bgr24, frame.pixels.data()};
+    explicit PictureHolder(cv::Mat f) : frame(std::move(f)) {
+        picture = {frame.cols, frame.rows, 3, Venc_Layout_Bgr24, frame.data};
     }
 };
 

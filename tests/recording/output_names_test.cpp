@@ -6,8 +6,6 @@
 
 #include <fstream>
 
-#include "encoding/avi_recorder.h"
-#include "imaging/sv_image.h"
 #include "test_support.h"
 
 TEST(OutputNames, ReservationNeverTouchesAnExistingFileOrLink) {
@@ -34,33 +32,4 @@ TEST(OutputNames, ReservationNeverTouchesAnExistingFileOrLink) {
     EXPECT_FALSE(none.fd.IsOpen());
     EXPECT_EQ(none.path, "");
     EXPECT_FALSE(error.empty());
-}
-
-// Someone swaps a reserved name for a link between the reservation and the recording: the
-// recording goes through the reserving descriptor into the file the program created, and the
-// link's target stays untouched.
-TEST(OutputNames, ARecordingIsWrittenThroughTheDescriptorThatReservedItsName) {
-    TempDir dir;
-    const std::string victim = dir.path() + "/victim";
-    std::ofstream(victim) << "not the program's";
-    std::string error;
-    CReservedFile file = ReserveUniqueFile(dir.path(), "Recode_1.avi", &error);
-    const std::string moved = file.path + ".moved";
-    ASSERT_EQ(rename(file.path.c_str(), moved.c_str()), 0);
-    ASSERT_EQ(symlink(victim.c_str(), file.path.c_str()), 0);
-
-    CAviRecorder recorder;
-    ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 60, 40}, file.path, std::move(file.fd)));
-    CSvImage image;
-    image.Create(64, 44, 3);
-    ASSERT_TRUE(recorder.AddFrame(&image));
-    bool failed = true;
-    recorder.EndRecording(&failed);
-    EXPECT_FALSE(failed);
-
-    std::ifstream in(victim);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "not the program's");
-    const Recording recording = ReadRecording(moved);
-    EXPECT_EQ(recording.frameCount, 1);
-    EXPECT_EQ(recording.decodeErrors, 0);
 }
