@@ -342,6 +342,30 @@ TEST_F(CaptureDesktopTest, DragCaptionMovesWindowAndCoordinatesFollow) {
         << dlg.LastCoordinatesText().toStdString();
 }
 
+// A window manager moving the window tells the program nothing until the button is released;
+// while recording, the caption's coordinates follow the real place all the same.
+TEST_F(CaptureDesktopTest, RecordingCoordinatesFollowAWindowManagerMoveBeforeTheRelease) {
+    const CaptureRect region = dlg.CaptureRegion();
+    Key("F3");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.IsRecording(); }, 5000));
+    const QPoint from = Global(150, 18);
+    CPressWatcher watcher(&dlg);
+    ASSERT_TRUE(Shell(MoveTo(from) + " mousedown 1"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.m_presses.isEmpty(); }, kWaitMs));
+    QTest::qWait(150);
+    ASSERT_TRUE(Shell(MoveTo(from + QPoint(40, 20))) && Shell(MoveTo(from + QPoint(80, 40))));
+    const QString expected = QStringLiteral("[%1,%2] %3x%4")
+                                 .arg(kStart.left() + 80 + region.left)
+                                 .arg(kStart.top() + 40 + region.top)
+                                 .arg(region.Width())
+                                 .arg(region.Height());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.LastCoordinatesText() == expected; }, 3000))
+        << dlg.LastCoordinatesText().toStdString() << " instead of " << expected.toStdString();
+    ASSERT_TRUE(Shell("xdotool mouseup 1"));
+    Key("F3");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dlg.IsRecording(); }, 5000));
+}
+
 TEST_F(CaptureDesktopTest, DragBottomEdgeChangesOnlyRegionHeight) {
     const QPoint from = Global(200, dlg.height() - 2);
     ASSERT_EQ(FrameHitTest(dlg.geometry(), from.x(), from.y()), FrameHit::Bottom);
