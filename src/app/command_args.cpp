@@ -5,7 +5,13 @@
 #include <algorithm>
 #include <regex>
 
+#include <QFile>
+
+#include "app/app_settings.h"
 #include "capture/output_dir.h"
+
+// Xlib last: its macros clash with names in Qt.
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -60,6 +66,27 @@ bool PlaceGeometry(const CGeometry& geometry, int screenWidth, int screenHeight,
         return false;
     }
     return true;
+}
+
+bool ScreenRegionOf(const std::string& geometry, CSvRect* region, std::string* error) {
+    CGeometry parsed;
+    if (!ParseGeometry(geometry, &parsed, error)) {
+        return false;
+    }
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        *error = "cannot open the X display";
+        return false;
+    }
+    const int width = DisplayWidth(display, DefaultScreen(display));
+    const int height = DisplayHeight(display, DefaultScreen(display));
+    XCloseDisplay(display);
+    return PlaceGeometry(parsed, width, height, region, error);
+}
+
+std::string DefaultOutputFolder() {
+    const QString remembered = CAppSettings().OutputFolder();
+    return remembered.isEmpty() ? CurrentDirectory() : QFile::encodeName(remembered).toStdString();
 }
 
 CReservedFile ReserveCommandOutput(const std::string& output, const std::string& defaultFolder,
