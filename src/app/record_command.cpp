@@ -167,9 +167,9 @@ int RunRecordCommand(const CCommandLine& commandLine) {
         std::fflush(stdout);
     }
     if (result.failed) {
-        return Fail(fileKept ? "the recording stopped: " + result.error + "; " + path +
-                                   " is finished with the " + std::to_string(result.frameCount) +
-                                   " frames recorded before"
+        return Fail(fileKept ? "the recording stopped: " + result.error +
+                                   "; what was recorded before is in " + path + " (" +
+                                   std::to_string(result.frameCount) + " frames)"
                              : result.error);
     }
     if (onTerminal) {
