@@ -4,7 +4,6 @@
 
 #include "app/command_args.h"
 #include "app/command_line.h"
-#include "app/session_check.h"
 #include "recording/output_names.h"
 #include "imaging/screen_grabber.h"
 #include "imaging/sv_image.h"
@@ -19,14 +18,11 @@ int Fail(const std::string& reason) {
 }  // namespace
 
 int RunCaptureCommand(const CCommandLine& commandLine) {
-    if (!CheckX11Session()) {
+    CSvRect region;
+    if (!CommandRegion(commandLine.geometry, "--capture", &region)) {
         return 1;
     }
-    CSvRect region;
     std::string error;
-    if (!ScreenRegionOf(commandLine.geometry, &region, &error)) {
-        return Fail(error);
-    }
 
     CScreenGrabber grabber;
     grabber.SetIncludePointer(commandLine.cursor);

@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <regex>
 
 #include <QFile>
 
 #include "app/app_settings.h"
+#include "app/session_check.h"
 #include "capture/output_dir.h"
 
 // Xlib last: its macros clash with names in Qt.
@@ -68,20 +70,26 @@ bool PlaceGeometry(const CGeometry& geometry, int screenWidth, int screenHeight,
     return true;
 }
 
-bool ScreenRegionOf(const std::string& geometry, CSvRect* region, std::string* error) {
-    CGeometry parsed;
-    if (!ParseGeometry(geometry, &parsed, error)) {
+bool CommandRegion(const std::string& geometry, const char* command, CSvRect* region) {
+    if (!CheckX11Session()) {
         return false;
     }
+    CGeometry parsed;
+    std::string error;
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
-        *error = "cannot open the X display";
-        return false;
+        error = "cannot open the X display";
+    } else {
+        const int width = DisplayWidth(display, DefaultScreen(display));
+        const int height = DisplayHeight(display, DefaultScreen(display));
+        XCloseDisplay(display);
+        if (ParseGeometry(geometry, &parsed, &error) &&
+            PlaceGeometry(parsed, width, height, region, &error)) {
+            return true;
+        }
     }
-    const int width = DisplayWidth(display, DefaultScreen(display));
-    const int height = DisplayHeight(display, DefaultScreen(display));
-    XCloseDisplay(display);
-    return PlaceGeometry(parsed, width, height, region, error);
+    std::fprintf(stderr, "brintelshot: %s: %s\n", command, error.c_str());
+    return false;
 }
 
 std::string DefaultOutputFolder() {

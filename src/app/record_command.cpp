@@ -19,7 +19,6 @@
 
 #include "app/command_args.h"
 #include "app/command_line.h"
-#include "app/session_check.h"
 #include "encoding/avi_recorder.h"
 #include "platform/console_line.h"
 #include "recording/output_names.h"
@@ -120,14 +119,11 @@ int RunRecordCommand(const CCommandLine& commandLine) {
     if (!endSignals.IsOpen()) {
         return Fail("cannot watch for the signals that end the recording");
     }
-    if (!CheckX11Session()) {
+    CSvRect region;
+    if (!CommandRegion(commandLine.geometry, "--record", &region)) {
         return 1;
     }
-    CSvRect region;
     std::string error;
-    if (!ScreenRegionOf(commandLine.geometry, &region, &error)) {
-        return Fail(error);
-    }
     CReservedFile file =
         ReserveCommandOutput(commandLine.output, DefaultOutputFolder(),
                              RecordFileName(MakeTimeStamp(kRecordStampFormat)), &error);
