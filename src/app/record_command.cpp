@@ -97,9 +97,10 @@ int WaitForEnd(int endSignals, int finished, double durationSeconds, const std::
         }
         if (showProgress && Clock::now() >= start + std::chrono::seconds(secondsShown + 1)) {
             ++secondsShown;
-            ShowLine("recording " + std::to_string(secondsShown) + " s of " +
-                     std::to_string(static_cast<long long>(std::ceil(durationSeconds))) + " s, " +
-                     DataSize(FileSize(path)));
+            char length[64];
+            std::snprintf(length, sizeof length, "recording %lld s of %g s, ", secondsShown,
+                          durationSeconds);
+            ShowLine(length + DataSize(FileSize(path)));
         }
     }
 }
@@ -172,7 +173,7 @@ int RunRecordCommand(const CCommandLine& commandLine) {
         const std::string summary = "recorded " + std::to_string(result.frameCount) + " frames, " +
                                     std::to_string(result.frameWidth) + "x" +
                                     std::to_string(result.frameHeight) + ", " +
-                                    DataSize(result.totalBytes);
+                                    DataSize(FileSize(path));
         ShowLine(signal != 0 ? "stopped by SIG" + std::string(sigabbrev_np(signal)) + ": " + summary
                              : summary);
     }

@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -131,16 +134,20 @@ protected:
         return !recording.frames.empty();
     }
 
-    // Whether frame shows the known pointer with its hotspot at the screen point (x, y): the
-    // middle of its red and of its blue half.
-    static bool ShowsPointerAt(const cv::Mat& frame, int x, int y) {
+    // Whether frame, a picture of the screen's region scaled to its size, shows the known
+    // pointer with its hotspot at the screen point (x, y): the middle of its red and of its
+    // blue half.
+    static bool ShowsPointerAt(const cv::Mat& frame, const ScreenRect& region, int x, int y) {
         auto near = [&](int sx, int sy, cv::Vec3b colour) {
-            const cv::Vec3b got = frame.at<cv::Vec3b>((sy - kTop) * frame.rows / kHeight,
-                                                      (sx - kLeft) * frame.cols / kWidth);
+            const cv::Vec3b got = frame.at<cv::Vec3b>((sy - region.y) * frame.rows / region.h,
+                                                      (sx - region.x) * frame.cols / region.w);
             return cv::norm(cv::Vec3i(got) - cv::Vec3i(colour)) < 60;
         };
         const int top = y - KnownPointer::kHotY + 6, left = x - KnownPointer::kHotX;
         return near(left + 2, top, {0, 0, 255}) && near(left + 7, top, {255, 0, 0});
+    }
+    static bool ShowsPointerAt(const cv::Mat& frame, int x, int y) {
+        return ShowsPointerAt(frame, {kLeft, kTop, kWidth, kHeight}, x, y);
     }
 
     std::string Geometry() const {
@@ -264,6 +271,52 @@ TEST_F(RecordCommandTest, AMovedPointerShowsInTheNextFrames) {
     const int encoded = EncodedFrames(path);
     EXPECT_GE(encoded, 2);
     EXPECT_LE(encoded, 10) << "an idle region with a still pointer gives repeat frames";
+}
+
+// The capture window's "Record mouse pointer" switch (remembered in the settings) puts the
+// pointer into F4's still and F3's recording.
+TEST_F(RecordCommandTest, TheWindowsPointerSwitchCoversF3AndF4) {
+    const std::string config = m_dir.path() + "/config";
+    std::filesystem::create_directories(config + "/Brintel Shot");
+    std::ofstream(config + "/Brintel Shot/BrintelShot.ini") << "[recording]\npointer=true\n";
+    CProgramUnderTest program({"XDG_CONFIG_HOME=" + config}, m_dir.path());
+    Window dlg = 0;
+    ASSERT_TRUE(desktop::WaitUntil([&] {
+        for (Window window : m_x.ShownWindowsOf(program.Pid())) {
+            dlg = m_x.Geometry(window).w >= 100 ? window : dlg;
+        }
+        return dlg != 0;
+    })) << "the capture window did not appear";
+    const std::string id = std::to_string(dlg);
+    // Its see-through region over the green window, where the known pointer is shown.
+    desktop::Xdotool("windowsize --sync " + id + " 300 250 windowmove --sync " + id + " 350 250");
+    const ScreenRect placed{350, 250, 300, 250};
+    ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.Geometry(dlg) == placed; }));
+    const int x = placed.x + 100, y = placed.y + placed.h - 40;
+    m_pointer->MoveTo(x, y);
+
+    ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + id + " key F4 key F3"), 0);
+    ASSERT_TRUE(desktop::WaitUntil([&] {
+        const std::vector<std::string> files = m_dir.Files(R"(Recode_.*\.avi)");
+        return files.size() == 1 && FileSize(m_dir.path() + "/" + files[0]) > kFirstFrameWritten;
+    }));
+    ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + id + " key F3"), 0);
+    ASSERT_TRUE(desktop::WaitUntil(
+        [&] { return program.StandardOutput().find(" written: ") != std::string::npos; }));
+
+    const std::vector<std::string> stills = m_dir.Files(R"(Capture_.*\.bmp)");
+    ASSERT_EQ(stills.size(), 1u);
+    const cv::Mat still = cv::imread(m_dir.path() + "/" + stills[0]);
+    ASSERT_FALSE(still.empty());
+    // The region is inside the 4-pixel frame band, below the caption band and toolbar.
+    const ScreenRect region{placed.x + 4, placed.y + placed.h - 4 - still.rows, still.cols,
+                            still.rows};
+    EXPECT_TRUE(ShowsPointerAt(still, region, x, y)) << "F4";
+    const Recording recording = ReadRecording(m_dir.path() + "/" + m_dir.Files(R"(Recode_.*)")[0]);
+    ASSERT_TRUE(recording.ok());
+    EXPECT_TRUE(ShowsPointerAt(recording.frames.back(), region, x, y)) << "F3";
+    kill(program.Pid(), SIGTERM);
+    EXPECT_EQ(program.WaitForExit(), 0);
 }
 
 }  // namespace
