@@ -105,6 +105,31 @@ int WaitForEnd(int endSignals, int finished, double durationSeconds, const std::
     }
 }
 
+// Prints the file's path on standard output when there is a file, and says how the recording
+// ended: the reason on failure, a summary on a terminal. Returns the exit status.
+int Report(const CRecordingResult& result, int signal, bool onTerminal) {
+    const bool fileKept = FileSize(result.path) >= 0;
+    if (fileKept) {
+        std::printf("%s\n", result.path.c_str());
+        std::fflush(stdout);
+    }
+    if (result.failed) {
+        return Fail(fileKept ? "the recording stopped: " + result.error +
+                                   "; what was recorded before is in " + result.path + " (" +
+                                   std::to_string(result.frameCount) + " frames)"
+                             : result.error);
+    }
+    if (onTerminal) {
+        const std::string summary = "recorded " + std::to_string(result.frameCount) + " frames, " +
+                                    std::to_string(result.frameWidth) + "x" +
+                                    std::to_string(result.frameHeight) + ", " +
+                                    DataSize(FileSize(result.path));
+        ShowLine(signal != 0 ? "stopped by SIG" + std::string(sigabbrev_np(signal)) + ": " + summary
+                             : summary);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int RunRecordCommand(const CCommandLine& commandLine) {
@@ -158,24 +183,5 @@ int RunRecordCommand(const CCommandLine& commandLine) {
         WaitForEnd(endSignals.Get(), finished.Get(), commandLine.durationSeconds, path, onTerminal);
     const CRecordingResult result = session.Stop();
 
-    const bool fileKept = FileSize(path) >= 0;
-    if (fileKept) {
-        std::printf("%s\n", path.c_str());
-        std::fflush(stdout);
-    }
-    if (result.failed) {
-        return Fail(fileKept ? "the recording stopped: " + result.error +
-                                   "; what was recorded before is in " + path + " (" +
-                                   std::to_string(result.frameCount) + " frames)"
-                             : result.error);
-    }
-    if (onTerminal) {
-        const std::string summary = "recorded " + std::to_string(result.frameCount) + " frames, " +
-                                    std::to_string(result.frameWidth) + "x" +
-                                    std::to_string(result.frameHeight) + ", " +
-                                    DataSize(FileSize(path));
-        ShowLine(signal != 0 ? "stopped by SIG" + std::string(sigabbrev_np(signal)) + ": " + summary
-                             : summary);
-    }
-    return 0;
+    return Report(result, signal, onTerminal);
 }
