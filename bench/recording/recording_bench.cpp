@@ -4,9 +4,10 @@
 // it for a fixed time in the same run. Each recorder runs in a child process of its own, so
 // its CPU time and peak memory come from the kernel's account of that process alone.
 // Prints paced (30 fps) CPU use, unpaced frames per second, our stop latency and peak RSS,
-// and the ratios ours / ffmpeg. A last case drives the real program (its capture window at
-// about 1280 x 720, F3, its process's CPU time from /proc, F3), so that the window's own cost
-// is counted too.
+// and the ratios ours / ffmpeg (whose x11grab draws the mouse pointer by default). The moving
+// 1920 x 1080 picture is recorded once more with our pointer on too (row "mv+ptr"). A last case
+// drives the real program (its capture window at about 1280 x 720, F3, its process's CPU time from
+// /proc, F3), so that the window's own cost is counted too.
 //
 //   recording_bench [seconds [WIDTHxHEIGHT]]   (default 10 seconds, both sizes; run it on a
 //                                               bare display, e.g. through
@@ -89,10 +90,11 @@ struct Figures {
 };
 
 // Runs in the child: records and writes frames, repeats and stop latency to fd.
-void RecordOursChild(int width, int height, double seconds, bool paced, const std::string& path,
-                     int fd) {
+void RecordOursChild(int width, int height, double seconds, bool paced, bool pointer,
+                     const std::string& path, int fd) {
     CAviRecorder recorder;
     CX11FrameSource source;
+    source.SetIncludePointer(pointer);
     CRecordingSession session(recorder, source);
     session.SetPaced(paced);
     // The recorder prints one line per frame; keep the benchmark's output readable.
@@ -114,7 +116,8 @@ void RecordOursChild(int width, int height, double seconds, bool paced, const st
     _exit(0);
 }
 
-Figures RecordOurs(int width, int height, double seconds, bool paced, const std::string& path) {
+Figures RecordOurs(int width, int height, double seconds, bool paced, const std::string& path,
+                   bool pointer = false) {
     int fds[2];
     if (pipe(fds) != 0) {
         return Figures();
@@ -124,7 +127,7 @@ Figures RecordOurs(int width, int height, double seconds, bool paced, const std:
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
-        RecordOursChild(width, height, seconds, paced, path, fds[1]);
+        RecordOursChild(width, height, seconds, paced, pointer, path, fds[1]);
     }
     close(fds[1]);
     int status = 0;
@@ -287,6 +290,16 @@ double Ratio(double ours, double theirs) {
     return theirs > 0 ? ours / theirs : 0.0;
 }
 
+// One paced case: CPU use of ours and ffmpeg's, their ratios, our stop latency and memory.
+void PrintCpuRow(const std::string& name, const Figures& ours, const Figures& ff1,
+                 const Figures& ffd) {
+    std::printf("%-16s %-9s %9.1f %9.1f %9.1f %9.2f %9.2f %9.1f %9.1f %4d/%d\n", name.c_str(),
+                "CPU%", ours.cpuPercent, ff1.cpuPercent, ffd.cpuPercent,
+                Ratio(ours.cpuPercent, ff1.cpuPercent), Ratio(ours.cpuPercent, ffd.cpuPercent),
+                ours.stopMs, ours.peakRssKb / 1024.0, ours.repeats, ours.frames);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -316,12 +329,16 @@ int main(int argc, char** argv) {
             Figures ours = RecordOurs(width, height, seconds, true, base + "_ours.avi");
             Figures ff1 = RecordFfmpeg(width, height, seconds, true, "1", base + "_ff1.avi");
             Figures ffd = RecordFfmpeg(width, height, seconds, true, nullptr, base + "_ffd.avi");
-            std::printf("%-16s %-9s %9.1f %9.1f %9.1f %9.2f %9.2f %9.1f %9.1f %4d/%d\n",
-                        name.c_str(), "CPU%", ours.cpuPercent, ff1.cpuPercent, ffd.cpuPercent,
-                        Ratio(ours.cpuPercent, ff1.cpuPercent),
-                        Ratio(ours.cpuPercent, ffd.cpuPercent), ours.stopMs,
-                        ours.peakRssKb / 1024.0, ours.repeats, ours.frames);
-            std::fflush(stdout);
+            PrintCpuRow(name, ours, ff1, ffd);
+            if (moving && width == 1920) {
+                // The pointer in the middle of the region, drawn into every frame.
+                std::system(("xdotool mousemove " + std::to_string(width / 2) + " " +
+                             std::to_string(height / 2))
+                                .c_str());
+                ours = RecordOurs(width, height, seconds, true, base + "_ours.avi", true);
+                PrintCpuRow(std::to_string(width) + "x" + std::to_string(height) + " mv+ptr", ours,
+                            ff1, ffd);
+            }
             if (moving) {
                 ours = RecordOurs(width, height, seconds, false, base + "_ours.avi");
                 ff1 = RecordFfmpeg(width, height, seconds, false, "1", base + "_ff1.avi");

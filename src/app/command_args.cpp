@@ -3,9 +3,17 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <regex>
 
+#include <QFile>
+
+#include "app/app_settings.h"
+#include "app/session_check.h"
 #include "capture/output_dir.h"
+
+// Xlib last: its macros clash with names in Qt.
+#include <X11/Xlib.h>
 
 namespace {
 
@@ -60,6 +68,33 @@ bool PlaceGeometry(const CGeometry& geometry, int screenWidth, int screenHeight,
         return false;
     }
     return true;
+}
+
+bool CommandRegion(const std::string& geometry, const char* command, CSvRect* region) {
+    if (!CheckX11Session()) {
+        return false;
+    }
+    CGeometry parsed;
+    std::string error;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        error = "cannot open the X display";
+    } else {
+        const int width = DisplayWidth(display, DefaultScreen(display));
+        const int height = DisplayHeight(display, DefaultScreen(display));
+        XCloseDisplay(display);
+        if (ParseGeometry(geometry, &parsed, &error) &&
+            PlaceGeometry(parsed, width, height, region, &error)) {
+            return true;
+        }
+    }
+    std::fprintf(stderr, "brintelshot: %s: %s\n", command, error.c_str());
+    return false;
+}
+
+std::string DefaultOutputFolder() {
+    const QString remembered = CAppSettings().OutputFolder();
+    return remembered.isEmpty() ? CurrentDirectory() : QFile::encodeName(remembered).toStdString();
 }
 
 CReservedFile ReserveCommandOutput(const std::string& output, const std::string& defaultFolder,

@@ -28,6 +28,14 @@ bool ParseGeometry(const std::string& text, CGeometry* geometry, std::string* er
 bool PlaceGeometry(const CGeometry& geometry, int screenWidth, int screenHeight, CSvRect* region,
                    std::string* error);
 
+// The screen region a command's geometry names on the X display's screen now; false, after
+// saying why on standard error ("brintelshot: <command>: <reason>"), when there is no usable X
+// display or the geometry does not fit on its screen.
+bool CommandRegion(const std::string& geometry, const char* command, CSvRect* region);
+
+// Where F3 and F4 write: the remembered output folder, else the current directory.
+std::string DefaultOutputFolder();
+
 // The file a command writes: --output names an existing folder (the file gets defaultName
 // there) or a file; without --output, defaultName in defaultFolder. The file is created empty
 // and exclusively, with _2, _3, ... before the extension when the name is taken, so nothing is

@@ -184,6 +184,7 @@ void CBrintelShotDlg::StartRecording() {
             },
             Qt::QueuedConnection);
     });
+    m_frameSource.SetIncludePointer(RecordsPointer());
     if (!m_recordingSession.Start(RecordingTarget(), file.path, std::move(file.fd))) {
         std::remove(file.path.c_str());  // reserved above: nothing in it is worth keeping
         ShowFailure(CRecordingSession::kStatusFailed, m_recordingSession.LastError());
@@ -220,6 +221,7 @@ void CBrintelShotDlg::CaptureStill() {
         return;
     }
     CScreenGrabber grabber;
+    grabber.SetIncludePointer(RecordsPointer());
     CSvImage image;
     grabber.GrabImage(region, &image);
     if (!image.HasImage()) {
@@ -247,6 +249,7 @@ void CBrintelShotDlg::CopyToClipboard() {
         return;
     }
     CScreenGrabber grabber;
+    grabber.SetIncludePointer(RecordsPointer());
     cv::Mat bitmap;
     grabber.GrabBitmap(region, &bitmap);
     if (bitmap.empty()) {  // the clipboard keeps what it had

@@ -40,6 +40,8 @@ public:
     void SetPosition(int x, int y);
 
     bool HasImage() const { return m_bHasImage; }
+    // The server's number for the cursor image held; a new shape has a new number.
+    unsigned long Serial() const { return m_nSerial; }
     // The screen rectangle the pointer image covers now (empty without an image).
     CSvRect ScreenArea() const;
 

@@ -140,6 +140,14 @@ bool CScreenGrabber::DrawPointer(const CSvRect& rect, cv::Mat& target) {
     return true;
 }
 
+bool CScreenGrabber::ReadPointer(CPointerOverlay* pointer) {
+    if (m_pSession == nullptr) {
+        m_strLastError = "no X display to read the mouse pointer from";
+        return false;
+    }
+    return m_pSession->ReadPointer(*pointer, &m_strLastError);
+}
+
 bool CScreenGrabber::GrabBgrx(CSvRect rect, cv::Mat& bgrx) {
     if (!CheckRect(rect)) {
         return false;

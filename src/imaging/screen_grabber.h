@@ -8,6 +8,7 @@
 #include "imaging/sv_image.h"
 #include "imaging/sv_rect.h"
 
+class CPointerOverlay;
 class CX11GrabSession;
 
 // Copies a rectangle of the X screen (the root window of the default screen), given in screen
@@ -49,6 +50,9 @@ public:
     // or CV_8UC4 matrix of rect's size (blue, green, red, and a fourth byte left as it is).
     // False with the reason in GetLastError() when the pointer cannot be read.
     bool DrawPointer(const CSvRect& rect, cv::Mat& target);
+    // Reads the mouse pointer as it is now into pointer, for a caller that blends it later.
+    // False with the reason in GetLastError() when the pointer cannot be read.
+    bool ReadPointer(CPointerOverlay* pointer);
 
     // Fills image with rect's screen contents as a W x H 3-channel blue-green-red 8-bit image,
     // rows top-down, the rectangle's top-left screen pixel first. Any image held before is

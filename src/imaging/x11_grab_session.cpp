@@ -335,11 +335,15 @@ bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* er
 }
 
 bool CX11GrabSession::DrawPointer(const CSvRect& area, cv::Mat& target, std::string* error) {
-    if (!m_pointer.Read(m_pConnection->display, error)) {
+    if (!ReadPointer(m_pointer, error)) {
         return false;
     }
     m_pointer.Blend(area, target);
     return true;
+}
+
+bool CX11GrabSession::ReadPointer(CPointerOverlay& pointer, std::string* error) {
+    return pointer.Read(m_pConnection->display, error);
 }
 
 bool CX11GrabSession::WindowOrigin(unsigned long window, int* x, int* y, std::string* error) {

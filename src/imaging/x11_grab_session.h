@@ -37,6 +37,8 @@ public:
     // area of the screen. The pointer image stays with the session, so it is converted again
     // only when the pointer changes shape.
     bool DrawPointer(const CSvRect& area, cv::Mat& target, std::string* error);
+    // Reads the mouse pointer now into pointer (see CPointerOverlay::Read).
+    bool ReadPointer(CPointerOverlay& pointer, std::string* error);
 
     // Screen position of the top-left corner of an X window (any window of the display,
     // reparented by a window manager or not), asked of the server now.

@@ -4,11 +4,14 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 
 namespace {
+
+std::atomic<bool> g_dropConsoleLines{false};
 
 // Zero timeout: asks whether a write would go through now, never waits for it.
 bool WritableNow(int fd) {
@@ -53,7 +56,14 @@ void KeepStandardStreamsOpen() {
     }
 }
 
+void DropConsoleLines(bool drop) {
+    g_dropConsoleLines = drop;
+}
+
 bool ConsoleLine(const char* format, ...) {
+    if (g_dropConsoleLines) {
+        return false;
+    }
     char buffer[512];
     std::va_list args;
     va_start(args, format);

@@ -12,6 +12,9 @@ bool WriteLineNoWait(int fd, const std::string& text);
 
 // Formats like printf and writes the result to standard output with WriteLineNoWait.
 bool ConsoleLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// From now on ConsoleLine drops its lines (false: back to standard output), for a command
+// whose standard output carries its result alone.
+void DropConsoleLines(bool drop);
 
 // Puts /dev/null in the place of standard input, output or error where the program was
 // started with one of them closed. Otherwise the next file or connection the program opens

@@ -1,5 +1,6 @@
 #include "recording/recording_session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -155,6 +156,11 @@ CRecordingSession::Outcome CRecordingSession::GrabFrame(bool* grabbedAny) {
     return Outcome::kRepeat;
 }
 
+int64_t CRecordingSession::FramesWithinLimit(int64_t count, int64_t produced) const {
+    return m_frameLimit > 0 ? std::max<int64_t>(0, std::min(count, m_frameLimit - produced))
+                            : count;
+}
+
 void CRecordingSession::GrabThreadProc() {
     using Clock = CFrameRing::Clock;
     std::string error;
@@ -168,6 +174,9 @@ void CRecordingSession::GrabThreadProc() {
     bool grabbedAny = false;
     bool failed = false;
     for (;;) {
+        if (FramesWithinLimit(1, produced) == 0) {
+            break;
+        }
         if (m_bPaced) {
             const pacing::Step step = pacing::NextStep(produced, Clock::now() - start);
             if (!step.grabFrame) {
@@ -176,8 +185,12 @@ void CRecordingSession::GrabThreadProc() {
                 }
                 continue;
             }
-            m_ring.PublishRepeats(step.repeatFrames);
-            produced += step.repeatFrames;
+            const int64_t repeats = FramesWithinLimit(step.repeatFrames, produced);
+            m_ring.PublishRepeats(repeats);
+            produced += repeats;
+            if (FramesWithinLimit(1, produced) == 0) {
+                break;
+            }
         } else if (m_ring.WaitForStop(Clock::now())) {
             break;
         }
@@ -195,7 +208,8 @@ void CRecordingSession::GrabThreadProc() {
         ++produced;
     }
     if (!failed && m_bPaced) {
-        m_ring.PublishRepeats(pacing::FramesToPadAtStop(produced, Clock::now() - start));
+        m_ring.PublishRepeats(
+            FramesWithinLimit(pacing::FramesToPadAtStop(produced, Clock::now() - start), produced));
     }
     m_source.Close();
     m_ring.FinishGrabbing();

@@ -77,6 +77,10 @@ public:
     // Without pacing every frame is grabbed and encoded at once, changed or not, and no repeat
     // frames are written: only for measuring the raw frame rate.
     void SetPaced(bool paced) { m_bPaced = paced; }
+    // With a limit the recording ends by itself once the file holds that many frames (repeats
+    // included), as if stopped: the finished callback runs. 0 (the default): no limit. Set
+    // before Start.
+    void SetFrameLimit(int64_t frames) { m_frameLimit = frames; }
 
     // Begins the file at `path` with the frame size taken from the target region's size and
     // starts both stages. False, with nothing started, when the region is empty, a recording
@@ -112,6 +116,8 @@ private:
     bool SameAsReference(int slot, const CSvRect& region) const;
     void PublishRegion(const CSvRect& region);
     CCaptureTarget CurrentTarget() const;
+    // How many of `count` frames still fit under the frame limit after `produced`.
+    int64_t FramesWithinLimit(int64_t count, int64_t produced) const;
 
     void EncodeThreadProc();
     bool WriteItem(const CFrameRing::Item& item);
@@ -133,6 +139,7 @@ private:
     NoticeCallback m_onFinished;
     NoticeCallback m_onRegion;
     bool m_bPaced = true;
+    int64_t m_frameLimit = 0;
     std::atomic<bool> m_bWorkerEnded{false};
 
     // Grab thread only.

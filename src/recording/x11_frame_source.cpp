@@ -1,6 +1,17 @@
 #include "recording/x11_frame_source.h"
 
+#include <algorithm>
+
 #include "imaging/screen_grabber.h"
+
+namespace {
+
+bool Overlap(const CSvRect& a, const CSvRect& b) {
+    return std::max(a.left, b.left) < std::min(a.right, b.right) &&
+           std::max(a.top, b.top) < std::min(a.bottom, b.bottom);
+}
+
+}  // namespace
 
 CX11FrameSource::CX11FrameSource() = default;
 
@@ -12,6 +23,12 @@ bool CX11FrameSource::Open(std::string* error) {
     // The grabber's X connection is used by the thread that opened the source alone.
     m_pGrabber = std::make_unique<CScreenGrabber>();
     if (!m_pGrabber->IsAvailable()) {
+        *error = m_pGrabber->GetLastError();
+        m_pGrabber.reset();
+        return false;
+    }
+    m_pointer = CPointerOverlay();
+    if (m_bIncludePointer && !m_pGrabber->ReadPointer(&m_pointer)) {
         *error = m_pGrabber->GetLastError();
         m_pGrabber.reset();
         return false;
@@ -39,11 +56,33 @@ CSvRect CX11FrameSource::Locate(const CCaptureTarget& target, const CSvRect& pre
 }
 
 CFrameSource::Change CX11FrameSource::TakeChange(const CSvRect& screenRegion) {
+    const Change screen = TakeScreenChange(screenRegion);
+    if (!m_bIncludePointer || m_pGrabber == nullptr) {
+        return screen;
+    }
+    const bool pointerChanged = TakePointerChange(screenRegion);
+    return screen == Change::kNone && pointerChanged ? Change::kSome : screen;
+}
+
+CFrameSource::Change CX11FrameSource::TakeScreenChange(const CSvRect& screenRegion) {
     bool drawn = false;
     if (!m_bWatching || !m_pGrabber->TakeChange(screenRegion, &drawn)) {
         return Change::kUnknown;
     }
     return drawn ? Change::kSome : Change::kNone;
+}
+
+bool CX11FrameSource::TakePointerChange(const CSvRect& screenRegion) {
+    const CSvRect before = m_pointer.ScreenArea();
+    const unsigned long serial = m_pointer.Serial();
+    if (!m_pGrabber->ReadPointer(&m_pointer)) {
+        return false;  // the pointer is drawn as it was last read
+    }
+    const CSvRect after = m_pointer.ScreenArea();
+    if (after == before && m_pointer.Serial() == serial) {
+        return false;
+    }
+    return Overlap(before, screenRegion) || Overlap(after, screenRegion);
 }
 
 bool CX11FrameSource::Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) {
@@ -54,6 +93,9 @@ bool CX11FrameSource::Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::stri
     if (!m_pGrabber->GrabBgrx(screenRegion, bgrx)) {
         *error = m_pGrabber->GetLastError();
         return false;
+    }
+    if (m_bIncludePointer) {
+        m_pointer.Blend(screenRegion, bgrx);
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "imaging/pointer_overlay.h"
 #include "recording/frame_source.h"
 
 class CScreenGrabber;
@@ -18,6 +19,11 @@ public:
     // Without change tracking every frame is grabbed and compared with the previous one, as
     // on a server without DAMAGE. Set before Open.
     void SetChangeTracking(bool enabled) { m_bTrackChanges = enabled; }
+    // With the pointer on, every grab shows the mouse pointer where it lies in the region, as
+    // TakeChange last read it. The server reports no drawing when the pointer moves, so a
+    // pointer that moved or changed shape in the region (or into or out of it) counts as a
+    // change. Off by default; set before Open.
+    void SetIncludePointer(bool include) { m_bIncludePointer = include; }
 
     bool Open(std::string* error) override;
     void Close() override;
@@ -26,7 +32,13 @@ public:
     bool Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) override;
 
 private:
+    Change TakeScreenChange(const CSvRect& screenRegion);
+    // Reads the pointer anew; true when what it shows of screenRegion differs from before.
+    bool TakePointerChange(const CSvRect& screenRegion);
+
     std::unique_ptr<CScreenGrabber> m_pGrabber;
     bool m_bTrackChanges = true;
     bool m_bWatching = false;
+    bool m_bIncludePointer = false;
+    CPointerOverlay m_pointer;  // as read by the last TakeChange
 };

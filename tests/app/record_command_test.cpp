@@ -1,0 +1,322 @@
+// --record: a recording of a screen region without any window, judged by ffprobe/ffmpeg against
+// what the screen shows, with and without the mouse pointer.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "capture/test_support.h"
+#include "common/program_under_test.h"
+#include "common/x_windows.h"
+
+namespace {
+
+constexpr unsigned long kGreen = 0x00A000;
+constexpr unsigned long kGrey = 0x808080;
+// A recording's file grows past its 2048-byte header with the first frame.
+constexpr long long kFirstFrameWritten = 2048;
+
+int FrameDimensionOf(int side) {
+    return side + 4 - side % 4;
+}
+
+long long FileSize(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+}
+
+// Frames that are no repeat of the one before: ffprobe reads no packet for a repeat.
+int EncodedFrames(const std::string& path) {
+    return std::atoi(probe::Shell("ffprobe -v error -select_streams v:0 -count_packets "
+                                  "-show_entries stream=nb_read_packets -of csv=p=0 " +
+                                  probe::Quote(path))
+                         .c_str());
+}
+
+// A mouse pointer of known pixels, shown over the given windows: 10 x 12 pixels, the left five
+// columns red, the right five blue, hotspot (3, 4).
+class KnownPointer {
+public:
+    static constexpr int kHotX = 3, kHotY = 4;
+
+    KnownPointer(Display* display, const std::vector<Window>& windows) : m_display(display) {
+        unsigned char source[32] = {}, mask[32] = {};  // rows of 2 bytes, leftmost pixel in bit 0
+        for (int row = 0; row < 12; ++row) {
+            source[row * 2] = 0x1F;
+            mask[row * 2] = 0xFF;
+            mask[row * 2 + 1] = 0x03;
+        }
+        const Window root = DefaultRootWindow(display);
+        Pixmap sourceBits = XCreateBitmapFromData(display, root, (char*)source, 16, 16);
+        Pixmap maskBits = XCreateBitmapFromData(display, root, (char*)mask, 16, 16);
+        XColor red{}, blue{};
+        red.red = 0xFFFF;
+        blue.blue = 0xFFFF;
+        m_cursor = XCreatePixmapCursor(display, sourceBits, maskBits, &red, &blue, kHotX, kHotY);
+        XFreePixmap(display, sourceBits);
+        XFreePixmap(display, maskBits);
+        for (Window window : windows) {
+            XDefineCursor(display, window, m_cursor);
+        }
+    }
+    ~KnownPointer() { XFreeCursor(m_display, m_cursor); }
+
+    void MoveTo(int x, int y) {
+        XWarpPointer(m_display, None, DefaultRootWindow(m_display), 0, 0, 0, 0, x, y);
+        XSync(m_display, False);
+    }
+
+    // Draws the pointer with its hotspot at (x, y) into image, which shows the screen from
+    // (left, top).
+    static void DrawInto(cv::Mat& image, int left, int top, int x, int y) {
+        const int x0 = x - kHotX - left, y0 = y - kHotY - top;
+        cv::rectangle(image, cv::Rect(x0, y0, 5, 12), cv::Scalar(0, 0, 255), cv::FILLED);
+        cv::rectangle(image, cv::Rect(x0 + 5, y0, 5, 12), cv::Scalar(255, 0, 0), cv::FILLED);
+    }
+
+private:
+    Display* m_display;
+    Cursor m_cursor = 0;
+};
+
+class RecordCommandTest : public testing::Test {
+protected:
+    // Two coloured windows side by side; the region straddles them. The windows take the
+    // known pointer.
+    void SetUp() override {
+        m_windows = {m_x.CreateColouredWindow({300, 300, 200, 200}, kGreen),
+                     m_x.CreateColouredWindow({500, 300, 200, 200}, kGrey)};
+        m_pointer = std::make_unique<KnownPointer>(m_x.display(), m_windows);
+        m_pointer->MoveTo(100, 100);  // away from the region
+        XSync(m_x.display(), False);
+    }
+    void TearDown() override {
+        m_pointer.reset();
+        for (Window window : m_windows) {
+            m_x.Destroy(window);
+        }
+    }
+
+    // The screen's pixels in the region, blue-green-red; the X server leaves the pointer out.
+    cv::Mat Screen() {
+        XImage* image = XGetImage(m_x.display(), DefaultRootWindow(m_x.display()), kLeft, kTop,
+                                  kWidth, kHeight, AllPlanes, ZPixmap);
+        cv::Mat bgr(kHeight, kWidth, CV_8UC3);
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                const unsigned long pixel = XGetPixel(image, x, y);
+                bgr.at<cv::Vec3b>(y, x) = cv::Vec3b(pixel & 0xFF, (pixel >> 8) & 0xFF, pixel >> 16);
+            }
+        }
+        XDestroyImage(image);
+        return bgr;
+    }
+
+    // True when every frame shows `expected` (the region's pixels) scaled to the frame size.
+    static bool ShowsEveryFrame(const Recording& recording, const cv::Mat& expected) {
+        cv::Mat scaled;
+        cv::resize(expected, scaled, cv::Size(recording.width, recording.height), 0, 0,
+                   cv::INTER_NEAREST);
+        for (const cv::Mat& frame : recording.frames) {
+            if (cv::PSNR(frame, scaled) < 30) {
+                return false;
+            }
+        }
+        return !recording.frames.empty();
+    }
+
+    // Whether frame, a picture of the screen's region scaled to its size, shows the known
+    // pointer with its hotspot at the screen point (x, y): the middle of its red and of its
+    // blue half.
+    static bool ShowsPointerAt(const cv::Mat& frame, const ScreenRect& region, int x, int y) {
+        auto near = [&](int sx, int sy, cv::Vec3b colour) {
+            const cv::Vec3b got = frame.at<cv::Vec3b>((sy - region.y) * frame.rows / region.h,
+                                                      (sx - region.x) * frame.cols / region.w);
+            return cv::norm(cv::Vec3i(got) - cv::Vec3i(colour)) < 60;
+        };
+        const int top = y - KnownPointer::kHotY + 6, left = x - KnownPointer::kHotX;
+        return near(left + 2, top, {0, 0, 255}) && near(left + 7, top, {255, 0, 0});
+    }
+    static bool ShowsPointerAt(const cv::Mat& frame, int x, int y) {
+        return ShowsPointerAt(frame, {kLeft, kTop, kWidth, kHeight}, x, y);
+    }
+
+    std::string Geometry() const {
+        return std::to_string(kWidth) + "x" + std::to_string(kHeight) + "+" +
+               std::to_string(kLeft) + "+" + std::to_string(kTop);
+    }
+
+    // The region: odd sizes, so the frame is larger (152 x 104).
+    static constexpr int kLeft = 420, kTop = 350, kWidth = 150, kHeight = 101;
+    CXWindows m_x;
+    std::vector<Window> m_windows;
+    std::unique_ptr<KnownPointer> m_pointer;
+    TempDir m_dir;
+};
+
+// A two-second recording of the region: the frame size of the rule, two seconds to the frame,
+// every frame what the screen shows, and the file's name alone on standard output.
+TEST_F(RecordCommandTest, RecordsTheRegionForTheDuration) {
+    const cv::Mat screen = Screen();
+    CProgramUnderTest program({}, m_dir.path(),
+                              {"--record", Geometry(), "--duration", "2", "--output", "."});
+    ASSERT_EQ(program.WaitForExit(), 0) << program.StandardError();
+    const std::vector<std::string> files = m_dir.Files(R"(Recode_\d{8}_\d{6}\.avi)");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(program.StandardOutput(), "./" + files[0] + "\n");
+    EXPECT_EQ(program.StandardError(), "") << "progress lines are for a terminal only";
+
+    const Recording recording = ReadRecording(m_dir.path() + "/" + files[0]);
+    ASSERT_TRUE(recording.ok());
+    EXPECT_EQ(recording.width, FrameDimensionOf(kWidth));
+    EXPECT_EQ(recording.height, FrameDimensionOf(kHeight));
+    EXPECT_NEAR(recording.duration, 2.0, 1.0 / 30);
+    EXPECT_EQ(recording.decodeErrors, 0);
+    EXPECT_TRUE(ShowsEveryFrame(recording, screen));
+}
+
+// SIGINT and SIGTERM end the recording early; the file is finished and the status is 0.
+TEST_F(RecordCommandTest, SignalEndsItEarlyWithAFinishedFile) {
+    for (int signal : {SIGINT, SIGTERM}) {
+        const std::string path = m_dir.path() + "/stopped_" + std::to_string(signal) + ".avi";
+        CProgramUnderTest program({}, "",
+                                  {"--record", Geometry(), "--duration", "600", "--output", path});
+        ASSERT_TRUE(desktop::WaitUntil([&] { return FileSize(path) > kFirstFrameWritten; }));
+        kill(program.Pid(), signal);
+        ASSERT_EQ(program.WaitForExit(), 0) << program.StandardError();
+        EXPECT_EQ(program.StandardOutput(), path + "\n");
+        const Recording recording = ReadRecording(path);
+        ASSERT_TRUE(recording.ok()) << signal;
+        EXPECT_GT(recording.frameCount, 0);
+        EXPECT_LT(recording.duration, 600);
+        EXPECT_EQ(recording.decodeErrors, 0);
+    }
+}
+
+// A duration that is no positive finite number is a usage error (2); a region off the screen
+// fails (1). Neither writes a file.
+TEST_F(RecordCommandTest, RefusesBadDurationsAndRegions) {
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        const char* error;
+    } cases[] = {
+        {{"--record", Geometry(), "--duration", "0"}, 2, "--duration"},
+        {{"--record", Geometry(), "--duration", "-1"}, 2, "--duration"},
+        {{"--record", Geometry(), "--duration", "inf"}, 2, "--duration"},
+        {{"--record", Geometry(), "--duration", "nan"}, 2, "--duration"},
+        {{"--record", "10x10+5000+5000", "--duration", "1"}, 1, "outside the screen"},
+    };
+    for (const auto& c : cases) {
+        CProgramUnderTest program({}, m_dir.path(), c.arguments);
+        EXPECT_EQ(program.WaitForExit(), c.status) << c.arguments[3];
+        EXPECT_NE(program.StandardError().find(c.error), std::string::npos)
+            << program.StandardError();
+        EXPECT_EQ(program.StandardOutput(), "");
+    }
+    EXPECT_TRUE(m_dir.Files().empty());
+}
+
+// With --cursor the pointer's own pixels are in every frame where it lies; without, never.
+TEST_F(RecordCommandTest, CursorDrawsThePointerWhereItLies) {
+    const int x = kLeft + 60, y = kTop + 40;
+    const cv::Mat screen = Screen();
+    m_pointer->MoveTo(x, y);
+    cv::Mat withPointer = screen.clone();
+    KnownPointer::DrawInto(withPointer, kLeft, kTop, x, y);
+    for (bool cursor : {true, false}) {
+        const std::string path = m_dir.path() + (cursor ? "/cursor.avi" : "/plain.avi");
+        std::vector<std::string> arguments{"--record", Geometry(), "--duration",
+                                           "1",        "--output", path};
+        if (cursor) {
+            arguments.push_back("--cursor");
+        }
+        CProgramUnderTest program({}, "", arguments);
+        ASSERT_EQ(program.WaitForExit(), 0) << program.StandardError();
+        const Recording recording = ReadRecording(path);
+        ASSERT_TRUE(recording.ok());
+        EXPECT_TRUE(ShowsEveryFrame(recording, cursor ? withPointer : screen)) << cursor;
+        EXPECT_EQ(ShowsPointerAt(recording.frames.back(), x, y), cursor);
+    }
+}
+
+// The pointer moving over a region where nothing else changes: the frames after the move
+// show it at its new place, while the still stretches before and after are repeat frames.
+TEST_F(RecordCommandTest, AMovedPointerShowsInTheNextFrames) {
+    const int x1 = kLeft + 30, y1 = kTop + 30, x2 = kLeft + 110, y2 = kTop + 60;
+    m_pointer->MoveTo(x1, y1);
+    const std::string path = m_dir.path() + "/moved.avi";
+    CProgramUnderTest program(
+        {}, "", {"--record", Geometry(), "--duration", "3", "--output", path, "--cursor"});
+    ASSERT_TRUE(desktop::WaitUntil([&] { return FileSize(path) > kFirstFrameWritten; }));
+    usleep(500000);
+    m_pointer->MoveTo(x2, y2);
+    ASSERT_EQ(program.WaitForExit(), 0) << program.StandardError();
+
+    const Recording recording = ReadRecording(path);
+    ASSERT_TRUE(recording.ok());
+    ASSERT_EQ(recording.frames.size(), 90u);
+    EXPECT_TRUE(ShowsPointerAt(recording.frames.front(), x1, y1));
+    EXPECT_TRUE(ShowsPointerAt(recording.frames.back(), x2, y2));
+    EXPECT_FALSE(ShowsPointerAt(recording.frames.back(), x1, y1));
+    const int encoded = EncodedFrames(path);
+    EXPECT_GE(encoded, 2);
+    EXPECT_LE(encoded, 10) << "an idle region with a still pointer gives repeat frames";
+}
+
+// The capture window's "Record mouse pointer" switch (remembered in the settings) puts the
+// pointer into F4's still and F3's recording.
+TEST_F(RecordCommandTest, TheWindowsPointerSwitchCoversF3AndF4) {
+    const std::string config = m_dir.path() + "/config";
+    std::filesystem::create_directories(config + "/Brintel Shot");
+    std::ofstream(config + "/Brintel Shot/BrintelShot.ini") << "[recording]\npointer=true\n";
+    CProgramUnderTest program({"XDG_CONFIG_HOME=" + config}, m_dir.path());
+    Window dlg = 0;
+    ASSERT_TRUE(desktop::WaitUntil([&] {
+        for (Window window : m_x.ShownWindowsOf(program.Pid())) {
+            dlg = m_x.Geometry(window).w >= 100 ? window : dlg;
+        }
+        return dlg != 0;
+    })) << "the capture window did not appear";
+    const std::string id = std::to_string(dlg);
+    // Its see-through region over the green window, where the known pointer is shown.
+    desktop::Xdotool("windowsize --sync " + id + " 300 250 windowmove --sync " + id + " 350 250");
+    const ScreenRect placed{350, 250, 300, 250};
+    ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.Geometry(dlg) == placed; }));
+    const int x = placed.x + 100, y = placed.y + placed.h - 40;
+    m_pointer->MoveTo(x, y);
+
+    ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + id + " key F4 key F3"), 0);
+    ASSERT_TRUE(desktop::WaitUntil([&] {
+        const std::vector<std::string> files = m_dir.Files(R"(Recode_.*\.avi)");
+        return files.size() == 1 && FileSize(m_dir.path() + "/" + files[0]) > kFirstFrameWritten;
+    }));
+    ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + id + " key F3"), 0);
+    ASSERT_TRUE(desktop::WaitUntil(
+        [&] { return program.StandardOutput().find(" written: ") != std::string::npos; }));
+
+    const std::vector<std::string> stills = m_dir.Files(R"(Capture_.*\.bmp)");
+    ASSERT_EQ(stills.size(), 1u);
+    const cv::Mat still = cv::imread(m_dir.path() + "/" + stills[0]);
+    ASSERT_FALSE(still.empty());
+    // The region is inside the 4-pixel frame band, below the caption band and toolbar.
+    const ScreenRect region{placed.x + 4, placed.y + placed.h - 4 - still.rows, still.cols,
+                            still.rows};
+    EXPECT_TRUE(ShowsPointerAt(still, region, x, y)) << "F4";
+    const Recording recording = ReadRecording(m_dir.path() + "/" + m_dir.Files(R"(Recode_.*)")[0]);
+    ASSERT_TRUE(recording.ok());
+    EXPECT_TRUE(ShowsPointerAt(recording.frames.back(), region, x, y)) << "F3";
+    kill(program.Pid(), SIGTERM);
+    EXPECT_EQ(program.WaitForExit(), 0);
+}
+
+}  // namespace
