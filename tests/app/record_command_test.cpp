@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "capture/test_support.h"
+#include "common/known_pointer.h"
 #include "common/program_under_test.h"
 #include "common/x_windows.h"
 
@@ -42,52 +43,6 @@ int EncodedFrames(const std::string& path) {
                          .c_str());
 }
 
-// A mouse pointer of known pixels, shown over the given windows: 10 x 12 pixels, the left five
-// columns red, the right five blue, hotspot (3, 4).
-class KnownPointer {
-public:
-    static constexpr int kHotX = 3, kHotY = 4;
-
-    KnownPointer(Display* display, const std::vector<Window>& windows) : m_display(display) {
-        unsigned char source[32] = {}, mask[32] = {};  // rows of 2 bytes, leftmost pixel in bit 0
-        for (int row = 0; row < 12; ++row) {
-            source[row * 2] = 0x1F;
-            mask[row * 2] = 0xFF;
-            mask[row * 2 + 1] = 0x03;
-        }
-        const Window root = DefaultRootWindow(display);
-        Pixmap sourceBits = XCreateBitmapFromData(display, root, (char*)source, 16, 16);
-        Pixmap maskBits = XCreateBitmapFromData(display, root, (char*)mask, 16, 16);
-        XColor red{}, blue{};
-        red.red = 0xFFFF;
-        blue.blue = 0xFFFF;
-        m_cursor = XCreatePixmapCursor(display, sourceBits, maskBits, &red, &blue, kHotX, kHotY);
-        XFreePixmap(display, sourceBits);
-        XFreePixmap(display, maskBits);
-        for (Window window : windows) {
-            XDefineCursor(display, window, m_cursor);
-        }
-    }
-    ~KnownPointer() { XFreeCursor(m_display, m_cursor); }
-
-    void MoveTo(int x, int y) {
-        XWarpPointer(m_display, None, DefaultRootWindow(m_display), 0, 0, 0, 0, x, y);
-        XSync(m_display, False);
-    }
-
-    // Draws the pointer with its hotspot at (x, y) into image, which shows the screen from
-    // (left, top).
-    static void DrawInto(cv::Mat& image, int left, int top, int x, int y) {
-        const int x0 = x - kHotX - left, y0 = y - kHotY - top;
-        cv::rectangle(image, cv::Rect(x0, y0, 5, 12), cv::Scalar(0, 0, 255), cv::FILLED);
-        cv::rectangle(image, cv::Rect(x0 + 5, y0, 5, 12), cv::Scalar(255, 0, 0), cv::FILLED);
-    }
-
-private:
-    Display* m_display;
-    Cursor m_cursor = 0;
-};
-
 class RecordCommandTest : public testing::Test {
 protected:
     // Two coloured windows side by side; the region straddles them. The windows take the
@@ -95,7 +50,7 @@ protected:
     void SetUp() override {
         m_windows = {m_x.CreateColouredWindow({300, 300, 200, 200}, kGreen),
                      m_x.CreateColouredWindow({500, 300, 200, 200}, kGrey)};
-        m_pointer = std::make_unique<KnownPointer>(m_x.display(), m_windows);
+        m_pointer = std::make_unique<CKnownPointer>(m_x.display(), m_windows);
         m_pointer->MoveTo(100, 100);  // away from the region
         XSync(m_x.display(), False);
     }
@@ -143,7 +98,7 @@ protected:
                                                       (sx - region.x) * frame.cols / region.w);
             return cv::norm(cv::Vec3i(got) - cv::Vec3i(colour)) < 60;
         };
-        const int top = y - KnownPointer::kHotY + 6, left = x - KnownPointer::kHotX;
+        const int top = y - CKnownPointer::kHotY + 6, left = x - CKnownPointer::kHotX;
         return near(left + 2, top, {0, 0, 255}) && near(left + 7, top, {255, 0, 0});
     }
     static bool ShowsPointerAt(const cv::Mat& frame, int x, int y) {
@@ -159,7 +114,7 @@ protected:
     static constexpr int kLeft = 420, kTop = 350, kWidth = 150, kHeight = 101;
     CXWindows m_x;
     std::vector<Window> m_windows;
-    std::unique_ptr<KnownPointer> m_pointer;
+    std::unique_ptr<CKnownPointer> m_pointer;
     TempDir m_dir;
 };
 
@@ -232,7 +187,7 @@ TEST_F(RecordCommandTest, CursorDrawsThePointerWhereItLies) {
     const cv::Mat screen = Screen();
     m_pointer->MoveTo(x, y);
     cv::Mat withPointer = screen.clone();
-    KnownPointer::DrawInto(withPointer, kLeft, kTop, x, y);
+    CKnownPointer::DrawInto(withPointer, kLeft, kTop, x, y);
     for (bool cursor : {true, false}) {
         const std::string path = m_dir.path() + (cursor ? "/cursor.avi" : "/plain.avi");
         std::vector<std::string> arguments{"--record", Geometry(), "--duration",

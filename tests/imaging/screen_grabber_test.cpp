@@ -9,9 +9,11 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
+#include "common/known_pointer.h"
 #include "imaging/screen_grabber.h"
 #include "platform/window_under_cursor.h"
 
@@ -249,67 +251,41 @@ TEST(ScreenGrabberSetup, WithoutADisplayTheGrabberSaysSoAndEmptiesTheTarget) {
 
 namespace {
 
-// A pointer of known pixels on the root window (which the pattern window shows through): a
-// 10 x 12 opaque block, red in its left half and blue in its right half, in a 16 x 16 cursor
-// whose hotspot is (3, 4).
-class KnownPointer {
+// The known pointer on the root window (which the pattern window shows through), on a
+// connection of its own.
+class RootPointer {
 public:
-    static constexpr int kHotX = 3, kHotY = 4;
-
-    KnownPointer() : display_(XOpenDisplay(nullptr)) {
-        unsigned char source[32] = {}, mask[32] = {};  // rows of 2 bytes, leftmost pixel in bit 0
-        for (int row = 0; row < 12; ++row) {
-            source[row * 2] = 0x1F;
-            mask[row * 2] = 0xFF;
-            mask[row * 2 + 1] = 0x03;
-        }
-        const Window root = DefaultRootWindow(display_);
-        Pixmap sourceBits =
-            XCreateBitmapFromData(display_, root, reinterpret_cast<char*>(source), 16, 16);
-        Pixmap maskBits =
-            XCreateBitmapFromData(display_, root, reinterpret_cast<char*>(mask), 16, 16);
-        XColor red{}, blue{};
-        red.red = 0xFFFF;
-        blue.blue = 0xFFFF;
-        cursor_ = XCreatePixmapCursor(display_, sourceBits, maskBits, &red, &blue, kHotX, kHotY);
-        XFreePixmap(display_, sourceBits);
-        XFreePixmap(display_, maskBits);
-        XDefineCursor(display_, root, cursor_);
+    RootPointer() : display_(XOpenDisplay(nullptr)) {
+        pointer_ = std::make_unique<CKnownPointer>(
+            display_, std::vector<Window>{DefaultRootWindow(display_)});
     }
-    KnownPointer(const KnownPointer&) = delete;
-    KnownPointer& operator=(const KnownPointer&) = delete;
-    ~KnownPointer() {
-        XUndefineCursor(display_, DefaultRootWindow(display_));
-        XFreeCursor(display_, cursor_);
+    ~RootPointer() {
+        pointer_.reset();
         XCloseDisplay(display_);
     }
 
     void MoveTo(int x, int y) {
-        XWarpPointer(display_, None, DefaultRootWindow(display_), 0, 0, 0, 0, x, y);
-        XSync(display_, False);
+        pointer_->MoveTo(x, y);
         x_ = x;
         y_ = y;
     }
 
     // The screen with this pointer drawn over it.
     cv::Vec3b operator()(int x, int y) const {
-        const int cx = x - (x_ - kHotX), cy = y - (y_ - kHotY);
-        if (cx >= 0 && cx < 10 && cy >= 0 && cy < 12) {
-            return cx < 5 ? cv::Vec3b(0, 0, 255) : cv::Vec3b(255, 0, 0);
-        }
-        return Pattern(x, y);
+        cv::Vec3b colour;
+        return CKnownPointer::PixelAt(x, y, x_, y_, &colour) ? colour : Pattern(x, y);
     }
 
 private:
     Display* display_;
-    Cursor cursor_ = 0;
+    std::unique_ptr<CKnownPointer> pointer_;
     int x_ = 0, y_ = 0;
 };
 
 }  // namespace
 
 TEST(ScreenGrabberPointer, IsDrawnWhereItLiesOnlyWhenAsked) {
-    KnownPointer pointer;
+    RootPointer pointer;
     pointer.MoveTo(400, 300);  // its image covers 397..406 x 296..307
     const CSvRect whole{350, 260, 450, 340}, cutOnAllSides{399, 299, 404, 303},
         cutLeftAndTop{403, 305, 420, 320}, away{600, 600, 700, 700};
