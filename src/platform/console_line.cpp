@@ -24,15 +24,14 @@ bool WritableNow(int fd) {
            (entry.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
 }
 
-}  // namespace
-
-bool WriteLineNoWait(int fd, const std::string& text) {
+// The bytes from a buffer of the caller's, so that a formatted line costs no allocation.
+bool WriteNoWait(int fd, const char* data, size_t size) {
     size_t done = 0;
-    while (done < text.size()) {
+    while (done < size) {
         if (!WritableNow(fd)) {
             return false;
         }
-        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        const ssize_t written = ::write(fd, data + done, size - done);
         if (written < 0 && errno == EINTR) {
             continue;
         }
@@ -42,6 +41,12 @@ bool WriteLineNoWait(int fd, const std::string& text) {
         done += static_cast<size_t>(written);
     }
     return true;
+}
+
+}  // namespace
+
+bool WriteLineNoWait(int fd, const std::string& text) {
+    return WriteNoWait(fd, text.data(), text.size());
 }
 
 void KeepStandardStreamsOpen() {
@@ -71,14 +76,15 @@ bool ConsoleLine(const char* format, ...) {
     va_copy(again, args);
     const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
-    std::string text;
+    bool written = false;
     if (length >= 0 && static_cast<size_t>(length) < sizeof buffer) {
-        text.assign(buffer, static_cast<size_t>(length));
+        written = WriteNoWait(STDOUT_FILENO, buffer, static_cast<size_t>(length));
     } else if (length > 0) {  // a long path
-        text.resize(static_cast<size_t>(length) + 1);
+        std::string text(static_cast<size_t>(length) + 1, '\0');
         std::vsnprintf(&text[0], text.size(), format, again);
         text.pop_back();
+        written = WriteNoWait(STDOUT_FILENO, text.data(), text.size());
     }
     va_end(again);
-    return WriteLineNoWait(STDOUT_FILENO, text);
+    return written;
 }
