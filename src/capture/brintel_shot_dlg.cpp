@@ -302,11 +302,6 @@ void CBrintelShotDlg::InvalidateCaption() {
 }
 
 void CBrintelShotDlg::InvalidateBands() {
-    if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(
-            this, [this] { InvalidateBands(); }, Qt::QueuedConnection);
-        return;
-    }
     const int bandsTop = m_nToolbarHeight + kCaptionHeight;
     update(QRect(0, bandsTop, width(), height() - bandsTop));
     update(QRect(0, 0, width(), kCaptionHeight));
