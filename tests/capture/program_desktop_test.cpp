@@ -268,13 +268,14 @@ TEST_F(ProgramTest, KilledDuringARecordingPlaysAndIsRepaired) {
     const std::vector<std::pair<std::string, std::function<bool()>>> moments = {
         {"at the first header", [&] { return HeaderFrames(path) > 0; }},
         {"after 1.5 s", [] { return false; }},
+        {"after 5 s, several refreshes in", [] { return false; }},
         {"right after a refresh", [&, seen = std::uint32_t(0)]() mutable {
              std::uint32_t frames = HeaderFrames(path);
              bool refreshed = seen != 0 && frames != seen;
              seen = frames;
              return refreshed;
          }}};
-    const int limitsMs[] = {15000, 1500, 15000};
+    const int limitsMs[] = {15000, 1500, 5000, 15000};
     std::vector<std::string> known;
     for (size_t i = 0; i < moments.size(); ++i) {
         SCOPED_TRACE("killed " + moments[i].first);
