@@ -233,6 +233,10 @@ int InstallHook(HookKeyReceiver receiver, void* context) {
     if (display == nullptr) {
         return ZORVANE_ERR_NO_DISPLAY;
     }
+    // A lost X server ends the hook's thread (its poll sees the hang-up), never the process from
+    // that thread: the program may still have a recording to finish.
+    XSetIOErrorExitHandler(
+        display, [](Display*, void*) {}, nullptr);
     int xiOpcode = 0;
     int firstEvent = 0;
     int firstError = 0;

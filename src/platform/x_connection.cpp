@@ -12,7 +12,7 @@ namespace {
 std::mutex g_trapsLock;  // a leaf lock: nothing else is locked while it is held
 std::map<Display*, std::vector<CXErrorTrap*>> g_trapsByDisplay;
 XErrorHandler g_previousHandler = nullptr;
-XIOErrorHandler g_previousIoHandler = nullptr;
+XIOErrorHandler g_previousIoHandler = nullptr;  // someone else's; never Xlib's own
 
 int OnXError(Display* display, XErrorEvent* event) {
     XErrorHandler previous;
@@ -29,8 +29,10 @@ int OnXError(Display* display, XErrorEvent* event) {
 }
 
 // A lost X server (the session ended) on one of our connections: its calls fail from then on,
-// and the process is not ended from whichever thread met the loss (Xlib's default), so whoever
-// ends it can still finish a recording. Other connections keep the handler they had.
+// and the process is not ended from whichever thread met the loss, so whoever ends it can
+// still finish a recording. Other connections keep a handler someone set for them; where that
+// would be Xlib's own (which ends the process at once), the connection's exit handler decides
+// instead: Xlib's default one still ends the process, the keyboard hook's ends its thread.
 int OnXIOError(Display* display) {
     XIOErrorHandler previous;
     {
@@ -43,6 +45,15 @@ int OnXIOError(Display* display) {
     return previous != nullptr ? previous(display) : 0;
 }
 
+// Xlib's own I/O error handler: setting none puts it in place and the next setting returns it.
+XIOErrorHandler XlibDefaultIoHandler() {
+    static const XIOErrorHandler xlibDefault = [] {
+        const XIOErrorHandler current = XSetIOErrorHandler(nullptr);
+        return XSetIOErrorHandler(current);
+    }();
+    return xlibDefault;
+}
+
 // Puts our handlers in front if someone replaced them since (a toolkit opening its
 // connection), keeping theirs for the connections without a trap. Where ours are in front
 // already this sets the same handlers again, so no error of any thread can miss them meanwhile.
@@ -51,9 +62,10 @@ void KeepHandlerInFront() {
     if (previous != OnXError) {
         g_previousHandler = previous;
     }
+    const XIOErrorHandler xlibDefault = XlibDefaultIoHandler();
     XIOErrorHandler previousIo = XSetIOErrorHandler(OnXIOError);
     if (previousIo != OnXIOError) {
-        g_previousIoHandler = previousIo;
+        g_previousIoHandler = previousIo == xlibDefault ? nullptr : previousIo;
     }
 }
 
