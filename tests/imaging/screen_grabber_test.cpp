@@ -3,9 +3,6 @@
 // be checked pixel by pixel.
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -133,16 +130,13 @@ TEST_P(ScreenGrabber, GivesTheScreenPixelsAndBlackOffTheScreen) {
     ASSERT_TRUE(grabber.IsAvailable()) << grabber.GetLastError();
     EXPECT_EQ(grabber.UsesSharedMemory(), GetParam() == CScreenGrabber::Transfer::kAuto);
     const int w = g_width, h = g_height;
-    const CSvRect rects[] = {{100, 50, 101, 98},
-                             {100, 50, 104, 98},
-                             {100, 50, 105, 98},  // row steps 4, 12, 16
-                             {0, 0, w, h},
-                             {-5, 10, 6, 20},
-                             {30, -7, 40, 3},
-                             {w - 13, 200, w - 4, 210},  // then the same size over the edge,
-                             {w - 4, 200, w + 5, 210},   // into the same image: black outside
-                             {500, h - 2, 510, h + 6},
-                             {-3, -3, w + 3, h + 3},
+    // Row steps 4, 12 and 16; then a size first inside the screen, then over its edge into the
+    // same image: black outside.
+    const CSvRect rects[] = {{100, 50, 101, 98},        {100, 50, 104, 98},
+                             {100, 50, 105, 98},        {0, 0, w, h},
+                             {-5, 10, 6, 20},           {30, -7, 40, 3},
+                             {w - 13, 200, w - 4, 210}, {w - 4, 200, w + 5, 210},
+                             {500, h - 2, 510, h + 6},  {-3, -3, w + 3, h + 3},
                              {w + 10, 0, w + 20, 10}};
     CSvImage image;
     for (const CSvRect& rect : rects) {
