@@ -71,6 +71,7 @@ protected:
         return program->Pid() > 0 && FindWindows(m_x, program->Pid(), dlg, trayIcon);
     }
 
+    int Terminate() { return kill(m_program->Pid(), SIGTERM) == 0 ? m_program->WaitForExit() : -1; }
     std::string ConfigHome() const { return m_dir.path() + "/config"; }
     std::string SettingsFile() const { return ConfigHome() + "/Brintel Shot/BrintelShot.ini"; }
     std::string SettingsText() const {
@@ -277,8 +278,7 @@ TEST_F(ShellDesktopTest, SettingsSurviveARestartAndABrokenFileIsIgnored) {
               0);
     ASSERT_EQ(desktop::Xdotool("key Return"), 0);
     ASSERT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(dialog); }));
-    kill(m_program->Pid(), SIGTERM);
-    ASSERT_EQ(m_program->WaitForExit(), 0);
+    ASSERT_EQ(Terminate(), 0);
 
     const std::string saved = SettingsText();
     EXPECT_NE(saved.find("pointer=true"), std::string::npos) << saved;
@@ -291,15 +291,13 @@ TEST_F(ShellDesktopTest, SettingsSurviveARestartAndABrokenFileIsIgnored) {
     EXPECT_TRUE(desktop::WaitUntil([&] {
         return m_dir.Files("Capture_.*").empty() && !std::filesystem::is_empty(folder);
     })) << "F4 did not write into the remembered folder";
-    kill(m_program->Pid(), SIGTERM);
-    ASSERT_EQ(m_program->WaitForExit(), 0);
+    ASSERT_EQ(Terminate(), 0);
     EXPECT_EQ(m_program->ErrorLines(), 0) << m_program->StandardError();
 
     const std::string broken = "[window\ngeometry=@Rect(\xff\n\x01\x02";
     std::ofstream(SettingsFile(), std::ios::trunc) << broken;
     ASSERT_TRUE(Start(m_program, m_dlg)) << "a broken settings file stopped the program";
-    kill(m_program->Pid(), SIGTERM);
-    ASSERT_EQ(m_program->WaitForExit(), 0);
+    ASSERT_EQ(Terminate(), 0);
     EXPECT_EQ(m_program->ErrorLines(), 1) << m_program->StandardError();
     EXPECT_NE(m_program->StandardError().find("ignoring the settings file"), std::string::npos);
     EXPECT_EQ(SettingsText(), broken) << "the broken file was written over";
