@@ -20,9 +20,8 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-constexpr std::uint32_t Id(const char* s) {
-    return std::uint32_t(s[0]) | std::uint32_t(s[1]) << 8 | std::uint32_t(s[2]) << 16 |
-           std::uint32_t(s[3]) << 24;
+std::uint32_t Id(const char* s) {
+    return U32At(Bytes(s, s + 4), 0);
 }
 
 void ExpectFields(const Bytes& bytes, const std::vector<std::pair<size_t, std::uint32_t>>& fields) {
