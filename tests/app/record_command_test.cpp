@@ -82,8 +82,14 @@ protected:
     }
 
     // The arguments that record the region for duration seconds into output.
-    static std::vector<std::string> Record(const char* duration, const std::string& output) {
-        return {"--record", Geometry(), "--duration", duration, "--output", output};
+    static std::vector<std::string> Record(const char* duration, const std::string& output,
+                                           bool cursor = false) {
+        std::vector<std::string> arguments{"--record", Geometry(), "--duration",
+                                           duration,   "--output", output};
+        if (cursor) {
+            arguments.push_back("--cursor");
+        }
+        return arguments;
     }
     static std::string Geometry() { return "150x101+420+350"; }
 
@@ -158,11 +164,7 @@ TEST_F(RecordCommandTest, CursorDrawsThePointerWhereItLies) {
     CKnownPointer::DrawInto(withPointer, kLeft, kTop, x, y);
     for (bool cursor : {true, false}) {
         const std::string path = m_dir.path() + (cursor ? "/cursor.avi" : "/plain.avi");
-        std::vector<std::string> arguments = Record("1", path);
-        if (cursor) {
-            arguments.push_back("--cursor");
-        }
-        CProgramUnderTest program({}, "", arguments);
+        CProgramUnderTest program({}, "", Record("1", path, cursor));
         ASSERT_EQ(program.WaitForExit(), 0) << program.StandardError();
         const Recording recording = ReadRecording(path);
         ASSERT_TRUE(recording.ok());
@@ -177,9 +179,7 @@ TEST_F(RecordCommandTest, AMovedPointerShowsInTheNextFrames) {
     const int x1 = kLeft + 30, y1 = kTop + 30, x2 = kLeft + 110, y2 = kTop + 60;
     m_pointer->MoveTo(x1, y1);
     const std::string path = m_dir.path() + "/moved.avi";
-    std::vector<std::string> arguments = Record("3", path);
-    arguments.push_back("--cursor");
-    CProgramUnderTest program({}, "", arguments);
+    CProgramUnderTest program({}, "", Record("3", path, true));
     ASSERT_TRUE(desktop::WaitUntil([&] { return HasAFrame(path); }));
     usleep(500000);
     m_pointer->MoveTo(x2, y2);
