@@ -74,10 +74,7 @@ protected:
     int Terminate() { return kill(m_program->Pid(), SIGTERM) == 0 ? m_program->WaitForExit() : -1; }
     std::string ConfigHome() const { return m_dir.path() + "/config"; }
     std::string SettingsFile() const { return ConfigHome() + "/Brintel Shot/BrintelShot.ini"; }
-    std::string SettingsText() const {
-        const std::vector<unsigned char> bytes = probe::ReadFile(SettingsFile());
-        return {bytes.begin(), bytes.end()};
-    }
+    std::string SettingsText() const { return desktop::Output("cat '" + SettingsFile() + "'"); }
 
     // Puts the capture window at a known place, as a user moving it would.
     ScreenRect PlaceDlg(int x, int y) {
