@@ -49,11 +49,9 @@ bool FindWindows(CXWindows& x, pid_t pid, Window& dlg, Window* trayIcon = nullpt
 
 class ShellDesktopTest : public ::testing::Test {
 protected:
-    // The capture window is the program's large window, the tray icon its small docked one.
     void SetUp() override {
         ASSERT_NE(m_x.display(), nullptr);
-        ASSERT_TRUE(Start(m_program, m_dlg, &m_trayIcon))
-            << "the capture window and the tray icon did not appear";
+        ASSERT_TRUE(Start(true)) << "the capture window and the tray icon did not appear";
     }
 
     void TearDown() override {
@@ -63,12 +61,12 @@ protected:
     }
 
     // Starts the program in the test's folder with its settings folder, and finds its capture
-    // window (and its tray icon).
-    bool Start(std::unique_ptr<CProgramUnderTest>& program, Window& dlg,
-               Window* trayIcon = nullptr) {
-        program = std::make_unique<CProgramUnderTest>(
+    // window (and, with tray, its tray icon).
+    bool Start(bool tray = false) {
+        m_program = std::make_unique<CProgramUnderTest>(
             std::vector<std::string>{"XDG_CONFIG_HOME=" + ConfigHome()}, m_dir.path());
-        return program->Pid() > 0 && FindWindows(m_x, program->Pid(), dlg, trayIcon);
+        return m_program->Pid() > 0 &&
+               FindWindows(m_x, m_program->Pid(), m_dlg, tray ? &m_trayIcon : nullptr);
     }
 
     int Terminate() { return kill(m_program->Pid(), SIGTERM) == 0 ? m_program->WaitForExit() : -1; }
@@ -214,7 +212,7 @@ TEST_F(ShellDesktopTest, TrayExitWhileADialogIsOpenEndsTheProgram) {
     ASSERT_TRUE(ChooseTrayExit({region})) << "the tray menu did not open";
     ASSERT_EQ(m_program->WaitForExit(), 0);
 
-    ASSERT_TRUE(Start(m_program, m_dlg, &m_trayIcon));
+    ASSERT_TRUE(Start(true));
     PlaceDlg(300, 300);
     ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(m_dlg) + " key F3"), 0);
     ChooseCaptionItem(1);  // About
@@ -281,7 +279,7 @@ TEST_F(ShellDesktopTest, SettingsSurviveARestartAndABrokenFileIsIgnored) {
     EXPECT_NE(saved.find("pointer=true"), std::string::npos) << saved;
     EXPECT_NE(saved.find("folder=" + folder), std::string::npos) << saved;
 
-    ASSERT_TRUE(Start(m_program, m_dlg));
+    ASSERT_TRUE(Start());
     EXPECT_TRUE(desktop::WaitUntil([&] { return m_x.Geometry(m_dlg) == placed; }))
         << m_x.Geometry(m_dlg) << " instead of " << placed;
     ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(m_dlg) + " key F4"), 0);
@@ -293,7 +291,7 @@ TEST_F(ShellDesktopTest, SettingsSurviveARestartAndABrokenFileIsIgnored) {
 
     const std::string broken = "[window\ngeometry=@Rect(\xff\n\x01\x02";
     std::ofstream(SettingsFile(), std::ios::trunc) << broken;
-    ASSERT_TRUE(Start(m_program, m_dlg)) << "a broken settings file stopped the program";
+    ASSERT_TRUE(Start()) << "a broken settings file stopped the program";
     ASSERT_EQ(Terminate(), 0);
     EXPECT_EQ(m_program->ErrorLines(), 1) << m_program->StandardError();
     EXPECT_NE(m_program->StandardError().find("ignoring the settings file"), std::string::npos);
