@@ -5,11 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <sys/stat.h>
+
 #include <fstream>
 #include <memory>
-#include <sys/stat.h>
-#include <sstream>
 #include <string>
 
 #include <opencv2/imgcodecs.hpp>
@@ -50,11 +49,9 @@ bool FindWindows(CXWindows& x, pid_t pid, Window& dlg, Window* trayIcon = nullpt
 
 class ShellDesktopTest : public ::testing::Test {
 protected:
-    // The capture window is the program's large window, the tray icon its small docked one.
     void SetUp() override {
         ASSERT_NE(m_x.display(), nullptr);
-        ASSERT_TRUE(Start(m_program, m_dlg, &m_trayIcon))
-            << "the capture window and the tray icon did not appear";
+        ASSERT_TRUE(Start(true)) << "the capture window and the tray icon did not appear";
     }
 
     void TearDown() override {
@@ -64,21 +61,18 @@ protected:
     }
 
     // Starts the program in the test's folder with its settings folder, and finds its capture
-    // window (and its tray icon).
-    bool Start(std::unique_ptr<CProgramUnderTest>& program, Window& dlg,
-               Window* trayIcon = nullptr) {
-        program = std::make_unique<CProgramUnderTest>(
+    // window (and, with tray, its tray icon).
+    bool Start(bool tray = false) {
+        m_program = std::make_unique<CProgramUnderTest>(
             std::vector<std::string>{"XDG_CONFIG_HOME=" + ConfigHome()}, m_dir.path());
-        return program->Pid() > 0 && FindWindows(m_x, program->Pid(), dlg, trayIcon);
+        return m_program->Pid() > 0 &&
+               FindWindows(m_x, m_program->Pid(), m_dlg, tray ? &m_trayIcon : nullptr);
     }
 
+    int Terminate() { return kill(m_program->Pid(), SIGTERM) == 0 ? m_program->WaitForExit() : -1; }
     std::string ConfigHome() const { return m_dir.path() + "/config"; }
     std::string SettingsFile() const { return ConfigHome() + "/Brintel Shot/BrintelShot.ini"; }
-    std::string SettingsText() const {
-        std::stringstream text;
-        text << std::ifstream(SettingsFile()).rdbuf();
-        return text.str();
-    }
+    std::string SettingsText() const { return desktop::Output("cat '" + SettingsFile() + "'"); }
 
     // Puts the capture window at a known place, as a user moving it would.
     ScreenRect PlaceDlg(int x, int y) {
@@ -89,21 +83,21 @@ protected:
         return m_x.Geometry(m_dlg);
     }
 
-    void HideDlgWithEscape() {
-        ASSERT_EQ(desktop::Xdotool("windowfocus --sync " + std::to_string(m_dlg) + " key Escape"),
+    // Hides the capture window with Escape, or minimises it.
+    void HideDlg(bool minimise = false) {
+        const std::string id = std::to_string(m_dlg);
+        ASSERT_EQ(desktop::Xdotool(minimise ? "windowminimize --sync " + id
+                                            : "windowfocus --sync " + id + " key Escape"),
                   0);
         ASSERT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(m_dlg); }));
     }
 
-    // Right-clicks at point ("x y") and clicks the middle of the menu that opens: the tray
-    // menu's Exit, the caption menu's About. Returns the menu, 0 when none opened. Windows in
-    // busy (an open dialog) are not taken for the menu.
-    Window ChooseFromMenuAt(const std::string& point, const std::vector<Window>& busy = {}) {
-        Window menu = OpenMenuAt(point, busy);
-        if (menu != 0) {
-            desktop::Xdotool("mousemove " + m_x.Geometry(menu).Centre() + " click 1");
-        }
-        return menu;
+    // Right-clicks the tray icon and clicks the middle of its menu, its Exit; false when no
+    // menu opened. Windows in busy (an open dialog) are not taken for the menu.
+    bool ChooseTrayExit(const std::vector<Window>& busy = {}) {
+        Window menu = OpenMenuAt(m_x.Geometry(m_trayIcon).Centre(), busy);
+        return menu != 0 &&
+               desktop::Xdotool("mousemove " + m_x.Geometry(menu).Centre() + " click 1") == 0;
     }
 
     Window OpenMenuAt(const std::string& point, const std::vector<Window>& busy = {}) {
@@ -121,14 +115,11 @@ protected:
         return menu;
     }
 
-    std::string CaptionPoint() {
-        ScreenRect dlg = m_x.Geometry(m_dlg);
-        return std::to_string(dlg.x + 60) + " " + std::to_string(dlg.y + 12);
-    }
-
     // Chooses the n-th item (from 1) of the capture window's caption menu with the keyboard.
     void ChooseCaptionItem(int n) {
-        ASSERT_NE(OpenMenuAt(CaptionPoint()), 0u) << "the caption menu did not open";
+        const ScreenRect dlg = m_x.Geometry(m_dlg);
+        ASSERT_NE(OpenMenuAt(std::to_string(dlg.x + 60) + " " + std::to_string(dlg.y + 12)), 0u)
+            << "the caption menu did not open";
         std::string keys;
         for (int i = 0; i < n; ++i) {
             keys += " Down";
@@ -142,17 +133,6 @@ protected:
         return std::strtoul(id.c_str(), nullptr, 10);
     }
 
-    void Minimise() {
-        ASSERT_EQ(desktop::Xdotool("windowminimize --sync " + std::to_string(m_dlg)), 0);
-        ASSERT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(m_dlg); }));
-    }
-
-    void DoubleClickTrayIcon() {
-        ASSERT_EQ(desktop::Xdotool("mousemove " + m_x.Geometry(m_trayIcon).Centre() +
-                                   " click --repeat 2 --delay 80 1"),
-                  0);
-    }
-
     // Clicks the toolbar's region button: the one with the dark green image.
     bool ClickRegionButton() {
         const ScreenRect dlg = m_x.Geometry(m_dlg);
@@ -161,23 +141,14 @@ protected:
         if (image == nullptr) {
             return false;
         }
-        std::string point;
-        for (int y = 0; y < 30 && point.empty(); ++y) {
-            for (int x = 0; x < dlg.w && point.empty(); ++x) {
-                if ((XGetPixel(image, x, y) & 0xFFFFFF) == 0x008000) {
-                    point =
-                        std::to_string(dlg.x + x + 4) + " " + std::to_string(dlg.y + 30 + y + 4);
-                }
-            }
-        }
+        cv::Mat band(30, dlg.w, CV_8UC4, image->data, image->bytes_per_line), green;
+        cv::inRange(band, cv::Scalar(0, 0x80, 0, 0), cv::Scalar(0, 0x80, 0, 255), green);
+        std::vector<cv::Point> found;
+        cv::findNonZero(green, found);
         XDestroyImage(image);
-        return !point.empty() && desktop::Xdotool("mousemove " + point + " click 1") == 0;
-    }
-
-    // Opens the about box through the caption band's menu; 0 when it did not open.
-    Window OpenAboutBox() {
-        ChooseCaptionItem(1);
-        return FindShown("^BrintelShot 정보$");
+        return !found.empty() &&
+               desktop::Xdotool("mousemove " + std::to_string(dlg.x + found[0].x + 4) + " " +
+                                std::to_string(dlg.y + 30 + found[0].y + 4) + " click 1") == 0;
     }
 
     CXWindows m_x;
@@ -191,7 +162,7 @@ protected:
 
 TEST_F(ShellDesktopTest, CtrlOneShowsThenSnapsOverTheWindowUnderTheCursor) {
     ScreenRect placed = PlaceDlg(240, 170);
-    HideDlgWithEscape();
+    HideDlg();
     Window window = m_x.CreateColouredWindow({1300, 420, 301, 187}, kMagenta);
     ScreenRect target = m_x.Geometry(window);  // where the window manager put it
 
@@ -238,17 +209,16 @@ TEST_F(ShellDesktopTest, TrayExitWhileADialogIsOpenEndsTheProgram) {
     ASSERT_TRUE(ClickRegionButton());
     Window region = FindShown("^Region Setting$");
     ASSERT_NE(region, 0u) << "the region dialog did not open";
-    ASSERT_NE(ChooseFromMenuAt(m_x.Geometry(m_trayIcon).Centre(), {region}), 0u)
-        << "the tray menu did not open";
+    ASSERT_TRUE(ChooseTrayExit({region})) << "the tray menu did not open";
     ASSERT_EQ(m_program->WaitForExit(), 0);
 
-    ASSERT_TRUE(Start(m_program, m_dlg, &m_trayIcon));
+    ASSERT_TRUE(Start(true));
     PlaceDlg(300, 300);
     ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(m_dlg) + " key F3"), 0);
-    Window about = OpenAboutBox();
+    ChooseCaptionItem(1);  // About
+    Window about = FindShown("^BrintelShot 정보$");
     ASSERT_NE(about, 0u) << "the about box did not open";
-    ASSERT_NE(ChooseFromMenuAt(m_x.Geometry(m_trayIcon).Centre(), {about}), 0u)
-        << "the tray menu did not open";
+    ASSERT_TRUE(ChooseTrayExit({about})) << "the tray menu did not open";
     ASSERT_EQ(m_program->WaitForExit(), 0);
     EXPECT_EQ(m_dir.Files(R"(Recode_\d{8}_\d{6}\.avi)").size(), 1u);
     EXPECT_NE(m_program->StandardOutput().find(" written: "), std::string::npos)
@@ -260,31 +230,29 @@ TEST_F(ShellDesktopTest, TrayExitWhileADialogIsOpenEndsTheProgram) {
 TEST_F(ShellDesktopTest, SecondStartCtrlOneAndTrayBringBackTheWindowAndExitEnds) {
     EXPECT_TRUE(m_x.HasAncestorOfClass(m_trayIcon, "trayer")) << "icon not docked in trayer";
     const ScreenRect placed = PlaceDlg(200, 150);
-    const struct {
-        bool minimise;
-        std::string how;
-    } ways[] = {{true, "second start"},
-                {true, "Ctrl+1"},
-                {true, "tray double-click"},
-                {false, "tray double-click"},
-                {false, "second start"}};
-    for (const auto& way : ways) {
-        way.minimise ? Minimise() : HideDlgWithEscape();
-        if (way.how == "Ctrl+1") {
+    const std::pair<bool, std::string> ways[] = {{true, "second start"},
+                                                 {true, "Ctrl+1"},
+                                                 {true, "tray double-click"},
+                                                 {false, "tray double-click"},
+                                                 {false, "second start"}};
+    for (const auto& [minimise, how] : ways) {
+        HideDlg(minimise);
+        if (how == "Ctrl+1") {
             ASSERT_EQ(desktop::Xdotool("key ctrl+1"), 0);
-        } else if (way.how == "tray double-click") {
-            DoubleClickTrayIcon();
+        } else if (how == "tray double-click") {
+            ASSERT_EQ(desktop::Xdotool("mousemove " + m_x.Geometry(m_trayIcon).Centre() +
+                                       " click --repeat 2 --delay 80 1"),
+                      0);
         } else {
             CProgramUnderTest second({"XDG_CONFIG_HOME=" + ConfigHome()}, m_dir.path());
             EXPECT_EQ(second.WaitForExit(), 0) << "a second program ran beside the first";
         }
         ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.IsMapped(m_dlg); }))
-            << way.how << " left the window " << (way.minimise ? "minimised" : "hidden");
-        EXPECT_EQ(m_x.Geometry(m_dlg), placed) << way.how;
+            << how << " left the window " << (minimise ? "minimised" : "hidden");
+        EXPECT_EQ(m_x.Geometry(m_dlg), placed) << how;
     }
-    HideDlgWithEscape();
-    ASSERT_NE(ChooseFromMenuAt(m_x.Geometry(m_trayIcon).Centre()), 0u)
-        << "the tray menu did not open";
+    HideDlg();
+    ASSERT_TRUE(ChooseTrayExit()) << "the tray menu did not open";
     EXPECT_EQ(m_program->WaitForExit(), 0);
 }
 
@@ -305,29 +273,26 @@ TEST_F(ShellDesktopTest, SettingsSurviveARestartAndABrokenFileIsIgnored) {
               0);
     ASSERT_EQ(desktop::Xdotool("key Return"), 0);
     ASSERT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(dialog); }));
-    kill(m_program->Pid(), SIGTERM);
-    ASSERT_EQ(m_program->WaitForExit(), 0);
+    ASSERT_EQ(Terminate(), 0);
 
     const std::string saved = SettingsText();
     EXPECT_NE(saved.find("pointer=true"), std::string::npos) << saved;
     EXPECT_NE(saved.find("folder=" + folder), std::string::npos) << saved;
 
-    ASSERT_TRUE(Start(m_program, m_dlg));
+    ASSERT_TRUE(Start());
     EXPECT_TRUE(desktop::WaitUntil([&] { return m_x.Geometry(m_dlg) == placed; }))
         << m_x.Geometry(m_dlg) << " instead of " << placed;
     ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(m_dlg) + " key F4"), 0);
     EXPECT_TRUE(desktop::WaitUntil([&] {
         return m_dir.Files("Capture_.*").empty() && !std::filesystem::is_empty(folder);
     })) << "F4 did not write into the remembered folder";
-    kill(m_program->Pid(), SIGTERM);
-    ASSERT_EQ(m_program->WaitForExit(), 0);
+    ASSERT_EQ(Terminate(), 0);
     EXPECT_EQ(m_program->ErrorLines(), 0) << m_program->StandardError();
 
     const std::string broken = "[window\ngeometry=@Rect(\xff\n\x01\x02";
     std::ofstream(SettingsFile(), std::ios::trunc) << broken;
-    ASSERT_TRUE(Start(m_program, m_dlg)) << "a broken settings file stopped the program";
-    kill(m_program->Pid(), SIGTERM);
-    ASSERT_EQ(m_program->WaitForExit(), 0);
+    ASSERT_TRUE(Start()) << "a broken settings file stopped the program";
+    ASSERT_EQ(Terminate(), 0);
     EXPECT_EQ(m_program->ErrorLines(), 1) << m_program->StandardError();
     EXPECT_NE(m_program->StandardError().find("ignoring the settings file"), std::string::npos);
     EXPECT_EQ(SettingsText(), broken) << "the broken file was written over";

@@ -20,15 +20,21 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-constexpr std::uint32_t Id(const char* s) {
-    return std::uint32_t(s[0]) | std::uint32_t(s[1]) << 8 | std::uint32_t(s[2]) << 16 |
-           std::uint32_t(s[3]) << 24;
+std::uint32_t Id(const char* s) {
+    return U32At(Bytes(s, s + 4), 0);
 }
 
 void ExpectFields(const Bytes& bytes, const std::vector<std::pair<size_t, std::uint32_t>>& fields) {
     for (auto [at, value] : fields) {
         EXPECT_EQ(U32At(bytes, at), value) << "at byte " << at;
     }
+}
+
+// The error code a call leaves when it fails (returns -1); 0 when it succeeds.
+template <typename Call>
+int ErrorOf(Call call) {
+    AVI_last_error = 0;
+    return call() == -1 ? AVI_last_error : 0;
 }
 
 avi_file* CreateXvid(const std::string& path) {
@@ -87,11 +93,10 @@ TEST(AviWriter, KeyFlagsEmptyFramesAndRepeats) {
     ExpectFields(bytes, {{44, 0x10030}, {48, 6}, {2090, Id("idx1")}, {2094, 16 * 6}});
     const std::uint32_t entries[6][3] = {{0x10, 2048, 4}, {0, 2060, 3},    {0, 2072, 0},
                                          {0, 2072, 0},    {0x10, 2080, 2}, {0x10, 2080, 2}};
-    for (size_t i = 0, at = 2098; i < 6; ++i, at += 16) {
-        ExpectFields(bytes, {{at, Id("00db")},
-                             {at + 4, entries[i][0]},
-                             {at + 8, entries[i][1]},
-                             {at + 12, entries[i][2]}});
+    size_t at = 2098;
+    for (const auto& e : entries) {
+        ExpectFields(bytes, {{at, Id("00db")}, {at + 4, e[0]}, {at + 8, e[1]}, {at + 12, e[2]}});
+        at += 16;
     }
 }
 
@@ -124,11 +129,9 @@ TEST(AviWriter, SizeLimitRefusesBeforeWriting) {
     EXPECT_EQ(room, 1000 - 16 - 8);
     std::vector<char> data(2000, 1);
     const int fits = room - 8 - 16;  // chunk header and its index entry
-    AVI_last_error = 0;
-    EXPECT_EQ(AVI_put_video_frame(avi, data.data(), fits + 2, 1), -1);
-    EXPECT_EQ(AVI_last_error, AVI_ERR_SIZELIM);
-    EXPECT_EQ(avi->index_count, 1);
-    EXPECT_EQ(avi->frame_count, 1);
+    EXPECT_EQ(ErrorOf([&] { return AVI_put_video_frame(avi, data.data(), fits + 2, 1); }),
+              AVI_ERR_SIZELIM);
+    EXPECT_EQ(std::make_pair(avi->index_count, avi->frame_count), std::make_pair(1, 1));
     EXPECT_EQ(ReadFile(dir.Path("limit.avi")).size(), size_t(real_pos));
     EXPECT_EQ(AVI_put_video_frame(avi, data.data(), fits, 1), 0);
     EXPECT_EQ(AVI_room_left(avi), 0);
@@ -141,33 +144,28 @@ TEST(AviWriter, MisuseIsRefusedAndChangesNothing) {
     WriteFile(dir.Path("old.avi"), Bytes(10000, 0x55));  // a longer file is cut to length
     avi_file* avi = CreateXvid(dir.Path("old.avi"));
     ASSERT_EQ(AVI_put_video_frame(avi, "abc", 3, 1), 0);
-    EXPECT_EQ(AVI_put_video_frame(avi, "abc", -5, 1), -1);
-    EXPECT_EQ(AVI_last_error, AVI_ERR_WRITE);
+    EXPECT_EQ(ErrorOf([&] { return AVI_put_video_frame(avi, "abc", -5, 1); }), AVI_ERR_WRITE);
     EXPECT_EQ(AVI_put_audio_block(avi, nullptr, 10), -1);
     EXPECT_EQ(std::make_tuple(avi->frame_count, avi->index_count, avi->audio_total),
               std::make_tuple(1, 1, 0));
     ASSERT_EQ(AVI_close_output_file(avi), 0);
-    EXPECT_EQ(AVI_put_video_frame(avi, "abc", 3, 1), -1);  // finished: no more chunks
-    EXPECT_EQ(AVI_last_error, AVI_ERR_NOT_PERM);
+    // Finished: no more chunks.
+    EXPECT_EQ(ErrorOf([&] { return AVI_put_video_frame(avi, "abc", 3, 1); }), AVI_ERR_NOT_PERM);
     EXPECT_EQ(AVI_close_file(avi), 0);
     EXPECT_EQ(ReadFile(dir.Path("old.avi")).size(), 2048u + 12 + 8 + 16);
 
     avi_file* in = AVI_open_for_reading(dir.Path("old.avi").c_str(), 1);
     ASSERT_NE(in, nullptr);
-    AVI_last_error = 0;
-    EXPECT_EQ(AVI_put_video_frame(in, "abc", 3, 1), -1);
-    EXPECT_EQ(AVI_last_error, AVI_ERR_NOT_PERM);
+    EXPECT_EQ(ErrorOf([&] { return AVI_put_video_frame(in, "abc", 3, 1); }), AVI_ERR_NOT_PERM);
     EXPECT_EQ(AVI_close_file(in), 0);
     EXPECT_EQ(ReadFile(dir.Path("old.avi")).size(), 2048u + 12 + 8 + 16);
 
     char buffer[4];
     avi_file* out = CreateXvid(dir.Path("out.avi"));
-    AVI_last_error = 0;
-    EXPECT_EQ(AVI_fetch_frame(out, buffer), -1);
-    EXPECT_EQ(AVI_last_error, AVI_ERR_NOT_PERM);
+    EXPECT_EQ(ErrorOf([&] { return AVI_fetch_frame(out, buffer); }), AVI_ERR_NOT_PERM);
     EXPECT_EQ(AVI_close_file(out), 0);
-    EXPECT_EQ(AVI_create_output_file("/nonexistent-dir/x.avi"), nullptr);
-    EXPECT_EQ(AVI_last_error, AVI_ERR_OPEN);
+    EXPECT_EQ(ErrorOf([] { return AVI_create_output_file("/nonexistent-dir/x.avi") ? 0 : -1; }),
+              AVI_ERR_OPEN);
 }
 
 TEST(AviWriter, FailedWritesLoseNothingWrittenBefore) {
@@ -179,11 +177,11 @@ TEST(AviWriter, FailedWritesLoseNothingWrittenBefore) {
         for (int i = 0; i < 5; ++i) {
             ASSERT_EQ(AVI_put_video_frame(avi, frame.data(), 1000, 1), 0);
         }
-        EXPECT_EQ(AVI_put_video_frame(avi, frame.data(), 1000, 1), -1);
-        EXPECT_EQ(AVI_last_error, AVI_ERR_WRITE);
-        EXPECT_EQ(avi->index_count, 5);  // the failed chunk's entry was withdrawn
-        EXPECT_EQ(avi->frame_count, 5);
-        EXPECT_EQ(avi->file_pos, 2048 + 5 * 1008);
+        EXPECT_EQ(ErrorOf([&] { return AVI_put_video_frame(avi, frame.data(), 1000, 1); }),
+                  AVI_ERR_WRITE);
+        // The failed chunk's index entry was withdrawn.
+        EXPECT_EQ(std::make_tuple(avi->index_count, avi->frame_count, avi->file_pos),
+                  std::make_tuple(5, 5, 2048 + 5 * 1008));
     }
     ASSERT_EQ(AVI_put_video_frame(avi, frame.data(), 1000, 0), 0);  // room again
     ASSERT_EQ(AVI_close_file(avi), 0);
@@ -203,9 +201,7 @@ TEST(AviWriter, FailedWritesLoseNothingWrittenBefore) {
     ASSERT_EQ(AVI_put_video_frame(avi, "efg", 3, 0), 0);
     {
         FileSizeLimit limit(2048 + 24 + 20);
-        AVI_last_error = 0;
-        EXPECT_EQ(AVI_close_file(avi), -1);
-        EXPECT_EQ(AVI_last_error, AVI_ERR_WRITE_INDEX);
+        EXPECT_EQ(ErrorOf([&] { return AVI_close_file(avi); }), AVI_ERR_WRITE_INDEX);
     }
     Bytes bytes = ReadFile(dir.Path("noidx.avi"));
     ASSERT_EQ(bytes.size(), 2048u + 24);
@@ -279,6 +275,9 @@ protected:
         EXPECT_NE(in, nullptr) << "error " << AVI_last_error;
         return in;
     }
+    static int OpenError(const std::string& path) {
+        return ErrorOf([&] { return AVI_open_for_reading(path.c_str(), 1) ? 0 : -1; });
+    }
     // The file, changed as given, reads back every frame.
     void ExpectFramesAfter(Bytes bytes) {
         WriteFile(path_, bytes);
@@ -306,10 +305,9 @@ protected:
 TEST_F(AviReader, RoundTripFramesAndFields) {
     ExpectFramesAfter(good_);
     avi_file* in = Open();  // the video fields are checked against ffprobe in avi_ffmpeg_test
-    EXPECT_EQ(AVI_get_audio_channels(in), 2);
-    EXPECT_EQ(AVI_get_audio_rate(in), 48000);
-    EXPECT_EQ(AVI_get_audio_bits(in), 16);
-    EXPECT_EQ(AVI_get_audio_format(in), 1);
+    EXPECT_EQ(std::make_tuple(AVI_get_audio_channels(in), AVI_get_audio_rate(in),
+                              AVI_get_audio_bits(in), AVI_get_audio_format(in)),
+              std::make_tuple(2, 48000, 16, 1));
     EXPECT_EQ(in->frame_table[0].offset, 2048u + 8);  // absolute offsets, data after header
     AVI_close_file(in);
 }
@@ -363,26 +361,19 @@ TEST_F(AviReader, OtherIndexLayoutsAndMarks) {
 
 TEST_F(AviReader, DamagedFilesGiveErrorCodes) {
     // The last two: a header list longer than the file, an index entry past its end.
-    struct Damage {
-        size_t at;
-        std::uint32_t value;
-        int code;
-    } damages[] = {{8, Id("XVI "), AVI_ERR_NO_AVI},     {20, Id("xdrl"), AVI_ERR_NO_HDRL},
-                   {2044, Id("xovi"), AVI_ERR_NO_MOVI}, {108, Id("xids"), AVI_ERR_NO_VIDS},
-                   {16, 0xFFFFFFF0u, AVI_ERR_READ},     {good_.size() - 4, 1u << 30, AVI_ERR_READ}};
-    for (const Damage& d : damages) {
+    const std::tuple<size_t, std::uint32_t, int> damages[] = {
+        {8, Id("XVI "), AVI_ERR_NO_AVI},     {20, Id("xdrl"), AVI_ERR_NO_HDRL},
+        {2044, Id("xovi"), AVI_ERR_NO_MOVI}, {108, Id("xids"), AVI_ERR_NO_VIDS},
+        {16, 0xFFFFFFF0u, AVI_ERR_READ},     {good_.size() - 4, 1u << 30, AVI_ERR_READ}};
+    for (auto [at, value, code] : damages) {
         Bytes bytes = good_;
-        PutU32At(bytes, d.at, d.value);
+        PutU32At(bytes, at, value);
         WriteFile(path_, bytes);
-        AVI_last_error = 0;
-        EXPECT_EQ(AVI_open_for_reading(path_.c_str(), 1), nullptr) << d.at;
-        EXPECT_EQ(AVI_last_error, d.code) << d.at;
+        EXPECT_EQ(OpenError(path_), code) << at;
     }
     WriteFile(path_, Bytes(good_.begin(), good_.begin() + 6));
-    EXPECT_EQ(AVI_open_for_reading(path_.c_str(), 1), nullptr);
-    EXPECT_EQ(AVI_last_error, AVI_ERR_READ);
-    EXPECT_EQ(AVI_open_for_reading(dir_.Path("missing.avi").c_str(), 1), nullptr);
-    EXPECT_EQ(AVI_last_error, AVI_ERR_OPEN);
+    EXPECT_EQ(OpenError(path_), AVI_ERR_READ);
+    EXPECT_EQ(OpenError(dir_.Path("missing.avi")), AVI_ERR_OPEN);
 
     // Cut inside the last frame: idx1 is gone and that frame with it; the rest reads.
     WriteFile(path_, Bytes(good_.begin(), good_.begin() + long(index_) - 1000));

@@ -3,17 +3,14 @@
 // be checked pixel by pixel.
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <thread>
 
 #include "common/known_pointer.h"
+#include "common/x_windows.h"
 #include "imaging/screen_grabber.h"
 #include "platform/window_under_cursor.h"
 
@@ -133,16 +130,13 @@ TEST_P(ScreenGrabber, GivesTheScreenPixelsAndBlackOffTheScreen) {
     ASSERT_TRUE(grabber.IsAvailable()) << grabber.GetLastError();
     EXPECT_EQ(grabber.UsesSharedMemory(), GetParam() == CScreenGrabber::Transfer::kAuto);
     const int w = g_width, h = g_height;
-    const CSvRect rects[] = {{100, 50, 101, 98},
-                             {100, 50, 104, 98},
-                             {100, 50, 105, 98},  // row steps 4, 12, 16
-                             {0, 0, w, h},
-                             {-5, 10, 6, 20},
-                             {30, -7, 40, 3},
-                             {w - 13, 200, w - 4, 210},  // then the same size over the edge,
-                             {w - 4, 200, w + 5, 210},   // into the same image: black outside
-                             {500, h - 2, 510, h + 6},
-                             {-3, -3, w + 3, h + 3},
+    // Row steps 4, 12 and 16; then a size first inside the screen, then over its edge into the
+    // same image: black outside.
+    const CSvRect rects[] = {{100, 50, 101, 98},        {100, 50, 104, 98},
+                             {100, 50, 105, 98},        {0, 0, w, h},
+                             {-5, 10, 6, 20},           {30, -7, 40, 3},
+                             {w - 13, 200, w - 4, 210}, {w - 4, 200, w + 5, 210},
+                             {500, h - 2, 510, h + 6},  {-3, -3, w + 3, h + 3},
                              {w + 10, 0, w + 20, 10}};
     CSvImage image;
     for (const CSvRect& rect : rects) {
@@ -249,70 +243,41 @@ TEST(ScreenGrabberSetup, WithoutADisplayTheGrabberSaysSoAndEmptiesTheTarget) {
     EXPECT_TRUE(CScreenGrabber().IsAvailable());  // back on the real display
 }
 
-namespace {
-
-// The known pointer on the root window (which the pattern window shows through), on a
-// connection of its own.
-class RootPointer {
-public:
-    RootPointer() : display_(XOpenDisplay(nullptr)) {
-        pointer_ = std::make_unique<CKnownPointer>(
-            display_, std::vector<Window>{DefaultRootWindow(display_)});
-    }
-    ~RootPointer() {
-        pointer_.reset();
-        XCloseDisplay(display_);
-    }
-
-    void MoveTo(int x, int y) {
-        pointer_->MoveTo(x, y);
-        x_ = x;
-        y_ = y;
-    }
-
-    // The screen with this pointer drawn over it.
-    cv::Vec3b operator()(int x, int y) const {
-        cv::Vec3b colour;
-        return CKnownPointer::PixelAt(x, y, x_, y_, &colour) ? colour : Pattern(x, y);
-    }
-
-private:
-    Display* display_;
-    std::unique_ptr<CKnownPointer> pointer_;
-    int x_ = 0, y_ = 0;
-};
-
-}  // namespace
-
 TEST(ScreenGrabberPointer, IsDrawnWhereItLiesOnlyWhenAsked) {
-    RootPointer pointer;
-    pointer.MoveTo(400, 300);  // its image covers 397..406 x 296..307
+    CXWindows x;  // the known pointer on the root window, which the pattern window shows through
+    CKnownPointer pointer(x.display(), {DefaultRootWindow(x.display())});
+    int hotX = 400, hotY = 300;  // its image covers 397..406 x 296..307
+    const auto withPointer = [&](int sx, int sy) {
+        cv::Vec3b colour;
+        return CKnownPointer::PixelAt(sx, sy, hotX, hotY, &colour) ? colour : Pattern(sx, sy);
+    };
+    pointer.MoveTo(hotX, hotY);
     const CSvRect whole{350, 260, 450, 340}, cutOnAllSides{399, 299, 404, 303},
         cutLeftAndTop{403, 305, 420, 320}, away{600, 600, 700, 700};
     CScreenGrabber plain;  // off by default
-    CScreenGrabber withPointer;
-    withPointer.SetIncludePointer(true);
+    CScreenGrabber pointerOn;
+    pointerOn.SetIncludePointer(true);
     CSvImage image;
     for (const CSvRect& rect : {whole, cutOnAllSides, cutLeftAndTop, away}) {
         plain.GrabImage(rect, &image);
         EXPECT_TRUE(ShowsPattern(image, rect)) << rect.left << "," << rect.top;
-        withPointer.GrabImage(rect, &image);
-        EXPECT_TRUE(Shows(*image.m_pImage, rect, pointer)) << rect.left << "," << rect.top;
-        EXPECT_EQ(withPointer.GetLastError(), "");
+        pointerOn.GrabImage(rect, &image);
+        EXPECT_TRUE(Shows(*image.m_pImage, rect, withPointer)) << rect.left << "," << rect.top;
+        EXPECT_EQ(pointerOn.GetLastError(), "");
     }
     cv::Mat bitmap;  // the clipboard's 32-bit grab: the same, and still opaque
-    withPointer.GrabBitmap(whole, &bitmap);
-    EXPECT_TRUE(Shows(bitmap, whole, pointer));
+    pointerOn.GrabBitmap(whole, &bitmap);
+    EXPECT_TRUE(Shows(bitmap, whole, withPointer));
     cv::Mat alpha;
     cv::extractChannel(bitmap, alpha, 3);
     EXPECT_EQ(cv::countNonZero(alpha != 255), 0);
 
-    pointer.MoveTo(650, 650);  // the same cursor elsewhere: only its position is new
+    pointer.MoveTo(hotX = 650, hotY = 650);  // the same cursor elsewhere: only its place is new
     for (const CSvRect& rect : {whole, away}) {
         CScreenGrabber grabber;  // one per grab, as the recording does
         grabber.SetIncludePointer(true);
         grabber.GrabImage(rect, &image);
-        EXPECT_TRUE(Shows(*image.m_pImage, rect, pointer)) << rect.left << "," << rect.top;
+        EXPECT_TRUE(Shows(*image.m_pImage, rect, withPointer)) << rect.left << "," << rect.top;
     }
 }
 

@@ -14,12 +14,20 @@ namespace {
 
 using Rows = std::vector<std::vector<int>>;
 
-// A one-channel image from rows of values, and back.
-void Fill1(CSvImage& image, const Rows& rows) {
-    image.Create(int(rows[0].size()), int(rows.size()), 1);
-    for (size_t y = 0; y < rows.size(); ++y) {
-        for (size_t x = 0; x < rows[y].size(); ++x) {
-            image.GetRow(int(y))[x] = uint8_t(rows[y][x]);
+void SetBgr(CSvImage& image, int x, int y, int b, int g, int r) {
+    image.SetBlue(x, y, uint8_t(b));
+    image.SetGreen(x, y, uint8_t(g));
+    image.SetRed(x, y, uint8_t(r));
+}
+
+// An image of one channel, or of three from values 0xBBGGRR, from rows of values; and back.
+void Fill(CSvImage& image, const Rows& rows, int channels = 1) {
+    image.Create(int(rows[0].size()), int(rows.size()), channels);
+    for (int y = 0; y < image.GetHeight(); ++y) {
+        for (int x = 0; x < image.GetWidth(); ++x) {
+            const int v = rows[y][x];
+            channels == 1 ? void(image.GetRow(y)[x] = uint8_t(v))
+                          : SetBgr(image, x, y, v >> 16, v >> 8 & 0xFF, v & 0xFF);
         }
     }
 }
@@ -30,12 +38,6 @@ Rows Rows1(const CSvImage& image) {
         rows[y].assign(image.GetRow(y), image.GetRow(y) + image.GetWidth());
     }
     return rows;
-}
-
-void SetBgr(CSvImage& image, int x, int y, int b, int g, int r) {
-    image.SetBlue(x, y, uint8_t(b));
-    image.SetGreen(x, y, uint8_t(g));
-    image.SetRed(x, y, uint8_t(r));
 }
 
 // Blue, green and red of one pixel as 0xBBGGRR.
@@ -74,10 +76,10 @@ TEST(SvImage, EmptyContainerAndRefusedArgumentsChangeNothing) {
     EXPECT_EQ(cv::countNonZero(image.m_pImage->reshape(1)), 3);
     EXPECT_EQ(Bgr(image, 4, 2), 0x010203);
     CSvImage gray;  // no red or green sample: reads 0, writes nothing
-    Fill1(gray, {{1, 2, 3}});
+    Fill(gray, {{1, 2, 3}});
     gray.SetGreen(0, 0, 50);
     EXPECT_EQ(gray.GetRed(2, 0) * 1000 + gray.GetBlue(0, 0), 1);
-    Fill1(other, {{1}});
+    Fill(other, {{1}});
     image.MergeChannels(gray, gray, other);  // sizes differ: refused
     EXPECT_EQ(Bgr(image, 4, 2), 0x010203);
     EXPECT_FALSE(image.GetLastError().empty());
@@ -102,7 +104,7 @@ TEST(SvImage, CreateCopyAndResizeGivePaddedZeroedRows) {
     EXPECT_EQ(Bgr(copy, 2, 1), 0x0A141E);
     EXPECT_EQ(Bgr(image, 2, 1), 0x0A1400);
 
-    Fill1(image, {{1, 2}, {3, 4}});
+    Fill(image, {{1, 2}, {3, 4}});
     image.Resize(4, 4);  // nearest neighbour, always a fresh image
     EXPECT_EQ(Rows1(image), (Rows{{1, 1, 2, 2}, {1, 1, 2, 2}, {3, 3, 4, 4}, {3, 3, 4, 4}}));
     const uint8_t* before = copy.GetRow(0);
@@ -117,9 +119,7 @@ TEST(SvImage, CreateCopyAndResizeGivePaddedZeroedRows) {
 // Gray conversion reads channel 0 as red, as the program always has.
 TEST(SvImage, SplitMergeGrayAndThresholdKeepTheChannelOrder) {
     CSvImage image, red, green, blue, merged;
-    image.Create(2, 1, 3);
-    SetBgr(image, 0, 0, 1, 2, 3);
-    SetBgr(image, 1, 0, 4, 5, 6);
+    Fill(image, {{0x010203, 0x040506}}, 3);
     image.SplitChannels(red, green, blue);
     EXPECT_EQ(Rows1(blue), (Rows{{1, 4}}));
     EXPECT_EQ(Rows1(green), (Rows{{2, 5}}));
@@ -127,10 +127,8 @@ TEST(SvImage, SplitMergeGrayAndThresholdKeepTheChannelOrder) {
     merged.MergeChannels(blue, green, red);  // swapped on purpose; empty before
     EXPECT_EQ(Bgr(merged, 1, 0), 0x060504);
 
-    image.Create(3, 1, 3);
-    SetBgr(image, 0, 0, 255, 0, 0);  // channel 0 counts as red: 0.299
-    SetBgr(image, 1, 0, 0, 255, 0);  // 0.587
-    SetBgr(image, 2, 0, 0, 0, 255);  // channel 2 counts as blue: 0.114
+    // Channel 0 counts as red (0.299), channel 1 as green (0.587), channel 2 as blue (0.114).
+    Fill(image, {{0xFF0000, 0x00FF00, 0x0000FF}}, 3);
     image.ConvertToGray();
     EXPECT_EQ(Rows1(image), (Rows{{76, 150, 29}}));
     image.Threshold(100.0f, 255.0f, cv::THRESH_BINARY);
@@ -142,17 +140,16 @@ TEST(SvImage, EdgeFiltersRepeatTheBorderPixels) {
     // Sobel x on a step one column in: with repeated borders column 0 sees 0 on its left and
     // reports the edge; a mirrored border would see 10 there and report nothing.
     CSvImage image;
-    Fill1(image, Rows(3, {0, 10, 10, 10}));
+    Fill(image, Rows(3, {0, 10, 10, 10}));
     EXPECT_EQ(image.DetectEdge(0), image.m_pImage);
     EXPECT_EQ(Rows1(image), Rows(3, {40, 40, 0, 0}));
     // Two columns only: the right border must repeat column 1, not read the row padding.
-    Fill1(image, {{0, 0}, {10, 10}, {10, 10}});
+    Fill(image, {{0, 0}, {10, 10}, {10, 10}});
     image.DetectEdge(1);
     EXPECT_EQ(Rows1(image), (Rows{{40, 40}, {40, 40}, {0, 0}}));
 
-    image.Create(3, 2, 3);  // Prewitt x on colour: each channel filtered on its own
-    SetBgr(image, 2, 0, 10, 20, 30);
-    SetBgr(image, 2, 1, 10, 20, 30);
+    // Prewitt x on colour: each channel filtered on its own.
+    Fill(image, Rows(2, {0, 0, 0x0A141E}), 3);
     image.DetectEdge(0);   // Sobel needs one channel: nothing happens
     image.DetectEdge(10);  // not a method: nothing happens
     image.DetectEdge(3);
@@ -162,11 +159,11 @@ TEST(SvImage, EdgeFiltersRepeatTheBorderPixels) {
 
     const float shift[3] = {0, 0, 1};  // 1 x 3: each pixel takes its right neighbour
     CSvImage source, target, wrongSize;
-    Fill1(source, {{1, 2, 3}});
+    Fill(source, {{1, 2, 3}});
     source.ApplyMask(shift, 1, 3, &target);  // into an empty target; the source is untouched
     EXPECT_EQ(Rows1(target), (Rows{{2, 3, 3}}));
     EXPECT_EQ(Rows1(source), (Rows{{1, 2, 3}}));
-    Fill1(wrongSize, {{7}});
+    Fill(wrongSize, {{7}});
     source.ApplyMask(shift, 1, 3, &wrongSize);  // refused, target kept
     EXPECT_EQ(Rows1(wrongSize), (Rows{{7}}));
 }
@@ -213,9 +210,7 @@ TEST(SvImage, FilesRoundTripThroughImageMagickAndFailuresLeaveNothing) {
 
 TEST(SvImage, DrawingScalesIntoTheRectangleAndClipsToTheCanvas) {
     CSvImage image;
-    image.Create(2, 1, 3);
-    SetBgr(image, 0, 0, 1, 2, 3);
-    SetBgr(image, 1, 0, 4, 5, 6);
+    Fill(image, {{0x010203, 0x040506}}, 3);
     cv::Mat canvas(3, 5, CV_8UC4, cv::Scalar(9, 9, 9, 9));
     image.DrawToRect(canvas, CSvRect{0, 0, 4, 2});  // 2 x 1 to 4 x 2
     image.Show(canvas, 4, 2);  // unscaled, only its first pixel lands on the canvas
