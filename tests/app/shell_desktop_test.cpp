@@ -206,7 +206,8 @@ TEST_F(ShellDesktopTest, CtrlOneShowsThenSnapsOverTheWindowUnderTheCursor) {
 // box and ends the program, finishing a running recording first.
 TEST_F(ShellDesktopTest, TrayExitWhileADialogIsOpenEndsTheProgram) {
     PlaceDlg(300, 300);
-    ASSERT_TRUE(ClickRegionButton());
+    // The toolbar may not be painted yet at its new place.
+    ASSERT_TRUE(desktop::WaitUntil([&] { return ClickRegionButton(); }, 5000));
     Window region = FindShown("^Region Setting$");
     ASSERT_NE(region, 0u) << "the region dialog did not open";
     ASSERT_TRUE(ChooseTrayExit({region})) << "the tray menu did not open";
