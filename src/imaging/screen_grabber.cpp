@@ -1,6 +1,5 @@
 #include "imaging/screen_grabber.h"
 
-#include <algorithm>
 
 #include "imaging/x11_grab_session.h"
 
@@ -8,11 +7,6 @@ namespace {
 
 // The X protocol carries sizes in 16 bits; nothing larger can come from a screen.
 constexpr long long kMaxGrabSide = 32767;
-
-CSvRect Intersect(const CSvRect& a, const CSvRect& b) {
-    return CSvRect{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-                   std::min(a.bottom, b.bottom)};
-}
 
 }  // namespace
 
@@ -58,7 +52,7 @@ bool CScreenGrabber::GrabInto(const CSvRect& rect, cv::Mat& target, const cv::Sc
     if (!m_pSession->ScreenRect(&screen, &m_strLastError)) {
         return false;
     }
-    const CSvRect inside = Intersect(rect, screen);
+    const CSvRect inside = rect.Intersected(screen);
     const bool whollyInside = inside.left == rect.left && inside.top == rect.top &&
                               inside.right == rect.right && inside.bottom == rect.bottom;
     if (outside != nullptr && !whollyInside) {

@@ -15,4 +15,11 @@ struct CSvRect {
         return left == o.left && top == o.top && right == o.right && bottom == o.bottom;
     }
     constexpr bool operator!=(const CSvRect& o) const { return !(*this == o); }
+
+    // The part of this rectangle inside other (empty when they do not meet).
+    constexpr CSvRect Intersected(const CSvRect& o) const {
+        return CSvRect{left > o.left ? left : o.left, top > o.top ? top : o.top,
+                       right < o.right ? right : o.right, bottom < o.bottom ? bottom : o.bottom};
+    }
+    constexpr bool Overlaps(const CSvRect& o) const { return !Intersected(o).IsEmpty(); }
 };

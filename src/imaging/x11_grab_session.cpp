@@ -407,8 +407,7 @@ bool CX11GrabSession::TakeDamage(const CSvRect& area, bool* drawn) {
     *drawn = false;
     for (int i = 0; i < count && !*drawn; ++i) {
         const XRectangle& r = parts[i];
-        *drawn = r.x < area.right && r.x + r.width > area.left && r.y < area.bottom &&
-                 r.y + r.height > area.top;
+        *drawn = area.Overlaps(CSvRect{r.x, r.y, r.x + r.width, r.y + r.height});
     }
     if (parts != nullptr) {
         XFree(parts);

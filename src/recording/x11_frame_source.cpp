@@ -1,17 +1,6 @@
 #include "recording/x11_frame_source.h"
 
-#include <algorithm>
-
 #include "imaging/screen_grabber.h"
-
-namespace {
-
-bool Overlap(const CSvRect& a, const CSvRect& b) {
-    return std::max(a.left, b.left) < std::min(a.right, b.right) &&
-           std::max(a.top, b.top) < std::min(a.bottom, b.bottom);
-}
-
-}  // namespace
 
 CX11FrameSource::CX11FrameSource() = default;
 
@@ -82,7 +71,7 @@ bool CX11FrameSource::TakePointerChange(const CSvRect& screenRegion) {
     if (after == before && m_pointer.Serial() == serial) {
         return false;
     }
-    return Overlap(before, screenRegion) || Overlap(after, screenRegion);
+    return before.Overlaps(screenRegion) || after.Overlaps(screenRegion);
 }
 
 bool CX11FrameSource::Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) {
