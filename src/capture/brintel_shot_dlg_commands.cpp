@@ -166,8 +166,13 @@ void CBrintelShotDlg::StartRecording() {
         return;
     }
 
-    m_recordingSession.SetStatusCallback(
-        [this](const std::string& text) { SetStatusText(QString::fromStdString(text)); });
+    // "Recoding..." comes with every frame: its text is converted once, not per frame.
+    m_recordingSession.SetStatusCallback([this, recording = QString::fromUtf8(
+                                                    CRecordingSession::kStatusRecording)](
+                                             const std::string& text) {
+        SetStatusText(text == CRecordingSession::kStatusRecording ? recording
+                                                                  : QString::fromStdString(text));
+    });
     // The worker asks the server where the window is for every frame, also during a window
     // manager's drag, which this window does not hear of until the release.
     m_recordingSession.SetRegionCallback(
