@@ -11,6 +11,7 @@
 #include "app/app_settings.h"
 #include "app/session_check.h"
 #include "capture/output_dir.h"
+#include "platform/x_connection.h"
 
 // Xlib last: its macros clash with names in Qt.
 #include <X11/Xlib.h>
@@ -76,13 +77,13 @@ bool CommandRegion(const std::string& geometry, const char* command, CSvRect* re
     }
     CGeometry parsed;
     std::string error;
-    Display* display = XOpenDisplay(nullptr);
-    if (display == nullptr) {
+    const CXConnection x;
+    if (!x.IsOpen()) {
         error = "cannot open the X display";
     } else {
+        Display* display = x.Display();
         const int width = DisplayWidth(display, DefaultScreen(display));
         const int height = DisplayHeight(display, DefaultScreen(display));
-        XCloseDisplay(display);
         if (ParseGeometry(geometry, &parsed, &error) &&
             PlaceGeometry(parsed, width, height, region, &error)) {
             return true;
