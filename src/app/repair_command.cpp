@@ -3,11 +3,9 @@
 #include <cstdio>
 
 #include "encoding/avi/avi_repair.h"
+#include "recording/output_names.h"
 
 namespace {
-
-// The name prefix of the program's recordings.
-constexpr char kRecordingPrefix[] = "Recode_";
 
 // "152 frames (5.1 s)"
 std::string FramesText(const AviRepairReport& report) {
@@ -45,7 +43,7 @@ int RunRepairCommand(const std::string& path) {
 
 std::string RepairUnfinishedRecordings(const std::string& folder) {
     std::string recovered;
-    for (const std::string& path : AVI_find_unfinished_recordings(folder, kRecordingPrefix)) {
+    for (const std::string& path : AVI_find_unfinished_recordings(folder, kRecordFilePrefix)) {
         const AviRepairReport report = AVI_repair_recording(path);
         if (report.outcome != AviRepairOutcome::kRepaired) {
             continue;

@@ -26,7 +26,7 @@ std::string CaptureFileName(const std::string& stamp) {
 }
 
 std::string RecordFileName(const std::string& stamp) {
-    return "Recode_" + stamp + ".avi";
+    return kRecordFilePrefix + stamp + ".avi";
 }
 
 std::string NumberedFileName(const std::string& fileName, int n) {

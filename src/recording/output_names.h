@@ -19,6 +19,8 @@ std::string MakeTimeStamp(const char* format);
 
 std::string CaptureFileName(const std::string& stamp);  // "Capture_<stamp>.bmp"
 std::string RecordFileName(const std::string& stamp);   // "Recode_<stamp>.avi"
+// How every recording's name begins.
+inline constexpr const char* kRecordFilePrefix = "Recode_";
 
 // "<name>_<n>.<ext>" for n >= 2; `name` itself for n <= 1.
 std::string NumberedFileName(const std::string& fileName, int n);
