@@ -1,6 +1,5 @@
 #include "imaging/screen_grabber.h"
 
-
 #include "imaging/x11_grab_session.h"
 
 namespace {
