@@ -169,7 +169,8 @@ int RunRecordCommand(const CCommandLine& commandLine) {
     const auto application = IsWaylandSession() ? ApplicationForCommandLine() : nullptr;
     CAppSettings settings;
     CWaylandScreen waylandScreen(settings);
-    if (IsWaylandSession() && !waylandScreen.PrepareAndWait(commandLine.cursor, &error)) {
+    if (IsWaylandSession() &&
+        !waylandScreen.PrepareAndWait(commandLine.cursor, &error, endSignals.Get())) {
         std::remove(path.c_str());
         return Fail(error);
     }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSocketNotifier>
 
 #include "app/app_settings.h"
 #include "app/screencast_portal.h"
@@ -14,16 +15,20 @@ CWaylandScreen::CWaylandScreen(CAppSettings& settings, QObject* parent)
 CWaylandScreen::~CWaylandScreen() = default;
 
 void CWaylandScreen::Prepare(bool pointer, std::function<void(const std::string&)> done) {
-    if (m_bShared && pointer == m_bPointer) {
+    // A recording keeps its stream: a copy meanwhile shows the pointer as the recording does.
+    if (m_bShared && m_stream.IsLive() && (pointer == m_bPointer || m_frames.IsOpen())) {
         done(std::string());
         return;
     }
     m_waiting.push_back(std::move(done));
-    if (m_pPortal != nullptr) {
+    if (m_bAsking) {
         return;  // asked already: everyone waiting hears the answer
     }
-    // The pointer is drawn in by the desktop: another choice needs a session of its own.
+    // The pointer is drawn in by the desktop: another choice needs a session of its own, as
+    // does a stream that ended (the user stopped sharing).
+    delete m_pPortal;
     m_bShared = false;
+    m_bAsking = true;
     m_bPointer = pointer;
     m_pPortal = new CScreenCastPortal(this);
     connect(m_pPortal, &CScreenCastPortal::finished, this, &CWaylandScreen::OnPortalFinished,
@@ -47,6 +52,7 @@ void CWaylandScreen::OnPortalFinished(bool ok) {
 }
 
 void CWaylandScreen::Finish(const std::string& error) {
+    m_bAsking = false;
     if (!error.empty() && m_pPortal != nullptr) {
         m_pPortal->deleteLater();
         m_pPortal = nullptr;
@@ -68,7 +74,7 @@ bool CWaylandScreen::GrabBgrx(const CSvRect& rect, cv::Mat& bgrx, std::string* e
            m_stream.CopyRegion(rect, bgrx, error);
 }
 
-bool CWaylandScreen::PrepareAndWait(bool pointer, std::string* error) {
+bool CWaylandScreen::PrepareAndWait(bool pointer, std::string* error, int stopFd) {
     QEventLoop loop;
     bool finished = false;
     Prepare(pointer, [&](const std::string& reason) {
@@ -76,10 +82,19 @@ bool CWaylandScreen::PrepareAndWait(bool pointer, std::string* error) {
         finished = true;
         loop.quit();
     });
-    if (!finished) {
-        loop.exec();
+    if (finished) {
+        return error->empty();
     }
-    return error->empty();
+    std::unique_ptr<QSocketNotifier> stop;
+    if (stopFd >= 0) {
+        stop = std::make_unique<QSocketNotifier>(stopFd, QSocketNotifier::Read);
+        connect(stop.get(), &QSocketNotifier::activated, &loop, [&] {
+            *error = "stopped before the desktop shared the screen";
+            loop.quit();
+        });
+    }
+    loop.exec();
+    return finished && error->empty();
 }
 
 std::unique_ptr<QCoreApplication> ApplicationForCommandLine() {

@@ -32,8 +32,8 @@ public:
     bool GrabBgrx(const CSvRect& rect, cv::Mat& bgrx, std::string* error) override;
 
     // Prepare for a program without a running event loop (the command line): waits for the
-    // portal in a loop of its own.
-    bool PrepareAndWait(bool pointer, std::string* error);
+    // portal in a loop of its own, or until stopFd (when given) can be read.
+    bool PrepareAndWait(bool pointer, std::string* error, int stopFd = -1);
 
 private:
     void OnPortalFinished(bool ok);
@@ -42,6 +42,7 @@ private:
     CAppSettings& m_settings;
     QPointer<CScreenCastPortal> m_pPortal;
     bool m_bShared = false;
+    bool m_bAsking = false;
     bool m_bPointer = false;
     std::vector<std::function<void(const std::string&)>> m_waiting;
     CPipeWireStream m_stream;

@@ -20,11 +20,13 @@ bool CPipeWireFrameSource::Open(std::string* error) {
     }
     m_lastCount = 0;  // the first frame is always grabbed
     m_pWindows = std::make_unique<CScreenGrabber>();
+    m_bOpen = true;
     return true;
 }
 
 void CPipeWireFrameSource::Close() {
     m_pWindows.reset();
+    m_bOpen = false;
 }
 
 CSvRect CPipeWireFrameSource::Locate(const CCaptureTarget& target, const CSvRect& previous) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -22,6 +23,8 @@ public:
     // The stream to take the frames from; set before Open, kept alive by the caller until
     // Close.
     void SetStream(CPipeWireStream* stream) { m_pStream = stream; }
+    // Between Open and Close (a recording runs); any thread may ask.
+    bool IsOpen() const { return m_bOpen; }
 
     bool Open(std::string* error) override;
     void Close() override;
@@ -33,4 +36,5 @@ private:
     CPipeWireStream* m_pStream = nullptr;
     std::unique_ptr<CScreenGrabber> m_pWindows;  // asks where windows are, nothing else
     uint64_t m_lastCount = 0;
+    std::atomic<bool> m_bOpen{false};
 };

@@ -229,6 +229,16 @@ bool CPipeWireStream::WaitForPicture(int timeoutMs, std::string* error) {
     return got;
 }
 
+bool CPipeWireStream::IsLive() const {
+    if (m_pState == nullptr) {
+        return false;
+    }
+    pw_thread_loop_lock(m_pState->loop);
+    const bool live = m_pState->failure.empty();
+    pw_thread_loop_unlock(m_pState->loop);
+    return live;
+}
+
 uint64_t CPipeWireStream::PictureCount() const {
     if (m_pState == nullptr) {
         return 0;

@@ -29,6 +29,8 @@ public:
     // Waits up to timeoutMs for the first picture. False, with the reason, when none came or
     // the stream failed.
     bool WaitForPicture(int timeoutMs, std::string* error);
+    // False once the stream has ended (the user stopped sharing, the desktop went away).
+    bool IsLive() const;
     // Counts the pictures received; a change means something was drawn.
     uint64_t PictureCount() const;
     // Fills bgrx (CV_8UC4 of the region's size) with screenRegion as the newest picture shows
