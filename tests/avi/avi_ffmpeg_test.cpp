@@ -3,7 +3,13 @@
 // ffmpeg wrote.
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <climits>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/ffprobe_support.h"
@@ -174,47 +180,141 @@ TEST(AviRepair, FinishesWhatTheWriterWouldHaveAndIsSafeToRepeat) {
     EXPECT_EQ(DecodeErrors(path), "");
 }
 
-TEST(AviRepair, LeavesAloneWhatIsNoUnfinishedRecording) {
+// Pictures ffmpeg decodes from the file.
+int DecodedFrames(const std::string& path) {
+    return std::atoi(Shell("ffprobe -v quiet -count_frames -select_streams v:0 -show_entries "
+                           "stream=nb_read_frames -of csv=p=0 " +
+                           Quote(path))
+                         .c_str());
+}
+
+// Single damages of an unfinished recording (the 11th of its 34 chunks, or the header): the
+// repair keeps every frame, at least all that ffmpeg decodes from the damaged file, mends what
+// it can, and a second run has nothing to do.
+TEST(AviRepair, DamageIsPassedOverWithoutLosingAFrameAPlayerDecodes) {
     TempDir dir;
+    const Bytes killed = Record(dir, MakePictures(dir)).snapshots.back();
+    std::vector<size_t> chunks;
+    for (size_t at = 2048; at + 8 <= killed.size(); at += 8 + ((U32At(killed, at + 4) + 1) & ~1u)) {
+        chunks.push_back(at);
+    }
+    ASSERT_EQ(chunks.size(), 34u);
+    const size_t c = chunks[10], length = U32At(killed, c + 4);
+    const std::vector<std::pair<std::string, std::function<void(Bytes&)>>> damages = {
+        {"id", [&](Bytes& b) { b[c + 1] ^= 0x04; }},
+        {"length smaller", [&](Bytes& b) { PutU32At(b, c + 4, length - 6); }},
+        {"length larger", [&](Bytes& b) { PutU32At(b, c + 4, length + 40); }},
+        {"length past the end", [&](Bytes& b) { PutU32At(b, c + 4, length | 1u << 30); }},
+        {"picture start code", [&](Bytes& b) { b[c + 10] ^= 0x01; }},
+        {"data", [&](Bytes& b) { b[c + 8 + length / 2] ^= 0x80; }},
+        {"header frame count", [&](Bytes& b) { PutU32At(b, 48, 7); }},
+        {"zeros over two chunk headers",
+         [&](Bytes& b) { std::fill(&b[chunks[12] - 4], &b[chunks[13] + 12], 0); }}};
+    const std::string path = dir.Path("damaged.avi");
+    for (const auto& [what, damage] : damages) {
+        SCOPED_TRACE(what);
+        Bytes bytes = killed;
+        damage(bytes);
+        WriteFile(path, bytes);
+        const int before = DecodedFrames(path);
+        AviRepairReport report = AVI_repair_recording(path);
+        ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
+        EXPECT_GE(report.frames, what.rfind("zeros", 0) == 0 ? 32 : 34);  // two chunks zeroed
+        EXPECT_GE(DecodedFrames(path), before);
+        EXPECT_GE(report.frames, report.frames_readable_before);
+        EXPECT_EQ(report.headers_mended > 0 || report.bytes_skipped > 0,
+                  what.rfind("length", 0) == 0 || what == "id" || what.rfind("zeros", 0) == 0);
+        const Bytes repaired = ReadFile(path);
+        EXPECT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kNothingToDo);
+        EXPECT_EQ(ReadFile(path), repaired);
+    }
+}
+
+// The start-up scan finishes the unfinished recordings of this program whatever their names,
+// removes the empty leftovers named as its recordings are, and leaves all else as it was, as
+// `--repair` does; it never follows a link, nor a name swapped for one after it was opened.
+TEST(AviRepair, FolderScanRepairsOursRemovesEmptyLeftoversAndLeavesTheRest) {
+    TempDir dir, outside;
     Recording r = Record(dir, MakePictures(dir));
     int status = -1;
     Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=30 -t 1 -c:v mpeg4 -vtag xvid " +
               Quote(dir.Path("Recode_ffmpeg.avi")),
           &status);
     ASSERT_EQ(status, 0);
-    Bytes foreign = ReadFile(dir.Path("Recode_ffmpeg.avi"));
     Bytes unheaded(2100, 0);
     std::copy(r.snapshots[0].begin() + 2048, r.snapshots[0].begin() + 2100,
               unheaded.begin() + 2048);
-    const std::vector<std::pair<std::string, Bytes>> files = {
-        {"Recode_text.avi", Bytes(3000, 'x')}, {"Recode_ffmpeg.avi", foreign},
-        {"Recode_unheaded.avi", unheaded},     {"Recode_finished.avi", r.finished},
-        {"Recode_killed.avi", r.snapshots[9]}, {"killed.avi", r.snapshots[9]}};
-    for (const auto& [name, bytes] : files) {
+    const std::vector<std::pair<std::string, Bytes>> kept = {
+        {"Recode_text.avi", Bytes(3000, 'x')},
+        {"Recode_ffmpeg.avi", ReadFile(dir.Path("Recode_ffmpeg.avi"))},
+        {"Recode_unheaded.avi", unheaded},
+        {"Recode_torn.avi", Bytes(r.snapshots[0].begin(), r.snapshots[0].begin() + 2070)},
+        {"Recode_finished.avi", r.finished},
+        {"zeros.avi", Bytes(2048, 0)}};
+    for (const auto& [name, bytes] : kept) {
         WriteFile(dir.Path(name), bytes);
     }
-    EXPECT_EQ(AVI_find_unfinished_recordings(dir.Path(""), "Recode_"),
-              std::vector<std::string>{dir.Path("Recode_killed.avi")});
+    for (const char* name : {"Recode_killed.avi", "demo.avi", "Recode_swapped.avi"}) {
+        WriteFile(dir.Path(name), r.snapshots[9]);
+    }
+    WriteFile(dir.Path("Recode_empty.avi"), Bytes(2048, 0));
+    WriteFile(dir.Path("Recode_none.avi"), Bytes());
+    WriteFile(outside.Path("elsewhere.avi"), r.snapshots[9]);
+    symlink(outside.Path("elsewhere.avi").c_str(), dir.Path("Recode_link.avi").c_str());
+    avi_file* live = AVI_create_output_file(dir.Path("Recode_live.avi").c_str());  // no frame yet
 
-    for (size_t i = 0; i < 4; ++i) {
-        AviRepairReport report = AVI_repair_recording(dir.Path(files[i].first));
-        EXPECT_EQ(report.outcome,
-                  i < 3 ? AviRepairOutcome::kRefused : AviRepairOutcome::kNothingToDo)
-            << files[i].first;
-        EXPECT_EQ(ReadFile(dir.Path(files[i].first)), files[i].second) << files[i].first;
+    // Once the scan opens it, the name is swapped for a link to the file outside.
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, dir.Path("Recode_swapped.avi").c_str(), IN_OPEN), 0);
+    std::thread swapper([&] {
+        char event[sizeof(inotify_event) + NAME_MAX + 1];
+        if (read(watch, event, sizeof event) > 0) {
+            rename(dir.Path("Recode_swapped.avi").c_str(), dir.Path("moved").c_str());
+            symlink(outside.Path("elsewhere.avi").c_str(), dir.Path("Recode_swapped.avi").c_str());
+        }
+    });
+    std::vector<AviFolderRepair> done = AVI_repair_folder(dir.path(), "Recode_");
+    swapper.join();
+    close(watch);
+    std::vector<std::pair<std::string, AviRepairOutcome>> outcomes;
+    for (const AviFolderRepair& file : done) {
+        outcomes.emplace_back(file.name, file.report.outcome);
+    }
+    using O = AviRepairOutcome;
+    EXPECT_EQ(outcomes, (std::vector<std::pair<std::string, AviRepairOutcome>>{
+                            {"Recode_empty.avi", O::kRemoved},
+                            {"Recode_killed.avi", O::kRepaired},
+                            {"Recode_none.avi", O::kRemoved},
+                            {"Recode_swapped.avi", O::kRepaired},
+                            {"demo.avi", O::kRepaired}}));
+    EXPECT_EQ(dir.Files(), (std::vector<std::string>{
+                               "Recode_ffmpeg.avi", "Recode_finished.avi", "Recode_killed.avi",
+                               "Recode_link.avi", "Recode_live.avi", "Recode_swapped.avi",
+                               "Recode_text.avi", "Recode_torn.avi", "Recode_unheaded.avi",
+                               "demo.avi", "moved", "pictures.m4v", "rec.avi", "zeros.avi"}));
+    EXPECT_EQ(ReadFile(outside.Path("elsewhere.avi")), r.snapshots[9]);
+    EXPECT_EQ(ReadFile(dir.Path("moved")), ReadFile(dir.Path("demo.avi")));
+    EXPECT_EQ(DecodedFrames(dir.Path("demo.avi")), 9);  // 10 chunks, one a repeat
+
+    for (const auto& [name, bytes] : kept) {
+        AviRepairReport report = AVI_repair_recording(dir.Path(name));
+        EXPECT_EQ(report.outcome, name == "Recode_finished.avi" ? O::kNothingToDo : O::kRefused)
+            << name;
+        EXPECT_EQ(ReadFile(dir.Path(name)), bytes) << name;
     }
     EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_ffmpeg.avi")).reason,
               "an AVI file that BrintelShot did not write");
+    EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_torn.avi")).reason,
+              "no complete frame to keep");
+    EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_link.avi")).outcome, O::kRefused);
+    EXPECT_EQ(ReadFile(outside.Path("elsewhere.avi")), r.snapshots[9]);
 
     // A file still being written is not touched.
-    avi_file* avi = AVI_create_output_file(dir.Path("Recode_live.avi").c_str());
-    AVI_set_video_format(avi, 64, 48, 30.0, "xvid");
-    ASSERT_EQ(AVI_put_video_frame(avi, "abcd", 4, 1), 0);
-    Bytes live = ReadFile(dir.Path("Recode_live.avi"));
-    EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_live.avi")).outcome,
-              AviRepairOutcome::kRefused);
-    EXPECT_EQ(ReadFile(dir.Path("Recode_live.avi")), live);
-    AVI_close_file(avi);
+    ASSERT_EQ(AVI_put_video_frame(live, "abcd", 4, 1), 0);
+    const Bytes written = ReadFile(dir.Path("Recode_live.avi"));
+    EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_live.avi")).outcome, O::kRefused);
+    EXPECT_EQ(ReadFile(dir.Path("Recode_live.avi")), written);
+    AVI_close_file(live);
 }
 
 TEST(AviFfmpeg, ReaderReadsFfmpegFile) {
