@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/app_settings.h"
+#include "app/startup_repair.h"
 #include "app/tray_icon.h"
 
 class CBrintelShotDlg;
@@ -70,6 +71,9 @@ private:
     QTimer m_recordingTipTimer;
     QElapsedTimer m_recordingClock;
     QString m_strRecordingPath;
+
+    // Last, so that it is cancelled and waited for before the rest goes away.
+    CStartupRepair m_startupRepair;
 };
 
 // The queued form of one hook report.
