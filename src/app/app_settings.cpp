@@ -18,6 +18,7 @@ const char kApplication[] = "BrintelShot";
 const char kWindowGeometryKey[] = "window/geometry";
 const char kOutputFolderKey[] = "output/folder";
 const char kRecordPointerKey[] = "recording/pointer";
+const char kRestoreTokenKey[] = "screencast/restore_token";
 
 // Larger than any settings file this program writes by far.
 constexpr qint64 kMaxSettingsBytes = 1 << 20;
@@ -108,6 +109,14 @@ QString CAppSettings::OutputFolder() const {
 
 bool CAppSettings::RecordPointer() const {
     return m_pSettings && m_pSettings->value(kRecordPointerKey).toString() == QLatin1String("true");
+}
+
+QString CAppSettings::ScreenCastRestoreToken() const {
+    return m_pSettings ? m_pSettings->value(kRestoreTokenKey).toString() : QString();
+}
+
+void CAppSettings::SetScreenCastRestoreToken(const QString& token) {
+    Store(kRestoreTokenKey, token);
 }
 
 void CAppSettings::SetWindowGeometry(const QRect& geometry) {

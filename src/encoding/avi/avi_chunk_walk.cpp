@@ -22,6 +22,11 @@ bool avi_is_id(const unsigned char* header, const char* id) {
     return std::memcmp(header, id, 4) == 0;
 }
 
+// Where a RIFF part's chunks end: its standard index ("ix00", "ix01") or the next part.
+bool avi_ends_part(const unsigned char* header) {
+    return std::memcmp(header, "ix", 2) == 0 || avi_is_id(header, "RIFF");
+}
+
 // A window of the file in memory, refilled as the walk moves on, so that millions of small
 // chunks cost a read each of a quarter megabyte, not a read each.
 class FileWindow {
@@ -103,6 +108,10 @@ public:
             if (header == nullptr || avi_is_id(header, "idx1")) {
                 break;
             }
+            if (avi_ends_part(header)) {
+                walk_.next_part = true;
+                break;
+            }
             const std::uint32_t length = avi_load_u32le(header + 4);
             const std::int64_t next = ChunkEnd(pos, length);
             if (avi_is_id(header, kVideoChunkId) && Fits(pos, length)) {
@@ -158,8 +167,9 @@ private:
     bool FollowedByChunk(std::int64_t pos) {
         const unsigned char* header = lookahead_.View(pos, 8);
         return pos + 8 > lookahead_.FileSize() ||
-               (header != nullptr && (avi_is_id(header, kVideoChunkId) ||
-                                      avi_is_id(header, "idx1") || avi_is_id(header, "JUNK")));
+               (header != nullptr &&
+                (avi_is_id(header, kVideoChunkId) || avi_is_id(header, "idx1") ||
+                 avi_is_id(header, "JUNK") || avi_ends_part(header)));
     }
 
     bool StartsWithStartCode(std::int64_t pos) {

@@ -22,6 +22,7 @@ struct AviChunkWalk {
     bool pad_missing = false;        // the file ends just before that frame's pad byte
     int headers_mended = 0;          // frames whose chunk header was rewritten
     std::int64_t bytes_skipped = 0;  // unreadable bytes between frames, covered by "JUNK"
+    bool next_part = false;  // it stopped where the file's next RIFF part begins
     bool cancelled = false;
     bool out_of_memory = false;
 };
@@ -31,7 +32,8 @@ struct AviChunkWalk {
 // frame chunk begins (its id, a length within the file, an MPEG-4 start code at the start of
 // its data and a picture start code in it) and goes on from there; only what follows the last
 // such place is left out. It stops early at an "idx1" chunk (the index of a repair that was
-// interrupted) or when the finished file would exceed max_file_bytes. Work and memory grow
+// interrupted), at the end of the RIFF part (its standard index "ix##" or the next "RIFF"),
+// or when the finished file would exceed max_file_bytes. Work and memory grow
 // with the file's size and its chunks, never with a length read from the file.
 AviChunkWalk avi_walk_frame_chunks(int fd, std::int64_t start, std::int64_t file_size,
                                    std::int64_t max_file_bytes, const std::atomic<bool>* cancel);

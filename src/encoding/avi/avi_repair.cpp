@@ -23,11 +23,10 @@ constexpr std::uint32_t kFlagMustUseIndex = 0x20;
 // Header fields that count what was written so far: the writer refreshes them while it
 // writes, and the repair writes them anew.
 constexpr int kCountFields[] = {4, 48, 140, 2040};
-// Where the header's "JUNK" filler begins (without and with an audio stream list) and where
-// the movi list's head follows it.
-constexpr int kJunkWithoutAudio = 220;
-constexpr int kJunkWithAudio = 328;
+// Where the movi list's head follows the header's lists and filler.
 constexpr int kMoviListAt = 2036;
+// A file of one RIFF part, finished: its sizes and index offsets are 32-bit.
+constexpr std::int64_t kMaxSinglePartBytes = 0xFFFFFFFFLL;
 
 enum class HeaderKind { kForeign, kNoHeader, kUnfinished, kFinished };
 
@@ -56,9 +55,8 @@ void avi_read_header_fields(const unsigned char* header, avi_file* fields) {
     fields->height = int(avi_load_u32le(header + 68));
     std::memcpy(fields->compressor, header + 112, 4);
     fields->frame_count = int(avi_load_u32le(header + 48));
-    fields->file_pos = int(std::min<std::int64_t>(avi_load_u32le(header + 4) + 8LL, 0x7FFFFFFF));
-    fields->data_end =
-        int(std::min<std::int64_t>(avi_load_u32le(header + 2040) + 2044LL, 0x7FFFFFFF));
+    fields->file_pos = avi_load_u32le(header + 4) + 8LL;
+    fields->data_end = avi_load_u32le(header + 2040) + 2044LL;
     fields->repeats_via_index = (avi_load_u32le(header + 44) & kFlagMustUseIndex) != 0 ? 1 : 0;
 }
 
@@ -87,11 +85,15 @@ HeaderKind avi_classify_header(const unsigned char* header, avi_file* fields) {
     for (int at : kCountFields) {
         std::memcpy(expected + at, header + at, 4);
     }
-    // The filler's body means nothing; a damaged byte there is no reason to give up.
-    const int junk_body = std::memcmp(expected + kJunkWithoutAudio, "JUNK", 4) == 0
-                              ? kJunkWithoutAudio + 8
-                              : kJunkWithAudio + 8;
-    std::memcpy(expected + junk_body, header + junk_body, kMoviListAt - junk_body);
+    // The body of the filler before the movi list means nothing; a damaged byte there is no
+    // reason to give up.
+    for (int at = 0; at + 8 <= kMoviListAt; at += 2) {
+        if (std::memcmp(expected + at, "JUNK", 4) == 0 &&
+            at + 8 + std::int64_t(avi_load_u32le(expected + at + 4)) == kMoviListAt) {
+            std::memcpy(expected + at + 8, header + at + 8, std::size_t(kMoviListAt - at - 8));
+            break;
+        }
+    }
     return !indexed && std::memcmp(expected, header, AVI_HEADER_BYTES) == 0
                ? HeaderKind::kUnfinished
                : HeaderKind::kForeign;
@@ -174,8 +176,8 @@ bool avi_finish(int fd, avi_file* fields, const AviChunkWalk& walk) {
     const std::size_t tail_bytes = std::size_t(chunk + 8 - tail);
 
     fields->frame_count = walk.frames;
-    fields->data_end = int(walk.data_end);
-    fields->file_pos = int(walk.data_end + 8 + std::int64_t(walk.index.size()));
+    fields->data_end = walk.data_end;
+    fields->file_pos = walk.data_end + 8 + std::int64_t(walk.index.size());
     fields->repeats_via_index = 0;
     unsigned char header[AVI_HEADER_BYTES];
     return avi_build_header(fields, true, header) && ftruncate(fd, kept_end) == 0 &&
@@ -218,7 +220,7 @@ AviRepairReport AVI_repair_recording_fd(int fd, const std::atomic<bool>* cancel)
         return report;
     }
     const AviChunkWalk walk =
-        avi_walk_frame_chunks(fd, AVI_HEADER_BYTES, file_size, AVI_MAX_FILE_BYTES, cancel);
+        avi_walk_frame_chunks(fd, AVI_HEADER_BYTES, file_size, kMaxSinglePartBytes, cancel);
     if (walk.cancelled) {
         return avi_outcome(AviRepairOutcome::kFailed, "cancelled");
     }
@@ -234,6 +236,9 @@ AviRepairReport AVI_repair_recording_fd(int fd, const std::atomic<bool>* cancel)
                            "it would keep " + std::to_string(walk.frames) + " frames of the " +
                                std::to_string(report.frames_readable_before) +
                                " a player reads now");
+    }
+    if (walk.next_part) {
+        return avi_outcome(AviRepairOutcome::kRefused, "a recording of more than one part");
     }
     if (!avi_finish(fd, &fields, walk)) {
         return avi_io_failure("cannot write the file");
