@@ -316,8 +316,9 @@ TEST(AviRepair, FolderScanRepairsOursRemovesEmptyLeftoversAndLeavesTheRest) {
     }
     swapper.join();
     close(watch);
-    EXPECT_EQ(done, "Recode_empty.avi- Recode_killed.avi+ Recode_none.avi- Recode_swapped.avi+ "
-                    "demo.avi+ ");
+    EXPECT_EQ(done,
+              "Recode_empty.avi- Recode_killed.avi+ Recode_none.avi- Recode_swapped.avi+ "
+              "demo.avi+ ");
     EXPECT_EQ(dir.Files().size(), 14u);  // all written but the two removed, and "moved"
     EXPECT_EQ(ReadFile(dir.Path("moved")), ReadFile(dir.Path("demo.avi")));
     EXPECT_EQ(DecodedFrames(dir.Path("demo.avi")), 9);  // 10 chunks, one a repeat

@@ -22,7 +22,7 @@ struct AviChunkWalk {
     bool pad_missing = false;        // the file ends just before that frame's pad byte
     int headers_mended = 0;          // frames whose chunk header was rewritten
     std::int64_t bytes_skipped = 0;  // unreadable bytes between frames, covered by "JUNK"
-    bool next_part = false;  // it stopped where the file's next RIFF part begins
+    bool next_part = false;          // it stopped where the file's next RIFF part begins
     bool cancelled = false;
     bool out_of_memory = false;
 };

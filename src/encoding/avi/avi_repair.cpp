@@ -85,13 +85,13 @@ HeaderKind avi_classify_header(const unsigned char* header, avi_file* fields) {
     for (int at : kCountFields) {
         std::memcpy(expected + at, header + at, 4);
     }
-    // The body of the filler before the movi list means nothing; a damaged byte there is no
-    // reason to give up.
+    // The bodies of the fillers (the reserved indexes among them) mean nothing while the file
+    // is unfinished; a damaged byte there is no reason to give up.
     for (int at = 0; at + 8 <= kMoviListAt; at += 2) {
-        if (std::memcmp(expected + at, "JUNK", 4) == 0 &&
-            at + 8 + std::int64_t(avi_load_u32le(expected + at + 4)) == kMoviListAt) {
-            std::memcpy(expected + at + 8, header + at + 8, std::size_t(kMoviListAt - at - 8));
-            break;
+        const std::int64_t end = at + 8 + std::int64_t(avi_load_u32le(expected + at + 4));
+        if (std::memcmp(expected + at, "JUNK", 4) == 0 && end <= kMoviListAt) {
+            std::memcpy(expected + at + 8, header + at + 8, std::size_t(end - at - 8));
+            at = int(end) - 2;
         }
     }
     return !indexed && std::memcmp(expected, header, AVI_HEADER_BYTES) == 0
