@@ -56,6 +56,15 @@ Buffer Expected(int bpp, int hotX, int hotY) {
     return buffer;
 }
 
+// A fresh buffer after the overlay drew into it with its hotspot at (hotX, hotY).
+std::vector<uint8_t> Drawn(CPointerOverlay& overlay, int bpp, int hotX, int hotY) {
+    overlay.SetPosition(hotX, hotY);
+    Buffer buffer(bpp);
+    overlay.Blend(kRegion, buffer.bytes.data(), kRegion.Width(), kRegion.Height(), buffer.rowStep,
+                  bpp);
+    return buffer.bytes;
+}
+
 }  // namespace
 
 TEST(PointerOverlay, BlendsOverTheRegionClippedAtEveryEdge) {
@@ -73,11 +82,7 @@ TEST(PointerOverlay, BlendsOverTheRegionClippedAtEveryEdge) {
                     {103, 48}};  // all above it
     for (int bpp : {3, 4}) {
         for (const auto& hot : hotspots) {
-            overlay.SetPosition(hot.x, hot.y);
-            Buffer buffer(bpp);
-            overlay.Blend(kRegion, buffer.bytes.data(), kRegion.Width(), kRegion.Height(),
-                          buffer.rowStep, bpp);
-            EXPECT_EQ(buffer.bytes, Expected(bpp, hot.x, hot.y).bytes)
+            EXPECT_EQ(Drawn(overlay, bpp, hot.x, hot.y), Expected(bpp, hot.x, hot.y).bytes)
                 << bpp * 8 << "-bit, hotspot " << hot.x << "," << hot.y;
         }
     }
@@ -95,23 +100,12 @@ TEST(PointerOverlay, BlendsOverTheRegionClippedAtEveryEdge) {
 TEST(PointerOverlay, ConvertsTheImageOnlyWhenItsSerialChanges) {
     CPointerOverlay overlay;
     EXPECT_FALSE(overlay.HasImage());
-    Buffer untouched(3);
-    Buffer buffer(3);
-    overlay.Blend(kRegion, buffer.bytes.data(), kRegion.Width(), kRegion.Height(), buffer.rowStep,
-                  3);
-    EXPECT_EQ(buffer.bytes, untouched.bytes);  // nothing to draw yet
-
+    EXPECT_EQ(Drawn(overlay, 3, 103, 52), Buffer(3).bytes);  // nothing to draw yet
     const unsigned long clear[kCursorW * kCursorH] = {};
     overlay.SetImage(5, kCursorW, kCursorH, kHotX, kHotY, kCursor);
     overlay.SetImage(5, kCursorW, kCursorH, kHotX, kHotY, clear);  // same serial: kept
-    overlay.SetPosition(103, 52);
+    EXPECT_EQ(Drawn(overlay, 3, 103, 52), Expected(3, 103, 52).bytes);
     EXPECT_EQ(overlay.ScreenArea(), (CSvRect{102, 51, 106, 54}));
-    overlay.Blend(kRegion, buffer.bytes.data(), kRegion.Width(), kRegion.Height(), buffer.rowStep,
-                  3);
-    EXPECT_EQ(buffer.bytes, Expected(3, 103, 52).bytes);
-
     overlay.SetImage(6, kCursorW, kCursorH, kHotX, kHotY, clear);  // a new cursor: taken
-    Buffer again(3);
-    overlay.Blend(kRegion, again.bytes.data(), kRegion.Width(), kRegion.Height(), again.rowStep, 3);
-    EXPECT_EQ(again.bytes, untouched.bytes);
+    EXPECT_EQ(Drawn(overlay, 3, 103, 52), Buffer(3).bytes);
 }
