@@ -129,7 +129,7 @@ TEST(VencInterfaceTest, FreeingAnEncodingHandleLeavesAFinishedFile) {
     EXPECT_EQ(Venc_FreeEncoder(handle), Venc_Status_Ok);
     EXPECT_EQ(Stream(path, "v:0")["nb_frames"], "5");
     bool clean = false;
-    EXPECT_EQ(DecodeLuma(path, 160, 120, &clean).size(), 5u);
+    EXPECT_EQ(DecodeFrames(path, 160, 120, &clean).size(), 5u);
     EXPECT_TRUE(clean);
 }
 
