@@ -2,7 +2,8 @@
 # Runs a command on a private X desktop as a user has one: Xvfb 1920x1080x24, the openbox
 # window manager and the trayer notification-area host. Everything started here is ended
 # when the command ends; its exit status is the command's.
-#   scripts/with-desktop.sh [--bare] COMMAND...   (--bare: no window manager, no tray host)
+#   scripts/with-desktop.sh [--bare] COMMAND...   (--bare: no window manager, no tray host;
+#   BRINTEL_SCREEN=3840x2160x24 gives another screen size)
 set -uo pipefail
 
 bare=0
