@@ -3,7 +3,11 @@
 // ffmpeg wrote.
 #include <gtest/gtest.h>
 
+#include <sys/statvfs.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -185,6 +189,54 @@ TEST(AviFfmpeg, PartsPlayWholeWhileWrittenAndFinished) {
     EXPECT_EQ(Stream(killed, "v:0")["nb_frames"], std::to_string(kill_at));
     Decoded part = Decode(killed);
     EXPECT_EQ(std::make_pair(part.ffmpeg, part.gstreamer), std::make_pair(kill_at, kill_at));
+}
+
+// Past 4 GiB through the real writer, with pre-encoded pictures of noise (all key frames):
+// offsets above 32 bits in the super index, the standard indexes and the reader.
+TEST(AviFfmpeg, LargeFilePast4GiB) {
+    TempDir dir;
+    struct statvfs disk {};
+    if (statvfs(dir.path().c_str(), &disk) != 0 || disk.f_bavail * disk.f_frsize < (6ull << 30)) {
+        GTEST_SKIP() << "less than 6 GiB free";
+    }
+    Shell(
+        "ffmpeg -v error -f lavfi -i 'nullsrc=s=1280x720:r=30,geq=random(1)*255:128:128' -t 1 "
+        "-c:v mpeg4 -q:v 2 -g 1 -f m4v " +
+        Quote(dir.Path("noise.m4v")));
+    auto pictures = SplitPictures(ReadFile(dir.Path("noise.m4v")));
+    ASSERT_EQ(pictures.size(), 30u);
+    const std::string path = dir.Path("large.avi");
+    avi_file* avi = AVI_create_output_file(path.c_str());
+    AVI_set_video_format(avi, 1280, 720, 30.0, "xvid");
+    int frames = 0;
+    auto started = std::chrono::steady_clock::now();
+    for (; avi->file_pos < (std::int64_t(1) << 32) + (64 << 20); ++frames) {
+        const auto& [bytes, key] = pictures[size_t(frames) % 30];
+        ASSERT_EQ(AVI_put_video_frame(avi, bytes.data(), int(bytes.size()), key), 0);
+    }
+    ASSERT_EQ(avi->part_count, 5);
+    ASSERT_EQ(AVI_close_file(avi), 0);
+    std::printf("%d frames, %lld bytes in %.1f s\n", frames,
+                (long long)std::filesystem::file_size(path),
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+
+    EXPECT_EQ(
+        Lines(Shell("ffprobe -v error -show_entries stream=nb_frames -of csv=p=0 " + Quote(path))),
+        std::vector<std::string>{std::to_string(frames)});
+    const std::string end = "ffmpeg -v error -ss " + std::to_string(frames / 30.0 - 1) + " -i " +
+                            Quote(path) + " -f framemd5 - 2>&1 | grep -v '^#'";
+    auto last = Lines(Shell(end));
+    EXPECT_NEAR(double(last.size()), 30, 1);
+    avi_file* in = AVI_open_for_reading(path.c_str(), 1);
+    ASSERT_NE(in, nullptr) << AVI_last_error;
+    EXPECT_EQ(AVI_get_frame_count(in), frames);
+    EXPECT_GT(in->frame_table[frames - 1].offset, std::int64_t(1) << 32);
+    const auto& picture = pictures[size_t(frames - 1) % 30].first;
+    std::vector<char> back(picture.size());
+    ASSERT_EQ(AVI_goto_frame(in, frames - 1, nullptr), 0);
+    ASSERT_EQ(AVI_fetch_frame(in, back.data()), int(picture.size()));
+    EXPECT_EQ(back, picture);
+    AVI_close_file(in);
 }
 
 TEST(AviRepair, FinishesWhatTheWriterWouldHaveAndIsSafeToRepeat) {
