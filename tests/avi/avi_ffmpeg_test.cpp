@@ -166,6 +166,41 @@ TEST(AviFfmpeg, PartsPlayWholeWhileWrittenAndFinished) {
     EXPECT_EQ(U32At(r.snapshots[second + 2], 140), second + 3);
 }
 
+// Killed in its second part, the repair finishes the file as the writer's close would have,
+// also after a repair that was itself interrupted (the last part's index written, not the
+// header); killed inside a frame, as it finishes the file before that frame.
+TEST(AviRepair, FinishesAFileKilledInItsSecondPart) {
+    TempDir dir;
+    auto pictures = MakePictures(dir, 2);
+    pictures.resize(50);
+    Recording r = Record(dir, pictures, 0, 16 * 1024);
+    const size_t frames = r.snapshots.size();
+    const Bytes& killed = r.snapshots.back();
+    ASSERT_LT(U32At(killed, 48), frames);  // the first part is closed
+    const std::string path = dir.Path("killed.avi");
+    WriteFile(path, killed);
+    AviRepairReport report = AVI_repair_recording(path);
+    ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
+    EXPECT_EQ(report.frames, int(frames));
+    EXPECT_EQ(ReadFile(path), r.finished);
+    EXPECT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kNothingToDo);
+    Bytes interrupted = r.finished;
+    std::copy(killed.begin(), killed.begin() + 2048, interrupted.begin());
+    WriteFile(path, interrupted);
+    ASSERT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kRepaired);
+    EXPECT_EQ(ReadFile(path), r.finished);
+
+    WriteFile(path, r.snapshots[frames - 2]);
+    ASSERT_EQ(AVI_repair_recording(path).frames, int(frames) - 1);
+    const Bytes repaired = ReadFile(path);
+    WriteFile(path, Bytes(killed.begin(), killed.end() - 9));
+    ASSERT_EQ(AVI_repair_recording(path).frames, int(frames) - 1);
+    EXPECT_EQ(ReadFile(path), repaired);
+    Decoded decoded = Decode(path);
+    EXPECT_EQ(std::make_pair(decoded.ffmpeg, decoded.gstreamer),
+              std::make_pair(int(frames) - 1, int(frames) - 1));
+}
+
 // Past 4 GiB through the real writer, with pre-encoded pictures of noise (all key frames):
 // offsets above 32 bits in the super index, the standard indexes and the reader.
 TEST(AviFfmpeg, LargeFilePast4GiB) {
