@@ -192,6 +192,13 @@ bool avi_finish(int fd, avi_file* fields, const AviChunkWalk& walk) {
            fdatasync(fd) == 0;
 }
 
+// Refused: the repair would keep fewer frames than a plain reader finds in the file now.
+AviRepairReport avi_keeps_fewer(int kept, int readable) {
+    return avi_outcome(AviRepairOutcome::kRefused,
+                       "it would keep " + std::to_string(kept) + " frames of the " +
+                           std::to_string(readable) + " a player reads now");
+}
+
 // A file whose first part was closed and a next one begun: every part is finished as the
 // writer's close would have finished it.
 AviRepairReport avi_repair_parts(int fd, avi_file* fields, const AviPartsWalk& parts,
@@ -203,10 +210,7 @@ AviRepairReport avi_repair_parts(int fd, avi_file* fields, const AviPartsWalk& p
         return avi_outcome(AviRepairOutcome::kRefused, "not enough memory to index it");
     }
     if (parts.frames < parts.frames_readable_before) {
-        return avi_outcome(AviRepairOutcome::kRefused,
-                           "it would keep " + std::to_string(parts.frames) + " frames of the " +
-                               std::to_string(parts.frames_readable_before) +
-                               " a player reads now");
+        return avi_keeps_fewer(parts.frames, parts.frames_readable_before);
     }
     if (!avi_finish_parts(fd, fields, parts)) {
         return avi_io_failure("cannot write the file");
@@ -276,10 +280,7 @@ AviRepairReport AVI_repair_recording_fd(int fd, const std::atomic<bool>* cancel)
         return avi_outcome(AviRepairOutcome::kRefused, "no complete frame to keep");
     }
     if (walk.frames < report.frames_readable_before) {
-        return avi_outcome(AviRepairOutcome::kRefused,
-                           "it would keep " + std::to_string(walk.frames) + " frames of the " +
-                               std::to_string(report.frames_readable_before) +
-                               " a player reads now");
+        return avi_keeps_fewer(walk.frames, report.frames_readable_before);
     }
     if (!avi_finish(fd, &fields, walk)) {
         return avi_io_failure("cannot write the file");
