@@ -71,6 +71,7 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path, CUniqueFd fi
     }
     m_frameCount = 0;
     m_repeatCount = 0;
+    m_repeatHeld = false;
     m_lastError.clear();
     // A frame dimension is the next multiple of 4 above the region's, so a region dimension
     // below kMaxFrameDimension fits.
@@ -149,6 +150,10 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path, CUniqueFd fi
 }
 
 bool CAviRecorder::EncodeScaled(const cv::Mat& source, int32_t layout) {
+    // Before the frame buffer takes the new picture: a held-back repeat may need the last one.
+    if (!WriteHeldRepeat(false)) {
+        return false;
+    }
     // The frame buffer's rows are packed (pixel bytes x frame width each), so the scaling
     // writes the frame in place: no image is allocated and no row is copied a second time.
     const int pixelBytes = static_cast<int>(source.elemSize());
@@ -187,8 +192,24 @@ bool CAviRecorder::AddFrame(const cv::Mat& bgrx) {
 }
 
 bool CAviRecorder::AddRepeatFrame() {
-    if (!IsRecording()) {
+    if (!IsRecording() || !WriteHeldRepeat(false)) {
         return false;
+    }
+    m_repeatHeld = true;
+    return true;
+}
+
+bool CAviRecorder::WriteHeldRepeat(bool closing) {
+    if (!m_repeatHeld) {
+        return true;
+    }
+    m_repeatHeld = false;
+    // The frame buffer still holds the last picture encoded, and m_picture describes it.
+    if (HoldsPicture() && (closing || Venc_KeyFrameDue(m_hEncoder) != 0)) {
+        // A key frame: the same picture coded against the previous one would be a frame
+        // that decoders skip, which is what a repeat is already.
+        int32_t encodedSize = 0;
+        return CountFrame(Venc_PutKeyFrame(m_hEncoder, &m_picture, &encodedSize), encodedSize);
     }
     if (!CountFrame(Venc_PutRepeatFrame(m_hEncoder), 0)) {
         return false;
@@ -215,16 +236,17 @@ int CAviRecorder::EndRecording(bool* failed) {
     if (!IsRecording()) {
         return 0;
     }
+    const bool closed = WriteHeldRepeat(true);
     int32_t total = 0;
     const Venc_Status status = Venc_FinishEncoding(m_hEncoder, &total);
     if (status != Venc_Status_Ok) {
         ReportFailure("Venc Error while ending encoding: %d\n", "Finishing the file failed", status,
                       m_hEncoder);
-        if (failed != nullptr) {
-            *failed = true;
-        }
     }
-    const bool holdsPicture = m_frameCount > m_repeatCount;
+    if ((status != Venc_Status_Ok || !closed) && failed != nullptr) {
+        *failed = true;
+    }
+    const bool holdsPicture = HoldsPicture();
     if (status == Venc_Status_Ok && holdsPicture) {
         ConsoleLine("%s written: %dx%d, %d frames, %d bytes\n", m_outputPath.c_str(),
                     m_region.Width(), m_region.Height(), m_frameCount, static_cast<int>(total));

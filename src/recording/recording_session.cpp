@@ -191,7 +191,7 @@ void CRecordingSession::GrabThreadProc() {
             if (FramesWithinLimit(1, produced) == 0) {
                 break;
             }
-        } else if (m_ring.WaitForStop(Clock::now())) {
+        } else if (grabbedAny && m_ring.WaitForStop(Clock::now())) {
             break;
         }
         const Outcome outcome = GrabFrame(&grabbedAny);
