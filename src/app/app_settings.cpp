@@ -54,6 +54,10 @@ bool CAppSettings::RecordPointer() const {
     return m_pSettings && m_pSettings->value(kRecordPointerKey).toString() == QLatin1String("true");
 }
 
+QString CAppSettings::Text(const char* key) const {
+    return m_pSettings ? m_pSettings->value(key).toString() : QString();
+}
+
 void CAppSettings::SetWindowGeometry(const QRect& geometry) {
     Store(kWindowGeometryKey, geometry);
 }

@@ -24,6 +24,8 @@ public:
     std::optional<QRect> WindowGeometry() const;
     QString OutputFolder() const;  // empty: the start directory
     bool RecordPointer() const;
+    // The text under `key` (the global keys: "keys/record", ...); empty when there is none.
+    QString Text(const char* key) const;
 
     void SetWindowGeometry(const QRect& geometry);
     void SetOutputFolder(const QString& folder);

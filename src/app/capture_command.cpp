@@ -1,6 +1,7 @@
 #include "app/capture_command.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "app/command_args.h"
 #include "app/command_line.h"
@@ -23,6 +24,13 @@ int RunCaptureCommand(const CCommandLine& commandLine) {
         return 1;
     }
     std::string error;
+    const std::string& output = commandLine.output;
+    const std::string sizeProblem =
+        StillSizeProblem(region.Width(), region.Height(),
+                         output.empty() || std::filesystem::is_directory(output) ? ".bmp" : output);
+    if (!sizeProblem.empty()) {
+        return Fail(sizeProblem);
+    }
 
     CScreenGrabber grabber;
     grabber.SetIncludePointer(commandLine.cursor);

@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QStandardPaths>
 #include <QUrl>
 
 #include <csignal>
@@ -28,6 +29,7 @@ const char kStatusEmptyRegion[] = "Empty Region!";
 const char kStatusCaptureFailed[] = "Capture Failed: ";
 const char kStatusCopyFailed[] = "Copy Failed: ";
 const char kStatusNoHelpPage[] = "Help Page Missing!";
+const char kStatusOpenFailed[] = "Open Failed: ";
 
 bool IsCtrlAlone(Qt::KeyboardModifiers modifiers) {
     return (modifiers & Qt::ControlModifier) &&
@@ -92,6 +94,9 @@ void CBrintelShotDlg::OnToolCommand(int id) {
                 RunRegionSetting();
             }
             break;
+        case ID_PAUSE:
+            TogglePause();
+            break;
         default:
             break;
     }
@@ -123,6 +128,9 @@ bool CBrintelShotDlg::OnCommandKey(QKeyEvent* event) {
             return true;
         case Qt::Key_F5:
             OnToolCommand(ID_OPEN_FOLDER);
+            return true;
+        case Qt::Key_F9:
+            OnToolCommand(ID_PAUSE);
             return true;
         case Qt::Key_Left:
             NudgeWindow(-1, 0);
@@ -201,8 +209,28 @@ void CBrintelShotDlg::StartRecording() {
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CBrintelShotDlg::StopRecording,
             Qt::UniqueConnection);
     ShowRecordingImage(true);
+    LockSize(true);
     StartBlink();
     emit recordingStarted(QString::fromStdString(file.path));
+}
+
+// While paused the band stays lit (red, no blink) and the caption says "Paused".
+void CBrintelShotDlg::TogglePause() {
+    if (!IsRecording()) {
+        return;
+    }
+    const bool pausing = !m_recordingSession.IsPaused();
+    if (pausing) {
+        m_recordingSession.Pause();
+        m_blinkTimer.stop();
+        ShowBand(true);
+    } else {
+        m_recordingSession.Resume();
+        ShowStatus(CRecordingSession::kStatusRecording);
+        StartBlink();
+    }
+    InvalidateCaption();
+    emit recordingPaused(pausing);
 }
 
 void CBrintelShotDlg::StopRecording() {
@@ -212,6 +240,7 @@ void CBrintelShotDlg::StopRecording() {
     const CRecordingResult result = m_recordingSession.Stop();
     StopBlink();
     ShowRecordingImage(false);
+    LockSize(false);
     if (result.failed) {
         ShowFailure(CRecordingSession::kStatusFailed, result.error);
     } else {
@@ -223,6 +252,11 @@ void CBrintelShotDlg::StopRecording() {
 void CBrintelShotDlg::CaptureStill() {
     CaptureRect region;
     if (!RegionForCommand(&region)) {
+        return;
+    }
+    const std::string sizeProblem = StillSizeProblem(region.Width(), region.Height(), ".bmp");
+    if (!sizeProblem.empty()) {
+        ShowFailure(kStatusCaptureFailed, sizeProblem);
         return;
     }
     CScreenGrabber grabber;
@@ -287,7 +321,7 @@ void CBrintelShotDlg::OpenOutputFolder() {
         ShowFailure("", problem);
         return;
     }
-    QDesktopServices::openUrl(FolderUrl(g_strOutputDir));
+    OpenWithDesktop(FolderUrl(g_strOutputDir));
 }
 
 void CBrintelShotDlg::OpenHelpPage() {
@@ -296,5 +330,17 @@ void CBrintelShotDlg::OpenHelpPage() {
         ShowStatus(kStatusNoHelpPage);
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+    OpenWithDesktop(QUrl::fromLocalFile(page));
+}
+
+// Qt hands the address to the desktop's launcher (xdg-open) and only says whether that could
+// be started.
+void CBrintelShotDlg::OpenWithDesktop(const QUrl& url) {
+    if (QDesktopServices::openUrl(url)) {
+        return;
+    }
+    ShowFailure(kStatusOpenFailed,
+                QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()
+                    ? std::string("no launcher (xdg-open) is installed")
+                    : "the desktop could not open " + url.toDisplayString().toStdString());
 }

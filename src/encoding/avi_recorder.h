@@ -53,6 +53,10 @@ public:
     // It counts as a frame of the file (FrameCount) and is printed as a frame of 0 bytes.
     bool AddRepeatFrame();
 
+    // Brings the file's header up to date with every frame written so far (before a pause).
+    // False when no recording runs or the write failed (see LastError()).
+    bool RefreshFile();
+
     // Finishes the file, frees the handle and the frame buffer and returns the total bytes.
     // *failed (optional) tells whether finishing failed. A recording that holds no picture
     // (no frame, or repeats only) is unplayable: its file is removed and *failed is set.

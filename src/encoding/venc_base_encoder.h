@@ -28,6 +28,8 @@ public:
     virtual Venc_Status PutFrame(const Venc_Picture& picture, int32_t* encodedSize);
     // Appends a zero-length video frame: players show the previous frame again.
     virtual Venc_Status PutRepeatFrame();
+    // Brings the file's header up to date with everything written so far.
+    Venc_Status RefreshFile();
     virtual Venc_Status PutAudio(const void* data, int32_t byteCount, int32_t* audioTotal);
     virtual Venc_Status FinishEncoding(int32_t* totalBytes);
     virtual void ReleaseAll();

@@ -24,6 +24,10 @@ void AVI_set_audio_format(avi_file* AVI, int channels, int rate, int bits, int f
 // (0: after every frame), or never for a negative interval. The default is AVI_HEADER_REFRESH_MS.
 void AVI_set_header_refresh(avi_file* AVI, int interval_ms);
 
+// Brings the header up to date with every chunk written so far now, as the timed refresh
+// does, for a writer that will not write for a while. 0 on success, -1 with AVI_last_error set.
+int AVI_refresh_header_now(avi_file* AVI);
+
 // Appends one "00db" chunk. keyframe != 0 marks it as a key frame in the index. A length
 // of 0 (data may then be null) is a frame that shows the previous frame again.
 // 0 on success, -1 with AVI_last_error set on failure (nothing is then counted).
