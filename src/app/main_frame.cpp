@@ -217,16 +217,24 @@ void CMainFrame::OnClose() {
     }
 }
 
-// The window comes to the desktop the user is on, wherever it was left.
+// The window comes to the desktop the user is on, wherever it was left: a window the window
+// manager keeps (shown or minimised) is moved before it is shown again, a hidden one once it
+// is mapped.
 void CMainFrame::OnShowShotDlg() {
     if (!m_pShotDlg) {
         return;
+    }
+    const bool mapped = m_pShotDlg->isVisible();
+    if (mapped) {
+        MoveToCurrentDesktop(m_pShotDlg->winId());
     }
     if (m_pShotDlg->isMinimized()) {
         m_pShotDlg->setWindowState(m_pShotDlg->windowState() & ~Qt::WindowMinimized);
     }
     ShowShotDlgAtLastPlace();
-    MoveToCurrentDesktop(m_pShotDlg->winId());
+    if (!mapped) {
+        MoveToCurrentDesktop(m_pShotDlg->winId());
+    }
     m_pShotDlg->raise();
     m_pShotDlg->activateWindow();
 }

@@ -37,6 +37,8 @@ public:
     // points at the icon and not at a corner of the screen.
     void ShowMessage(const QString& title, const QString& text);
     QString ToolTip() const;
+    // Where the icon is on the screen; empty while it is not embedded.
+    QRect Geometry() const { return m_pIcon ? m_pIcon->geometry() : QRect(); }
     // Also renews the tooltip while it is shown, where this program draws it (XEmbed tray
     // hosts); hosts that draw tips themselves (StatusNotifierItem) read the new text anew.
     void SetToolTip(const QString& tip);
