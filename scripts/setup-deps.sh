@@ -18,6 +18,9 @@ PACKAGES=(
   libgtest-dev xvfb openbox trayer ffmpeg xdotool xclip x11-utils imagemagick
   # checks of the installed metainfo
   appstream
+  # frames on Wayland desktops, and the headless GNOME session its tests run on
+  libpipewire-0.3-dev pipewire wireplumber mutter xwayland xdg-desktop-portal
+  xdg-desktop-portal-gnome dbus dbus-bin libglib2.0-bin
 )
 
 missing=()

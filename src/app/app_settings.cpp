@@ -11,6 +11,7 @@ const char kApplication[] = "BrintelShot";
 const char kWindowGeometryKey[] = "window/geometry";
 const char kOutputFolderKey[] = "output/folder";
 const char kRecordPointerKey[] = "recording/pointer";
+const char kRestoreTokenKey[] = "screencast/restore_token";
 
 void Report(const QSettings& settings, const char* what) {
     std::fprintf(stderr, "brintelshot: ignoring the settings file %s: %s.\n",
@@ -56,6 +57,14 @@ bool CAppSettings::RecordPointer() const {
 
 QString CAppSettings::Text(const char* key) const {
     return m_pSettings ? m_pSettings->value(key).toString() : QString();
+}
+
+QString CAppSettings::ScreenCastRestoreToken() const {
+    return m_pSettings ? m_pSettings->value(kRestoreTokenKey).toString() : QString();
+}
+
+void CAppSettings::SetScreenCastRestoreToken(const QString& token) {
+    Store(kRestoreTokenKey, token);
 }
 
 void CAppSettings::SetWindowGeometry(const QRect& geometry) {

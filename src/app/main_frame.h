@@ -10,6 +10,7 @@
 
 #include "app/app_settings.h"
 #include "app/global_keys.h"
+#include "app/wayland_screen.h"
 #include "app/tray_icon.h"
 
 class CBrintelShotDlg;
@@ -70,6 +71,7 @@ private:
     CAppSettings m_settings;
     CTrayIcon m_trayIcon;
     QIcon m_hTrayIcon;
+    std::unique_ptr<CWaylandScreen> m_pWaylandScreen;  // on a Wayland desktop; outlives the dlg
     std::unique_ptr<CBrintelShotDlg> m_pShotDlg;
     bool m_bHookInstalled = false;
     bool m_bHasTray = false;
