@@ -18,10 +18,14 @@ namespace {
 const char kDescription[] =
     "Records a region of the screen to an AVI file (Xvid) and takes still captures (BMP).\n"
     "Without options it opens the capture window and lives in the notification area; a\n"
-    "second start brings the running capture window forward.\n"
+    "second start brings the running capture window forward. From any program,\n"
+    "Ctrl+Shift+F3 records and stops, Ctrl+Shift+F4 saves a still, Ctrl+Shift+F9 pauses.\n"
     "GEOMETRY is an X11 geometry WIDTHxHEIGHT+X+Y (for example 640x480+100+50; -X and -Y\n"
     "count from the right and bottom screen edges). Files are never overwritten: a taken\n"
-    "name gets _2, _3, ... before its extension.";
+    "name gets _2, _3, ... before its extension.\n"
+    "SIGINT, SIGTERM, SIGHUP and SIGQUIT end the program or a --record, finishing the\n"
+    "recording. Exit status: 0 on success, 1 when the command failed, 2 for options that\n"
+    "are not understood.";
 // Recordings longer than a day are refused as a typing error.
 constexpr double kMaxDurationSeconds = 24 * 60 * 60;
 

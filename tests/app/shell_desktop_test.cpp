@@ -26,6 +26,8 @@
 
 // Xlib last: its macros clash with names inside GoogleTest.
 #include "common/x_windows.h"
+#include <X11/XKBlib.h>
+#include <X11/Xutil.h>
 #include <X11/keysym.h>
 
 namespace {
@@ -238,10 +240,13 @@ TEST_F(ShellDesktopTest, SecondStartCtrlOneAndTrayBringBackTheWindowAndExitEnds)
     EXPECT_TRUE(m_x.HasAncestorOfClass(m_trayIcon, "trayer")) << "icon not docked in trayer";
     const ScreenRect placed = PlaceDlg(200, 150);
     // Another desktop is gone to after hiding; the tray host lives on the first desktop only.
-    const std::tuple<const char*, std::string, int> ways[] = {
-        {"minimise", "second start", 1}, {"minimise", "Ctrl+1", 1}, {"minimise", "tray double-click", 0},
-        {"hide", "tray double-click", 0}, {"hide", "second start", 1}, {"hide", "Ctrl+1", 1},
-        {"leave", "Ctrl+1", 0}};
+    const std::tuple<const char*, std::string, int> ways[] = {{"minimise", "second start", 1},
+                                                              {"minimise", "Ctrl+1", 1},
+                                                              {"minimise", "tray double-click", 0},
+                                                              {"hide", "tray double-click", 0},
+                                                              {"hide", "second start", 1},
+                                                              {"hide", "Ctrl+1", 1},
+                                                              {"leave", "Ctrl+1", 0}};
     for (const auto& [hide, how, desktopNumber] : ways) {
         if (hide != std::string("leave")) {
             HideDlg(hide == std::string("minimise"));
@@ -280,8 +285,7 @@ TEST_F(ShellDesktopTest, SecondStartCtrlOneAndTrayBringBackTheWindowAndExitEnds)
 TEST_F(ShellDesktopTest, GlobalKeysRecordAndPauseFromAnotherWindow) {
     ASSERT_EQ(Terminate(), 0);
     Display* x = m_x.display();
-    const unsigned int f3 = XKeysymToKeycode(x, XK_F3), f4 = XKeysymToKeycode(x, XK_F4),
-                       f9 = XKeysymToKeycode(x, XK_F9);
+    const unsigned int f4 = XKeysymToKeycode(x, XK_F4);
     XGrabKey(x, f4, ControlMask | ShiftMask, DefaultRootWindow(x), False, GrabModeAsync,
              GrabModeAsync);
     XSync(x, False);
@@ -300,10 +304,10 @@ TEST_F(ShellDesktopTest, GlobalKeysRecordAndPauseFromAnotherWindow) {
         [&] { return m_program->StandardOutput().find(" written: ") != std::string::npos; }));
     const Recording file = ReadTheRecording(m_dir, R"(Recode_\d{8}_\d{6}\.avi)");
     ASSERT_TRUE(file.ok());
-    EXPECT_NEAR(file.duration, 2.0, 0.15);
+    EXPECT_NEAR(file.duration, 2.0, 0.4);  // each key is acted on when the program gets to it
     XEvent event;
-    while (XCheckWindowEvent(x, focused, KeyPressMask, &event)) {
-        EXPECT_TRUE(event.xkey.keycode != f3 && event.xkey.keycode != f9) << event.xkey.keycode;
+    while (XCheckWindowEvent(x, focused, KeyPressMask, &event)) {  // Ctrl and Shift only
+        EXPECT_TRUE(IsModifierKey(XkbKeycodeToKeysym(x, event.xkey.keycode, 0, 0)));
     }
     XUngrabKey(x, f4, ControlMask | ShiftMask, DefaultRootWindow(x));
     m_x.Destroy(focused);

@@ -83,11 +83,6 @@ protected:
         return found;
     }
 
-    void ClickInside(Window window, int button) {
-        desktop::Xdotool("mousemove --sync " + m_x.Geometry(window).Centre() + " click " +
-                         std::to_string(button));
-    }
-
     // Starts a recording with F3 and lets it run for a while.
     void Record(int milliseconds = 1500) {
         StartRecording();
@@ -140,25 +135,6 @@ TEST_F(ProgramTest, ClosingWithoutATrayDuringARecordingFinishesTheFile) {
     }
     Record();
     desktop::Xdotool("key Escape");
-    ExpectCleanExitWithFinishedRecording();
-}
-
-TEST_F(ProgramTest, TrayExitDuringARecordingFinishesTheFile) {
-    if (Bare()) {
-        GTEST_SKIP() << "needs a tray host";
-    }
-    Record();
-    // The tray icon is the program's small window; its menu has the one item "Exit".
-    const Window icon =
-        Find([&](Window w, const ScreenRect& r) { return w != m_capture && r.w <= 64; });
-    ASSERT_NE(icon, 0u) << "no tray icon";
-    ClickInside(icon, 3);
-    Window menu = 0;
-    ASSERT_TRUE(desktop::WaitUntil([&] {
-        return (menu = Find(
-                    [&](Window w, const ScreenRect&) { return w != m_capture && w != icon; })) != 0;
-    }));
-    ClickInside(menu, 1);
     ExpectCleanExitWithFinishedRecording();
 }
 
@@ -267,15 +243,14 @@ TEST_F(ProgramTest, KilledDuringARecordingPlaysAndIsRepaired) {
     std::string path;
     const std::vector<std::pair<std::string, std::function<bool()>>> moments = {
         {"at the first header", [&] { return HeaderFrames(path) > 0; }},
-        {"after 1.5 s", [] { return false; }},
-        {"after 5 s, several refreshes in", [] { return false; }},
+        {"after 3 s, several refreshes in", [] { return false; }},
         {"right after a refresh", [&, seen = std::uint32_t(0)]() mutable {
              std::uint32_t frames = HeaderFrames(path);
              bool refreshed = seen != 0 && frames != seen;
              seen = frames;
              return refreshed;
          }}};
-    const int limitsMs[] = {15000, 1500, 5000, 15000};
+    const int limitsMs[] = {15000, 3000, 15000};
     std::vector<std::string> known;
     for (size_t i = 0; i < moments.size(); ++i) {
         SCOPED_TRACE("killed " + moments[i].first);
@@ -314,11 +289,6 @@ TEST_F(ProgramTest, KilledDuringARecordingPlaysAndIsRepaired) {
         EXPECT_EQ(probe::DecodeErrors(path), "");
         auto [flags, pictures] = KeyFlagsAndIntraPictures(path);
         EXPECT_EQ(flags, pictures);
-
-        const std::vector<unsigned char> bytes = probe::ReadFile(path);
-        ASSERT_EQ(RunRepair(path, &output), 0) << output;
-        EXPECT_NE(output.find("nothing to do"), std::string::npos) << output;
-        EXPECT_EQ(probe::ReadFile(path), bytes);
     }
 }
 
