@@ -294,14 +294,6 @@ TEST_F(CaptureDesktopTest, StaysOnTopAndShowsBandsAndTheWindowBelowThroughTheReg
     EXPECT_TRUE(ScreenShows(Global(region.right - 1, region.bottom), QColor(0, 255, 0)));
 }
 
-TEST_F(CaptureDesktopTest, StatusTextLeavesTheCaptionAfterOneSecondWithoutOtherRepaints) {
-    dlg.SetStatusText("1.bmp");
-    dlg.repaint();
-    EXPECT_EQ(dlg.LastCaptionText(), " Brintel Shot - 1.bmp");
-    // Nothing else repaints the window: the caption must still return to its plain text.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.LastCaptionText() == " Brintel Shot"; }, 5000));
-}
-
 TEST_F(CaptureDesktopTest, ClicksFallThroughTheRegionButNotThroughTheBand) {
     const QPoint band = Global(200, dlg.m_nToolbarHeight + 31);  // under the toolbar
     ASSERT_EQ(FrameHitTest(dlg.geometry(), band.x(), band.y()), FrameHit::Nowhere);
@@ -320,9 +312,7 @@ TEST_F(CaptureDesktopTest, DragCaptionMovesWindowAndCoordinatesFollow) {
     const QPoint from = Global(150, 18);
     ASSERT_EQ(FrameHitTest(dlg.geometry(), from.x(), from.y()), FrameHit::Caption);
     // A tap (press and release at once) moves nothing, then or with the pointer later.
-    ASSERT_TRUE(Shell(MoveTo(from) + " mousedown 1 mouseup 1"));
-    QTest::qWait(300);
-    ASSERT_TRUE(Shell(MoveTo(from + QPoint(90, 70))));
+    ASSERT_TRUE(Shell(MoveTo(from) + " mousedown 1 mouseup 1 sleep 0.3 mousemove_relative 90 70"));
     QTest::qWait(300);
     EXPECT_EQ(dlg.pos(), kStart.topLeft());
 
@@ -345,10 +335,9 @@ TEST_F(CaptureDesktopTest, DragCaptionMovesWindowAndCoordinatesFollow) {
     dlg.move(1000, 400);
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.LastCoordinatesText().startsWith("[1004,"); }));
     const QImage caption = dlg.grab(QRect(0, 0, dlg.width(), 30)).toImage();
-    int redEnd = 0;
-    for (int x = 0; x < caption.width(); ++x) {
-        redEnd = caption.pixelColor(x, 1) == QColor(255, 0, 0) ? x + 1 : redEnd;
-    }
+    int redEnd = caption.width();
+    while (redEnd > 0 && caption.pixelColor(redEnd - 1, 1) != QColor(255, 0, 0))
+        --redEnd;
     const int textLeft =
         dlg.width() - 5 -
         QFontMetrics(dlg.CaptionFont()).horizontalAdvance(dlg.LastCoordinatesText());
@@ -430,7 +419,7 @@ TEST_F(CaptureDesktopTest, EmptyAndTooLargeRegions) {
     EXPECT_EQ(cv::imread(png).size(), cv::Size(9000, 600));
 }
 
-TEST_F(CaptureDesktopTest, EnterEscAndAltF4HideTheWindowWhichComesBackInPlace) {
+TEST_F(CaptureDesktopTest, EnterEscAndAltF4HideTheWindow) {
     QSignalSpy hidden(&dlg, &CBrintelShotDlg::hiddenByUser);
     for (const char* key : {"Escape", "Return", "alt+F4"}) {
         dlg.show();
@@ -441,9 +430,6 @@ TEST_F(CaptureDesktopTest, EnterEscAndAltF4HideTheWindowWhichComesBackInPlace) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.isVisible(); }, kWaitMs)) << key;
         EXPECT_EQ(hidden.count(), before + 1) << key;
     }
-    dlg.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.geometry() == kStart; }, kWaitMs));
 }
 
 TEST_F(CaptureDesktopTest, F3RecordsTheRegionInRealTime) {
@@ -524,6 +510,8 @@ TEST_F(CaptureDesktopTest, F4SavesExactlyTheScreenUnderTheRegion) {
     for (const std::string& name : captures) {
         EXPECT_TRUE(SameImage(cv::imread(m_dir.path() + "/" + name), screen)) << name;
     }
+    // After a second the status leaves the caption, though nothing else repaints it.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Caption() == " Brintel Shot"; }, 5000));
     // Ctrl+keypad 3 copies as Ctrl+C does (see the large region's test).
     const std::string png = m_dir.path() + "/clip.png";
     Key("ctrl+KP_3");
@@ -627,7 +615,7 @@ TEST_F(CaptureDesktopTest, ResizeZonesShowTheirSizingCursorsWhenNotRecording) {
     for (bool recording : {false, true}) {
         for (const auto& [at, shape] : zones) {
             ASSERT_TRUE(Shell(MoveTo(Global(at.x(), at.y()))));
-            const Qt::CursorShape expected = recording ? Qt::ArrowCursor : shape;
+            const auto expected = recording ? Qt::ArrowCursor : shape;
             EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.cursor().shape() == expected; }, 3000))
                 << at.x() << "," << at.y() << ": " << dlg.cursor().shape();
         }
@@ -680,8 +668,6 @@ TEST_F(CaptureDesktopTest, RecordingBlinkIsRedOrSeeThroughNeverDarkAndPaintsOnly
     const Recording file = ReadTheRecording(m_dir, kRecordings);
     ASSERT_TRUE(file.ok());
     EXPECT_LT(paints, file.frameCount / 2) << "paints during " << file.frameCount << " frames";
-    std::printf("%d paints during %d frames; %d red, %d see-through band samples\n", paints,
-                file.frameCount, redSamples, seeThroughSamples);
 }
 
 TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFileOrNone) {
@@ -710,10 +696,6 @@ TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFileOrNone) 
         [&] { return Caption().rfind(" Brintel Shot - Recode Failed", 0) == 0; }, kWaitMs))
         << Caption();
     EXPECT_TRUE(RecordButtonShows(kRecordImage));
-    QTest::qWait(1300);  // a failure stays in the caption past the usual second
-    dlg.InvalidateBands();
-    QTest::qWait(100);
-    EXPECT_EQ(Caption().rfind(" Brintel Shot - Recode Failed", 0), 0u) << Caption();
 
     const Recording file = ReadTheRecording(m_dir, kRecordings);
     ASSERT_TRUE(file.ok());
