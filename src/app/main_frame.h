@@ -10,6 +10,7 @@
 
 #include "app/app_settings.h"
 #include "app/global_keys.h"
+#include "app/startup_repair.h"
 #include "app/wayland_screen.h"
 #include "app/tray_icon.h"
 
@@ -86,6 +87,9 @@ private:
     QElapsedTimer m_pauseClock;  // running while paused
     qint64 m_nPausedMs = 0;      // earlier pauses of this recording
     QString m_strRecordingPath;
+
+    // Last, so that it is cancelled and waited for before the rest goes away.
+    CStartupRepair m_startupRepair;
 };
 
 // The queued form of one hook report.
