@@ -7,9 +7,11 @@ PACKAGES=(
   # build
   build-essential cmake pkg-config clang-format
   # user interface, X11, keyboard hook
-  qt6-base-dev libx11-dev libxext-dev libxi-dev libxdamage-dev libxfixes-dev libgl-dev
+  qt6-base-dev libx11-dev libxcb1-dev libxext-dev libxi-dev libxdamage-dev libxfixes-dev libgl-dev
   # imaging and video
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libxvidcore-dev libyuv-dev
+  # opening the output folder and the help page (xdg-open)
+  xdg-utils
   # fonts with Hangul for the caption band and dialogs
   fonts-nanum
   # tests and benchmarks

@@ -111,6 +111,10 @@ bool CAppSettings::RecordPointer() const {
     return m_pSettings && m_pSettings->value(kRecordPointerKey).toString() == QLatin1String("true");
 }
 
+QString CAppSettings::Text(const char* key) const {
+    return m_pSettings ? m_pSettings->value(key).toString() : QString();
+}
+
 QString CAppSettings::ScreenCastRestoreToken() const {
     return m_pSettings ? m_pSettings->value(kRestoreTokenKey).toString() : QString();
 }

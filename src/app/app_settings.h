@@ -26,6 +26,8 @@ public:
     std::optional<QRect> WindowGeometry() const;
     QString OutputFolder() const;  // empty: the start directory
     bool RecordPointer() const;
+    // The text under `key` (the global keys: "keys/record", ...); empty when there is none.
+    QString Text(const char* key) const;
     // What the screen-sharing portal gave for sharing the same screen next time (one use).
     QString ScreenCastRestoreToken() const;
 

@@ -1,6 +1,7 @@
 #include "app/capture_command.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "app/command_args.h"
 #include "app/command_line.h"
@@ -38,6 +39,13 @@ int RunCaptureCommand(const CCommandLine& commandLine) {
         return 1;
     }
     std::string error;
+    const std::string& output = commandLine.output;
+    const std::string sizeProblem =
+        StillSizeProblem(region.Width(), region.Height(),
+                         output.empty() || std::filesystem::is_directory(output) ? ".bmp" : output);
+    if (!sizeProblem.empty()) {
+        return Fail(sizeProblem);
+    }
     CSvImage image;
     if (!GrabRegion(region, commandLine.cursor, &image, &error)) {
         return Fail(error);

@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cmath>
@@ -17,10 +18,14 @@ namespace {
 const char kDescription[] =
     "Records a region of the screen to an AVI file (Xvid) and takes still captures (BMP).\n"
     "Without options it opens the capture window and lives in the notification area; a\n"
-    "second start brings the running capture window forward.\n"
+    "second start brings the running capture window forward. From any program,\n"
+    "Ctrl+Shift+F3 records and stops, Ctrl+Shift+F4 saves a still, Ctrl+Shift+F9 pauses.\n"
     "GEOMETRY is an X11 geometry WIDTHxHEIGHT+X+Y (for example 640x480+100+50; -X and -Y\n"
     "count from the right and bottom screen edges). Files are never overwritten: a taken\n"
-    "name gets _2, _3, ... before its extension.";
+    "name gets _2, _3, ... before its extension.\n"
+    "SIGINT, SIGTERM, SIGHUP and SIGQUIT end the program or a --record, finishing the\n"
+    "recording. Exit status: 0 on success, 1 when the command failed, 2 for options that\n"
+    "are not understood.";
 // Recordings longer than a day are refused as a typing error.
 constexpr double kMaxDurationSeconds = 24 * 60 * 60;
 
@@ -62,6 +67,38 @@ CCommandLine Invalid(const QString& error) {
     return result;
 }
 
+// Why --output cannot name what a command writes; empty when it can. A recording is written
+// in place and finished by seeking back, and a file's format follows the command, never the
+// name, so a name that promises another format is refused.
+QString OutputProblem(const QString& output, bool recording) {
+    if (output.isEmpty()) {
+        return QStringLiteral("--output needs a file or folder name");
+    }
+    if (output == QLatin1String("-")) {
+        return recording ? QStringLiteral(
+                               "--output -: a recording needs a file it can seek in, "
+                               "not standard output")
+                         : QStringLiteral(
+                               "--output -: a still is written to a file, not to "
+                               "standard output");
+    }
+    const QFileInfo info(output);
+    const QString suffix = info.suffix().toLower();
+    const QStringList supported = recording
+                                      ? QStringList{QStringLiteral("avi")}
+                                      : QStringList{QStringLiteral("bmp"), QStringLiteral("png"),
+                                                    QStringLiteral("jpg"), QStringLiteral("jpeg")};
+    // A recording is an AVI file whatever its name; a still's format comes from its name.
+    const bool unnamedFormat = !info.fileName().contains(QLatin1Char('.'));
+    if (info.isDir() || supported.contains(suffix) || (recording && unnamedFormat)) {
+        return QString();
+    }
+    return QStringLiteral("--output %1: %2 writes %3 files (.%4)")
+        .arg(output, recording ? QStringLiteral("--record") : QStringLiteral("--capture"),
+             recording ? QStringLiteral("AVI") : QStringLiteral("BMP, PNG or JPEG"),
+             supported.join(QStringLiteral(", .")));
+}
+
 // The options beside the mode that it does not take, by name ("--duration"); empty if none.
 QString StrayOption(const QCommandLineParser& parser, const QStringList& allowed) {
     for (const QString& name : parser.optionNames()) {
@@ -99,8 +136,11 @@ CCommandLine Interpret(const QCommandLineParser& parser, const COptions& o) {
         }
         result.geometry = geometry.toStdString();
         result.output = Bytes(parser.value(o.output));
-        if (parser.isSet(o.output) && result.output.empty()) {
-            return Invalid(QStringLiteral("--output needs a file or folder name"));
+        if (parser.isSet(o.output)) {
+            const QString problem = OutputProblem(parser.value(o.output), recording);
+            if (!problem.isEmpty()) {
+                return Invalid(problem);
+            }
         }
         result.cursor = parser.isSet(o.cursor);
         allowed = (recording ? o.record : o.capture).names() + o.output.names() + o.cursor.names();
@@ -175,8 +215,9 @@ int RunCommandLine(const CCommandLine& commandLine) {
         case CCommandLine::Mode::Repair:
             return RunRepairCommand(commandLine.repairPath);
         case CCommandLine::Mode::Invalid:
-            std::fprintf(stderr, "brintelshot: %s\n\n%s", commandLine.error.c_str(),
-                         UsageText().c_str());
+            std::fprintf(stderr,
+                         "brintelshot: %s\nTry 'brintelshot --help' for more information.\n",
+                         commandLine.error.c_str());
             return 2;
         case CCommandLine::Mode::Window:
             break;

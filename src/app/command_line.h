@@ -33,5 +33,6 @@ CCommandLine ParseCommandLine(int argc, char** argv);
 std::string UsageText();
 
 // Carries out every mode but Window and returns the exit status: 0 for --help and --version,
-// 2 (after the error and the usage on standard error) for Invalid, else the command's own.
+// 2 for Invalid (after the error and "Try 'brintelshot --help' ..." on standard error), else
+// the command's own.
 int RunCommandLine(const CCommandLine& commandLine);

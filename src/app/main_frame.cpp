@@ -13,7 +13,9 @@
 #include "app/about_dlg.h"
 #include "app/app_resources.h"
 #include "capture/brintel_shot_dlg.h"
+#include "capture/command_ids.h"
 #include "capture/output_dir.h"
+#include "platform/window_desktop.h"
 #include "zorvane.h"
 
 namespace {
@@ -21,15 +23,27 @@ namespace {
 // The capture window while the frame lives, for the exit hook below.
 CBrintelShotDlg* g_pShotDlgAtExit = nullptr;
 
-// Qt's X11 platform ends the process with exit() from the user-interface thread when its X
-// connection breaks (the session ended, the server died). The recording is finished first, as
-// a stop would; the worker never waits for this thread, so waiting for it here is safe.
+// Qt's X11 platform ends the process with exit() (status 1) from the user-interface thread
+// when its X connection breaks (the session ended, the server died). The recording's file is
+// finished first; the worker never waits for this thread, so waiting for it here is safe.
+// Nothing of the window is touched: Qt is being torn down.
 void FinishRecordingAtExit() {
     if (g_pShotDlgAtExit != nullptr && g_pShotDlgAtExit->IsRecording()) {
-        g_pShotDlgAtExit->blockSignals(true);  // no notification through a broken connection
-        g_pShotDlgAtExit->StopRecording();
+        g_pShotDlgAtExit->FinishRecordingAtExit();
     }
 }
+
+struct CGlobalKeyDefault {
+    int command;
+    const char* settingsKey;
+    const char* keys;
+    const char* what;
+};
+constexpr CGlobalKeyDefault kGlobalKeys[] = {
+    {ID_RECORD, "keys/record", "Ctrl+Shift+F3", "record/stop"},
+    {ID_CAPTURE, "keys/capture", "Ctrl+Shift+F4", "still capture"},
+    {ID_PAUSE, "keys/pause", "Ctrl+Shift+F9", "pause/resume"},
+};
 
 }  // namespace
 
@@ -65,6 +79,7 @@ void CMainFrame::OnCreate() {
     }
     connect(&m_trayIcon, &CTrayIcon::showRequested, this, [this] { PostCommand(kCmdShowShotDlg); });
     connect(&m_trayIcon, &CTrayIcon::exitRequested, this, [this] { PostCommand(kCmdAppExit); });
+    connect(&m_trayIcon, &CTrayIcon::commandChosen, this, &CMainFrame::OnCaptureCommand);
 
     m_pShotDlg = std::make_unique<CBrintelShotDlg>();
     if (IsWaylandSession()) {
@@ -76,6 +91,8 @@ void CMainFrame::OnCreate() {
             &CMainFrame::OnRecordingStarted);
     connect(m_pShotDlg.get(), &CBrintelShotDlg::recordingFinished, this,
             &CMainFrame::OnRecordingFinished);
+    connect(m_pShotDlg.get(), &CBrintelShotDlg::recordingPaused, this,
+            &CMainFrame::OnRecordingPaused);
     connect(m_pShotDlg.get(), &CBrintelShotDlg::hiddenByUser, this, [this] {
         // Without a tray icon nothing could bring the window back or end the program.
         if (!m_bHasTray) {
@@ -90,6 +107,7 @@ void CMainFrame::OnCreate() {
     m_recordingTipTimer.setInterval(1000);
     connect(&m_recordingTipTimer, &QTimer::timeout, this, &CMainFrame::UpdateRecordingTip);
     m_pShotDlg->show();
+    GrabGlobalKeys();
     g_pShotDlgAtExit = m_pShotDlg.get();
     static const bool kExitHookSet = std::atexit(FinishRecordingAtExit) == 0;
     (void)kExitHookSet;
@@ -123,15 +141,62 @@ void CMainFrame::ApplySettings() {
     }
 }
 
+// A key that cannot be had is named on standard error and in the caption; the others work.
+void CMainFrame::GrabGlobalKeys() {
+    QList<CGlobalKeys::Binding> bindings;
+    for (const CGlobalKeyDefault& key : kGlobalKeys) {
+        const QKeySequence fallback(QString::fromLatin1(key.keys), QKeySequence::PortableText);
+        bindings.append({key.command,
+                         KeySequenceFromText(m_settings.Text(key.settingsKey), fallback),
+                         QString::fromLatin1(key.what)});
+    }
+    const QStringList problems = m_globalKeys.Grab(bindings);
+    for (const QString& problem : problems) {
+        std::fprintf(stderr, "brintelshot: global key %s; it will not work.\n",
+                     qPrintable(problem));
+    }
+    if (!problems.isEmpty()) {
+        m_pShotDlg->SetLastingStatusText(QStringLiteral("Key Unavailable: ") + problems.join(", "));
+    }
+    connect(&m_globalKeys, &CGlobalKeys::pressed, this, &CMainFrame::OnCaptureCommand,
+            Qt::UniqueConnection);
+}
+
+void CMainFrame::OnCaptureCommand(int id) {
+    if (!m_pShotDlg) {
+        return;
+    }
+    const bool takesRegion = id == ID_CAPTURE || (id == ID_RECORD && !m_pShotDlg->IsRecording());
+    if (takesRegion && !IsShotDlgInView()) {
+        OnShowShotDlg();
+    }
+    m_pShotDlg->OnToolCommand(id);
+}
+
 void CMainFrame::OnRecordingStarted(const QString& path) {
     m_strRecordingPath = path;
     m_recordingClock.start();
+    m_nPausedMs = 0;
+    m_pauseClock.invalidate();
+    m_trayIcon.ShowRecordingState(true, false);
     UpdateRecordingTip();
     m_recordingTipTimer.start();
 }
 
+void CMainFrame::OnRecordingPaused(bool paused) {
+    if (paused) {
+        m_pauseClock.start();
+    } else if (m_pauseClock.isValid()) {
+        m_nPausedMs += m_pauseClock.elapsed();
+        m_pauseClock.invalidate();
+    }
+    m_trayIcon.ShowRecordingState(true, paused);
+    UpdateRecordingTip();
+}
+
 void CMainFrame::OnRecordingFinished(const QString& summary) {
     m_recordingTipTimer.stop();
+    m_trayIcon.ShowRecordingState(false, false);
     m_trayIcon.SetToolTip(TrayTipText(kTrayTip));
     if (m_bHasTray) {
         m_trayIcon.ShowMessage(QStringLiteral("Brintel Shot"), summary);
@@ -139,8 +204,11 @@ void CMainFrame::OnRecordingFinished(const QString& summary) {
 }
 
 void CMainFrame::UpdateRecordingTip() {
-    m_trayIcon.SetToolTip(RecordingTipText(kTrayTip, m_recordingClock.elapsed(),
-                                           QFileInfo(m_strRecordingPath).size()));
+    const bool paused = m_pauseClock.isValid();
+    const qint64 recordedMs =
+        m_recordingClock.elapsed() - m_nPausedMs - (paused ? m_pauseClock.elapsed() : 0);
+    m_trayIcon.SetToolTip(
+        RecordingTipText(kTrayTip, recordedMs, QFileInfo(m_strRecordingPath).size(), paused));
 }
 
 // The capture window itself is destroyed with the frame, after the event loop has ended: a
@@ -154,16 +222,31 @@ void CMainFrame::OnClose() {
     }
 }
 
+// The window comes to the desktop the user is on, wherever it was left: a window the window
+// manager keeps (shown or minimised) is moved before it is shown again, a hidden one once it
+// is mapped.
 void CMainFrame::OnShowShotDlg() {
     if (!m_pShotDlg) {
         return;
+    }
+    const bool mapped = m_pShotDlg->isVisible();
+    if (mapped) {
+        MoveToCurrentDesktop(m_pShotDlg->winId());
     }
     if (m_pShotDlg->isMinimized()) {
         m_pShotDlg->setWindowState(m_pShotDlg->windowState() & ~Qt::WindowMinimized);
     }
     ShowShotDlgAtLastPlace();
+    if (!mapped) {
+        MoveToCurrentDesktop(m_pShotDlg->winId());
+    }
     m_pShotDlg->raise();
     m_pShotDlg->activateWindow();
+}
+
+bool CMainFrame::IsShotDlgInView() const {
+    return m_pShotDlg->isVisible() && !m_pShotDlg->isMinimized() &&
+           IsOnCurrentDesktop(m_pShotDlg->winId());
 }
 
 // A window mapped again without a position of its own is placed anew by the window manager;
@@ -198,7 +281,7 @@ void CMainFrame::OnHookKey(unsigned int virtualKey, unsigned int flags) {
     if (released || virtualKey != VK_DIGIT_1 || !IsCtrlDown() || !m_pShotDlg) {
         return;
     }
-    if (!m_pShotDlg->isVisible() || m_pShotDlg->isMinimized()) {
+    if (!IsShotDlgInView()) {
         OnShowShotDlg();
         return;
     }

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/app_settings.h"
+#include "app/global_keys.h"
 #include "app/startup_repair.h"
 #include "app/wayland_screen.h"
 #include "app/tray_icon.h"
@@ -16,7 +17,8 @@
 class CBrintelShotDlg;
 
 // The hidden main frame: never shown, it owns the notification-area icon, the keyboard hook and
-// the capture window, carries the global hot key Ctrl+1 and the shut-down.
+// the capture window, carries the global hot key Ctrl+1, the global keys for recording, still
+// capture and pause, and the shut-down.
 class CMainFrame : public QObject {
     Q_OBJECT
 
@@ -41,6 +43,10 @@ public:
     // Queues a command (1025, 32792) for the frame, as a menu or the tray icon would.
     void PostCommand(int id);
     void OnCommand(int id);
+    // A capture-window command from a global key or the tray menu: record and still capture
+    // bring a hidden window (or one on another desktop) forward first, since its region is
+    // what they take.
+    void OnCaptureCommand(int id);
 
     CBrintelShotDlg* ShotDlg() const { return m_pShotDlg.get(); }
     const CTrayIcon& TrayIcon() const { return m_trayIcon; }
@@ -59,6 +65,9 @@ private:
     void OnRecordingStarted(const QString& path);
     void OnRecordingFinished(const QString& summary);
     void UpdateRecordingTip();
+    void OnRecordingPaused(bool paused);
+    void GrabGlobalKeys();
+    bool IsShotDlgInView() const;
 
     CAppSettings m_settings;
     CTrayIcon m_trayIcon;
@@ -69,9 +78,14 @@ private:
     bool m_bHasTray = false;
     bool m_bCtrlDown = false;  // Ctrl as seen in the hook's reports, in keystroke order
 
-    // The tray tip shows how long the running recording is and how large its file.
+    CGlobalKeys m_globalKeys;
+
+    // The tray tip shows how long the running recording is (pauses left out) and how large
+    // its file.
     QTimer m_recordingTipTimer;
     QElapsedTimer m_recordingClock;
+    QElapsedTimer m_pauseClock;  // running while paused
+    qint64 m_nPausedMs = 0;      // earlier pauses of this recording
     QString m_strRecordingPath;
 
     // Last, so that it is cancelled and waited for before the rest goes away.

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QSysInfo>
 #include <QThread>
 
 #include <unistd.h>
@@ -23,13 +24,28 @@ QString RuntimeFolder() {
 
 }  // namespace
 
-QString CSingleInstance::SocketPath(const QString& folder, uint userId, const QString& display) {
-    QString name = display;
-    const int colon = name.lastIndexOf(QLatin1Char(':'));
-    const int dot = name.indexOf(QLatin1Char('.'), colon + 1);
-    if (colon >= 0 && dot > colon) {
-        name.truncate(dot);
+// ":0", "unix:0", "localhost:0.1" and "<this host>:0" all reach the same local server.
+QString CSingleInstance::DisplayKey(const QString& display) {
+    const int colon = display.lastIndexOf(QLatin1Char(':'));
+    if (colon < 0) {
+        return display;
     }
+    QString host = display.left(colon);
+    QString number = display.mid(colon + 1);
+    number.truncate(number.indexOf(QLatin1Char('.')) < 0 ? number.size()
+                                                         : number.indexOf(QLatin1Char('.')));
+    if (host.startsWith(QLatin1String("tcp/"))) {
+        host.remove(0, 4);
+    }
+    const bool local = host.isEmpty() || host == QLatin1String("unix") ||
+                       host.startsWith(QLatin1String("unix/")) ||
+                       host == QLatin1String("localhost") || host == QLatin1String("127.0.0.1") ||
+                       host == QSysInfo::machineHostName();
+    return (local ? QString() : host) + QLatin1Char(':') + number;
+}
+
+QString CSingleInstance::SocketPath(const QString& folder, uint userId, const QString& display) {
+    QString name = DisplayKey(display);
     name.replace(QLatin1Char('/'), QLatin1Char('_'));
     return QStringLiteral("%1/brintelshot-%2-%3").arg(folder).arg(userId).arg(name);
 }
@@ -66,12 +82,28 @@ bool CSingleInstance::ShowRunningInstance() {
             while (socket.bytesAvailable() < kShowAnswer.size() &&
                    socket.waitForReadyRead(int(deadline.remainingTime()))) {
             }
-            return socket.readAll().startsWith(kShowAnswer);
+            if (socket.readAll().startsWith(kShowAnswer)) {
+                return true;
+            }
+            break;
         }
         QThread::msleep(100);
     }
-    std::fprintf(stderr, "brintelshot: BrintelShot is already running but does not answer.\n");
+    ReportHungInstance();
     return false;
+}
+
+void CSingleInstance::ReportHungInstance() {
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    const QString who = m_lock.getLockInfo(&pid, &host, &application)
+                            ? QStringLiteral(" (process %1)").arg(pid)
+                            : QString();
+    std::fprintf(stderr,
+                 "brintelshot: BrintelShot is already running%s on this display but does not "
+                 "answer; end it or wait for it.\n",
+                 qPrintable(who));
 }
 
 void CSingleInstance::OnNewConnection() {

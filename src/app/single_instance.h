@@ -24,8 +24,11 @@ public:
     bool ShowRunningInstance();
 
     // The socket path for a user and a display (":0", "host:1.0"); the screen number does not
-    // count, so ":0" and ":0.0" are the same display.
+    // count, so ":0" and ":0.0" are the same display, nor does a name of the local machine
+    // (":0", "unix:0", "localhost:0").
     static QString SocketPath(const QString& folder, uint userId, const QString& display);
+    // The display's name as the socket path uses it.
+    static QString DisplayKey(const QString& display);
 
 signals:
     // A later start asked for the capture window.
@@ -33,6 +36,8 @@ signals:
 
 private:
     void OnNewConnection();
+    // One line on standard error that names the running program that does not answer.
+    void ReportHungInstance();
 
     QString m_socketPath;
     QLockFile m_lock;

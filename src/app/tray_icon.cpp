@@ -1,7 +1,16 @@
 #include "app/tray_icon.h"
 
+#include <QCursor>
 #include <QLocale>
 #include <QMenu>
+#include <QToolTip>
+
+#include "capture/command_ids.h"
+
+namespace {
+constexpr int kMessageWaitStepMs = 100;
+constexpr int kMessageWaitSteps = 50;
+}  // namespace
 
 QString TrayTipText(const char* tip) {
     if (tip == nullptr) {
@@ -15,8 +24,8 @@ QString TrayTipText(const char* tip) {
                              characters.size());
 }
 
-QString RecordingTipText(const char* tip, qint64 elapsedMs, qint64 fileBytes) {
-    const qint64 seconds = elapsedMs / 1000;
+QString RecordingTipText(const char* tip, qint64 recordedMs, qint64 fileBytes, bool paused) {
+    const qint64 seconds = recordedMs / 1000;
     const QString elapsed =
         seconds >= 3600
             ? QStringLiteral("%1:%2:%3")
@@ -25,10 +34,15 @@ QString RecordingTipText(const char* tip, qint64 elapsedMs, qint64 fileBytes) {
                   .arg(seconds % 60, 2, 10, QLatin1Char('0'))
             : QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
     const QString size = QLocale::c().formattedDataSize(fileBytes, 1, QLocale::DataSizeSIFormat);
-    return TrayTipText(tip) + QStringLiteral(" - recording %1, %2").arg(elapsed, size);
+    return TrayTipText(tip) +
+           (paused ? QStringLiteral(" - Paused %1, %2") : QStringLiteral(" - recording %1, %2"))
+               .arg(elapsed, size);
 }
 
-CTrayIcon::CTrayIcon() = default;
+CTrayIcon::CTrayIcon() {
+    m_messageWait.setInterval(kMessageWaitStepMs);
+    connect(&m_messageWait, &QTimer::timeout, this, &CTrayIcon::ShowPendingMessage);
+}
 
 CTrayIcon::~CTrayIcon() = default;
 
@@ -37,9 +51,7 @@ bool CTrayIcon::AddToTray(unsigned int id, const QIcon& icon, const char* tip) {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         return false;
     }
-    m_pMenu = std::make_unique<QMenu>();
-    QAction* exit = m_pMenu->addAction(QStringLiteral("Exit"));
-    connect(exit, &QAction::triggered, this, &CTrayIcon::exitRequested);
+    BuildMenu();
 
     m_pIcon = std::make_unique<QSystemTrayIcon>(icon);
     m_pIcon->setToolTip(TrayTipText(tip));
@@ -48,6 +60,37 @@ bool CTrayIcon::AddToTray(unsigned int id, const QIcon& icon, const char* tip) {
             [this](QSystemTrayIcon::ActivationReason reason) { OnTrayNotify(m_uID, reason); });
     m_pIcon->show();
     return true;
+}
+
+void CTrayIcon::BuildMenu() {
+    m_pMenu = std::make_unique<QMenu>();
+    auto addCommand = [this](const char* text, int id) {
+        QAction* item = m_pMenu->addAction(QString::fromUtf8(text));
+        connect(item, &QAction::triggered, this, [this, id] { emit commandChosen(id); });
+        return item;
+    };
+    m_pRecordItem = addCommand("Start recording", ID_RECORD);
+    m_pPauseItem = addCommand("Pause", ID_PAUSE);
+    m_pCaptureItem = addCommand("Capture still", ID_CAPTURE);
+    m_pMenu->addSeparator();
+    connect(m_pMenu->addAction(QStringLiteral("Show capture window")), &QAction::triggered, this,
+            &CTrayIcon::showRequested);
+    addCommand("Open output folder", ID_OPEN_FOLDER);
+    m_pMenu->addSeparator();
+    connect(m_pMenu->addAction(QStringLiteral("Exit")), &QAction::triggered, this,
+            &CTrayIcon::exitRequested);
+    ShowRecordingState(false, false);
+}
+
+void CTrayIcon::ShowRecordingState(bool recording, bool paused) {
+    if (!m_pMenu) {
+        return;
+    }
+    m_pRecordItem->setText(recording ? QStringLiteral("Stop recording")
+                                     : QStringLiteral("Start recording"));
+    m_pPauseItem->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+    m_pPauseItem->setEnabled(recording);
+    m_pCaptureItem->setEnabled(!recording);
 }
 
 bool CTrayIcon::RemoveFromTray(unsigned int id) {
@@ -76,9 +119,26 @@ bool CTrayIcon::IsInTray() const {
 }
 
 void CTrayIcon::ShowMessage(const QString& title, const QString& text) {
-    if (IsInTray()) {
-        m_pIcon->showMessage(title, text, QSystemTrayIcon::Information);
+    if (!IsInTray()) {
+        return;
     }
+    m_strPendingTitle = title;
+    m_strPendingText = text;
+    m_nMessageWaits = 0;
+    ShowPendingMessage();
+}
+
+void CTrayIcon::ShowPendingMessage() {
+    if (!IsInTray()) {
+        m_messageWait.stop();
+        return;
+    }
+    if (m_pIcon->geometry().isEmpty() && ++m_nMessageWaits < kMessageWaitSteps) {
+        m_messageWait.start();
+        return;
+    }
+    m_messageWait.stop();
+    m_pIcon->showMessage(m_strPendingTitle, m_strPendingText, QSystemTrayIcon::Information);
 }
 
 QString CTrayIcon::ToolTip() const {
@@ -86,7 +146,13 @@ QString CTrayIcon::ToolTip() const {
 }
 
 void CTrayIcon::SetToolTip(const QString& tip) {
-    if (m_pIcon) {
-        m_pIcon->setToolTip(tip);
+    if (!m_pIcon) {
+        return;
+    }
+    const bool shown = QToolTip::isVisible() && QToolTip::text() == m_pIcon->toolTip() &&
+                       m_pIcon->geometry().contains(QCursor::pos());
+    m_pIcon->setToolTip(tip);
+    if (shown && tip != QToolTip::text()) {
+        QToolTip::showText(QCursor::pos(), tip, nullptr, m_pIcon->geometry());
     }
 }

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <utility>
 
 #include "capture/caption_text.h"
 #include "capture/command_ids.h"
@@ -419,10 +420,19 @@ void CBrintelShotDlg::OnPaint() {
 
     const CStatusLine::State status = m_statusLine.At(GetTickCount());
     const QFontMetrics metrics(m_fontCaption, &image);
-    const QRect captionArea(0, 0, std::max(0, W - kCaptionAreaRightGap), kCaptionHeight);
-    m_strLastCaption =
-        FitCaptionText(CaptionText(status.fresh, status.text), captionArea.width(),
-                       [&metrics](const QString& s) { return metrics.horizontalAdvance(s); });
+    // The caption text area ends where the coordinates begin, however long they are.
+    const int coordinatesLeft =
+        W - kCoordinatesRightGap - metrics.horizontalAdvance(m_strLastCoordinates);
+    const QRect captionArea(
+        0, 0,
+        std::max(0, std::min(W - kCaptionAreaRightGap, coordinatesLeft - kCoordinatesRightGap)),
+        kCaptionHeight);
+    // While paused the caption says so for as long as the pause lasts.
+    const bool paused = IsRecordingPaused();
+    m_strLastCaption = FitCaptionText(
+        CaptionText(status.fresh || paused,
+                    paused ? QString::fromUtf8(CRecordingSession::kStatusPaused) : status.text),
+        captionArea.width(), [&metrics](const QString& s) { return metrics.horizontalAdvance(s); });
     painter.fillRect(captionArea, kCaptionTextAreaColor);
     painter.setClipRect(captionArea);
     painter.drawText(captionArea, Qt::TextSingleLine | Qt::AlignVCenter | Qt::AlignLeft,
@@ -437,11 +447,24 @@ void CBrintelShotDlg::mousePressEvent(QMouseEvent* event) {
         QWidget::mousePressEvent(event);
         return;
     }
-    const QPoint global = event->globalPosition().toPoint();
-    const FrameHit hit = FrameHitTest(geometry(), global.x(), global.y());
-    if (hit != FrameHit::Nowhere) {
-        StartFrameDrag(hit, global);
+    m_pressPos = event->globalPosition().toPoint();
+    m_pressHit = DragHitAt(m_pressPos);
+}
+
+// During a recording the frame size is fixed, so only the caption drags (moves the window).
+FrameHit CBrintelShotDlg::DragHitAt(const QPoint& globalPos) const {
+    const FrameHit hit = FrameHitTest(geometry(), globalPos.x(), globalPos.y());
+    return IsRecording() && hit != FrameHit::Caption ? FrameHit::Nowhere : hit;
+}
+
+void CBrintelShotDlg::LockSize(bool locked) {
+    if (locked) {
+        setFixedSize(size());  // the window manager's own resizing (Alt+drag) too
+    } else {
+        setMinimumSize(kMinWindowWidth, m_nToolbarHeight + kExtraHeightWithoutToolbar);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     }
+    setCursor(Qt::ArrowCursor);
 }
 
 void CBrintelShotDlg::StartFrameDrag(FrameHit hit, const QPoint& globalPos) {
@@ -459,10 +482,16 @@ void CBrintelShotDlg::StartFrameDrag(FrameHit hit, const QPoint& globalPos) {
 }
 
 void CBrintelShotDlg::mouseMoveEvent(QMouseEvent* event) {
+    if (m_pressHit != FrameHit::Nowhere && (event->buttons() & Qt::LeftButton)) {
+        // The window follows the pointer from here on; a window manager takes this point
+        // as the drag's start.
+        StartFrameDrag(std::exchange(m_pressHit, FrameHit::Nowhere),
+                       event->globalPosition().toPoint());
+        return;
+    }
     if (m_dragHit == FrameHit::Nowhere) {
         const QPoint global = event->globalPosition().toPoint();
-        const Qt::CursorShape shape =
-            CursorForHit(FrameHitTest(geometry(), global.x(), global.y()));
+        const Qt::CursorShape shape = CursorForHit(DragHitAt(global));
         if (cursor().shape() != shape) {
             setCursor(shape);
         }
@@ -475,6 +504,7 @@ void CBrintelShotDlg::mouseMoveEvent(QMouseEvent* event) {
 
 void CBrintelShotDlg::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
+        m_pressHit = FrameHit::Nowhere;
         m_dragHit = FrameHit::Nowhere;
     }
     QWidget::mouseReleaseEvent(event);

@@ -23,6 +23,7 @@ class CSvImage;
 class QToolBar;
 class QAction;
 class QKeyEvent;
+class QUrl;
 
 // The capture window: a frameless, always-on-top window with a caption band, a toolbar and a
 // 4-pixel frame band around a see-through, click-through capture region.
@@ -72,11 +73,17 @@ public:
     // The caption menu's "Record mouse pointer" choice.
     bool RecordsPointer() const { return m_bRecordPointer; }
     void SetRecordPointer(bool on) { m_bRecordPointer = on; }
+    bool IsRecordingPaused() const { return IsRecording() && m_recordingSession.IsPaused(); }
     // Where recordings and stills take the screen from when the X server cannot show it (a
     // Wayland desktop); null: the X server. Kept by the caller for this window's life.
     void SetScreenAccess(CScreenAccess* access) { m_pScreenAccess = access; }
     // Stops a running recording and waits until its file is finished.
     void StopRecording();
+    // The same at the process's exit, when the window may be half torn down: only the file is
+    // finished, nothing is painted or sent.
+    void FinishRecordingAtExit() { m_recordingSession.Stop(); }
+    // Pauses a running recording, or resumes a paused one; nothing without a recording.
+    void TogglePause();
     QRect ToolButtonRect(int id) const;  // in client coordinates; empty for an unknown id
 
     // What the last paint drew, for callers that check what the user sees.
@@ -99,6 +106,8 @@ signals:
     void recordingFinished(const QString& summary);
     // A recording began writing the file at path.
     void recordingStarted(const QString& path);
+    // The running recording was paused or resumed.
+    void recordingPaused(bool paused);
     // The user chose another output folder, or switched the pointer option, in the caption menu.
     void outputFolderChosen(const QString& folder);
     void recordPointerChosen(bool on);
@@ -135,6 +144,9 @@ private:
     void ShowBand(bool visible);
     void ShowCaptionToolTip(const QPoint& pos, const QPoint& globalPos);
     void StartFrameDrag(FrameHit hit, const QPoint& globalPos);
+    // The zone a press hit, allowing for the size being locked during a recording.
+    FrameHit DragHitAt(const QPoint& globalPos) const;
+    void LockSize(bool locked);
     void HideByUser();
     void RunRegionSetting();
     void StoreStatusText(const QString& text, const QString& fullText, bool lasting);
@@ -155,6 +167,7 @@ private:
     void NudgeWindow(int dx, int dy);
     void OpenOutputFolder();
     void OpenHelpPage();
+    void OpenWithDesktop(const QUrl& url);
 
     // The caption band's menu (brintel_shot_dlg_menu.cpp).
     void ChooseOutputFolder();
@@ -186,6 +199,10 @@ private:
     QString m_strLastCoordinates;
     int m_nPaintCount = 0;
 
+    // A left press in a drag zone: the drag starts once the pointer moves with the button
+    // held, so a tap (press and release at once) never leaves a window manager dragging.
+    FrameHit m_pressHit = FrameHit::Nowhere;
+    QPoint m_pressPos;
     // Manual move/resize where the window manager cannot do it.
     FrameHit m_dragHit = FrameHit::Nowhere;
     QPoint m_dragStartPos;

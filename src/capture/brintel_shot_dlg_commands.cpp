@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QStandardPaths>
 #include <QPointer>
 #include <QUrl>
 
@@ -30,6 +31,7 @@ const char kStatusEmptyRegion[] = "Empty Region!";
 const char kStatusCaptureFailed[] = "Capture Failed: ";
 const char kStatusCopyFailed[] = "Copy Failed: ";
 const char kStatusNoHelpPage[] = "Help Page Missing!";
+const char kStatusOpenFailed[] = "Open Failed: ";
 const char kStatusWaitingForScreen[] = "Waiting for screen sharing...";
 const char kWaitingForScreenInFull[] =
     "Waiting for the desktop to share the screen (its dialog may be open)";
@@ -98,6 +100,9 @@ void CBrintelShotDlg::OnToolCommand(int id) {
                 RunRegionSetting();
             }
             break;
+        case ID_PAUSE:
+            TogglePause();
+            break;
         default:
             break;
     }
@@ -129,6 +134,9 @@ bool CBrintelShotDlg::OnCommandKey(QKeyEvent* event) {
             return true;
         case Qt::Key_F5:
             OnToolCommand(ID_OPEN_FOLDER);
+            return true;
+        case Qt::Key_F9:
+            OnToolCommand(ID_PAUSE);
             return true;
         case Qt::Key_Left:
             NudgeWindow(-1, 0);
@@ -269,8 +277,28 @@ void CBrintelShotDlg::StartRecording() {
     connect(qApp, &QCoreApplication::aboutToQuit, this, &CBrintelShotDlg::StopRecording,
             Qt::UniqueConnection);
     ShowRecordingImage(true);
+    LockSize(true);
     StartBlink();
     emit recordingStarted(QString::fromStdString(file.path));
+}
+
+// While paused the band stays lit (red, no blink) and the caption says "Paused".
+void CBrintelShotDlg::TogglePause() {
+    if (!IsRecording()) {
+        return;
+    }
+    const bool pausing = !m_recordingSession.IsPaused();
+    if (pausing) {
+        m_recordingSession.Pause();
+        m_blinkTimer.stop();
+        ShowBand(true);
+    } else {
+        m_recordingSession.Resume();
+        ShowStatus(CRecordingSession::kStatusRecording);
+        StartBlink();
+    }
+    InvalidateCaption();
+    emit recordingPaused(pausing);
 }
 
 void CBrintelShotDlg::StopRecording() {
@@ -280,6 +308,7 @@ void CBrintelShotDlg::StopRecording() {
     const CRecordingResult result = m_recordingSession.Stop();
     StopBlink();
     ShowRecordingImage(false);
+    LockSize(false);
     if (result.failed) {
         ShowFailure(CRecordingSession::kStatusFailed, result.error);
     } else {
@@ -291,6 +320,11 @@ void CBrintelShotDlg::StopRecording() {
 void CBrintelShotDlg::CaptureStill() {
     CaptureRect region;
     if (!RegionForCommand(&region) || !ScreenShared(&CBrintelShotDlg::CaptureStill)) {
+        return;
+    }
+    const std::string sizeProblem = StillSizeProblem(region.Width(), region.Height(), ".bmp");
+    if (!sizeProblem.empty()) {
+        ShowFailure(kStatusCaptureFailed, sizeProblem);
         return;
     }
     CSvImage image;
@@ -350,7 +384,7 @@ void CBrintelShotDlg::OpenOutputFolder() {
         ShowFailure("", problem);
         return;
     }
-    QDesktopServices::openUrl(FolderUrl(g_strOutputDir));
+    OpenWithDesktop(FolderUrl(g_strOutputDir));
 }
 
 void CBrintelShotDlg::OpenHelpPage() {
@@ -359,5 +393,17 @@ void CBrintelShotDlg::OpenHelpPage() {
         ShowStatus(kStatusNoHelpPage);
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+    OpenWithDesktop(QUrl::fromLocalFile(page));
+}
+
+// Qt hands the address to the desktop's launcher (xdg-open) and only says whether that could
+// be started.
+void CBrintelShotDlg::OpenWithDesktop(const QUrl& url) {
+    if (QDesktopServices::openUrl(url)) {
+        return;
+    }
+    ShowFailure(kStatusOpenFailed,
+                QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()
+                    ? std::string("no launcher (xdg-open) is installed")
+                    : "the desktop could not open " + url.toDisplayString().toStdString());
 }

@@ -9,6 +9,7 @@ enum CommandId : int {
     ID_OPEN_FOLDER = 32778,
     ID_HELP_PAGE = 32779,
     ID_REGION_SET = 32780,
+    ID_PAUSE = 32781,  // pause or resume the running recording (F9, tray menu, global key)
 };
 
 constexpr int kToolbarCommands[] = {ID_RECORD, ID_CAPTURE, ID_OPEN_FOLDER, ID_HELP_PAGE,

@@ -226,6 +226,19 @@ bool CAviRecorder::WriteHeldRepeat(bool closing) {
     return true;
 }
 
+bool CAviRecorder::RefreshFile() {
+    if (!IsRecording()) {
+        return false;
+    }
+    const Venc_Status status = Venc_RefreshFile(m_hEncoder);
+    if (status != Venc_Status_Ok) {
+        ReportFailure("Venc Error while writing the header: %d\n", "Writing the header failed",
+                      status, m_hEncoder);
+        return false;
+    }
+    return true;
+}
+
 bool CAviRecorder::CountFrame(Venc_Status status, int32_t encodedSize) {
     if (status != Venc_Status_Ok) {
         ReportFailure("Venc Error while writing frame: %d\n", "Writing a frame failed", status,

@@ -63,6 +63,10 @@ public:
     // at least every 240 frames, repeats included) is that picture again as a key frame.
     bool AddRepeatFrame();
 
+    // Brings the file's header up to date with every frame written so far (before a pause).
+    // False when no recording runs or the write failed (see LastError()).
+    bool RefreshFile();
+
     // Finishes the file, frees the handle and the frame buffer and returns the total bytes.
     // The last frame of the file is a picture: a held-back repeat is written as the last
     // picture encoded again. *failed (optional) tells whether finishing failed. A recording

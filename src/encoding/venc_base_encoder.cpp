@@ -168,6 +168,17 @@ Venc_Status Venc_BaseEncoder::PutRepeatFrame() {
     return WriteVideoFrame(nullptr, 0, false);
 }
 
+Venc_Status Venc_BaseEncoder::RefreshFile() {
+    if (!m_encoding) {
+        return Venc_Status_WrongState;
+    }
+    if (AVI_refresh_header_now(m_aviFile) != 0) {
+        NoteWriterFailure();
+        return Venc_Status_Failure;
+    }
+    return Venc_Status_Ok;
+}
+
 Venc_Status Venc_BaseEncoder::WriteVideoFrame(const unsigned char* data, int32_t length,
                                               bool keyFrame) {
     if (length < 0) {

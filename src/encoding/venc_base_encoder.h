@@ -30,6 +30,8 @@ public:
     Venc_Status PutKeyFrame(const Venc_Picture& picture, int32_t* encodedSize);
     // Appends a zero-length video frame: players show the previous frame again.
     virtual Venc_Status PutRepeatFrame();
+    // Brings the file's header up to date with everything written so far.
+    Venc_Status RefreshFile();
     virtual Venc_Status PutAudio(const void* data, int32_t byteCount, int64_t* audioTotal);
     // Finishes the file; totalBytes and framesKept (both optional) receive the data bytes and
     // the frames it holds.

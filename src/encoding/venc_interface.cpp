@@ -188,6 +188,12 @@ Venc_Status Venc_PutRepeatFrame(int32_t handle) {
     return encoder->PutRepeatFrame();
 }
 
+Venc_Status Venc_RefreshFile(int32_t handle) {
+    Venc_BaseEncoder* encoder = nullptr;
+    const Venc_Status found = FindEncoder(handle, &encoder);
+    return found != Venc_Status_Ok ? found : encoder->RefreshFile();
+}
+
 const char* Venc_FailureReason(int32_t handle) {
     Venc_BaseEncoder* encoder = nullptr;
     if (FindEncoder(handle, &encoder) != Venc_Status_Ok) {

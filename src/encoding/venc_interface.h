@@ -42,6 +42,10 @@ int32_t Venc_KeyFrameDue(int32_t handle);
 // which players show as the previous picture again.
 Venc_Status Venc_PutRepeatFrame(int32_t handle);
 
+// Brings the file's header up to date with everything written so far, for a recording that
+// will write nothing for a while (paused).
+Venc_Status Venc_RefreshFile(int32_t handle);
+
 // Appends audio bytes as they come. audioTotal (optional) receives the audio bytes so far.
 Venc_Status Venc_PutAudio(int32_t handle, const void* data, int32_t byteCount, int64_t* audioTotal);
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 #include <vector>
 
 #include <unistd.h>
@@ -65,7 +66,50 @@ int WriteAndClose(FILE* file, const std::vector<uchar>& bytes) {
     return writeErrno;
 }
 
+// Bytes the system can still give this process without swapping, from /proc/meminfo; -1 when
+// unknown.
+long long AvailableMemory() {
+    FILE* info = std::fopen("/proc/meminfo", "r");
+    if (info == nullptr) {
+        return -1;
+    }
+    long long kib = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, info) != nullptr) {
+        if (std::sscanf(line, "MemAvailable: %lld kB", &kib) == 1) {
+            break;
+        }
+    }
+    std::fclose(info);
+    return kib < 0 ? -1 : kib * 1024;
+}
+
+std::string Gigabytes(long long bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+    return text;
+}
+
 }  // namespace
+
+std::string StillSizeProblem(long long width, long long height, const std::string& path) {
+    const long long pixels = width * height;
+    const std::string extension = Extension(path);
+    const bool bmp = extension.empty() || strcasecmp(extension.c_str(), ".bmp") == 0;
+    const long long bmpBytes = ((width * 3 + 3) / 4 * 4) * height + 54;
+    if (bmp && bmpBytes > INT_MAX) {
+        return "a " + std::to_string(width) + "x" + std::to_string(height) + " still needs a " +
+               Gigabytes(bmpBytes) + " BMP file; the format holds at most 2.1 GB";
+    }
+    // The 32-bit grab, the 24-bit image and the encoded file are held at once.
+    const long long needed = pixels * (4 + 3 + 3);
+    const long long available = AvailableMemory();
+    if (available >= 0 && needed > available) {
+        return "a " + std::to_string(width) + "x" + std::to_string(height) + " still needs about " +
+               Gigabytes(needed) + " of memory; " + Gigabytes(available) + " is available";
+    }
+    return std::string();
+}
 
 CSvImage::CSvImage() : m_pImage(nullptr), m_bHasImage(0), m_bBottomUp(0) {}
 

@@ -114,3 +114,9 @@ private:
     int m_bBottomUp;  // row order of the accessors; always 0 (top-down)
     mutable std::string m_strLastError;
 };
+
+// Why a still of width x height screen pixels cannot be grabbed and saved to path (BMP, or the
+// format its extension names), before anything is grabbed: a BMP file past 2 GiB (its sizes
+// are signed 32-bit numbers for most readers and for the encoder), or more memory than the
+// system has available for the grab, the image and the encoded file. Empty when it can.
+std::string StillSizeProblem(long long width, long long height, const std::string& path);

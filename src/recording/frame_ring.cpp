@@ -13,6 +13,7 @@ void CFrameRing::Reset() {
     m_bStop = false;
     m_bHalted = false;
     m_bGrabbingFinished = false;
+    m_bFlushWanted = false;
 }
 
 bool CFrameRing::IsReusable(int slot) const {
@@ -92,6 +93,14 @@ int CFrameRing::Reference() const {
     return m_reference;
 }
 
+void CFrameRing::RequestFlush() {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_bFlushWanted = true;
+    }
+    m_changed.notify_all();
+}
+
 void CFrameRing::FinishGrabbing() {
     {
         std::lock_guard<std::mutex> lock(m_lock);
@@ -102,21 +111,25 @@ void CFrameRing::FinishGrabbing() {
 
 bool CFrameRing::Take(Item* item) {
     std::unique_lock<std::mutex> lock(m_lock);
-    m_changed.wait(
-        lock, [this] { return m_queueLength > 0 || m_trailingRepeats > 0 || m_bGrabbingFinished; });
+    m_changed.wait(lock, [this] {
+        return m_queueLength > 0 || m_trailingRepeats > 0 || m_bFlushWanted || m_bGrabbingFinished;
+    });
     if (m_queueLength > 0) {
         const int slot = m_queue[m_queueHead];
         m_queueHead = (m_queueHead + 1) % kSlotCount;
         --m_queueLength;
         m_slots[slot].state = State::kEncoding;
-        item->repeats = m_slots[slot].repeatsBefore;
-        item->slot = slot;
+        *item = Item{m_slots[slot].repeatsBefore, slot};
         return true;
     }
     if (m_trailingRepeats > 0) {
-        item->repeats = m_trailingRepeats;
-        item->slot = -1;
+        *item = Item{m_trailingRepeats, -1};
         m_trailingRepeats = 0;
+        return true;
+    }
+    if (m_bFlushWanted) {
+        *item = Item{0, -1, true};
+        m_bFlushWanted = false;
         return true;
     }
     return false;

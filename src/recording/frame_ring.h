@@ -24,10 +24,11 @@ public:
     using Clock = std::chrono::steady_clock;
 
     // What the encode side does next: `repeats` repeat frames, then the frame in `slot`
-    // (none when -1).
+    // (none when -1); or, with `flush`, only bring the file up to date.
     struct Item {
         int64_t repeats = 0;
         int slot = -1;
+        bool flush = false;
     };
 
     // Empties the queue and clears the stop and halt flags, before a recording.
@@ -49,6 +50,8 @@ public:
     void PublishRepeats(int64_t count);
     // The reference slot, or -1 when nothing has been queued since the Reset.
     int Reference() const;
+    // The encode side brings the file up to date once everything queued so far is written.
+    void RequestFlush();
     // Nothing more will be queued: the encode side stops once the queue is empty.
     void FinishGrabbing();
 
@@ -84,4 +87,5 @@ private:
     bool m_bStop = false;
     bool m_bHalted = false;
     bool m_bGrabbingFinished = false;
+    bool m_bFlushWanted = false;
 };

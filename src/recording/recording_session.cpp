@@ -48,6 +48,7 @@ bool CRecordingSession::Start(const CCaptureTarget& target, const std::string& p
     }
     m_ring.Reset();
     m_bWorkerEnded = false;
+    m_bPaused = false;
     m_encodeThread = std::thread(&CRecordingSession::EncodeThreadProc, this);
     m_grabThread = std::thread(&CRecordingSession::GrabThreadProc, this);
     return true;
@@ -78,6 +79,20 @@ void CRecordingSession::PublishRegion(const CSvRect& region) {
     }
     if (m_onRegion) {
         m_onRegion();
+    }
+}
+
+void CRecordingSession::Pause() {
+    if (!m_bPaused) {
+        m_pausedAtNs = CFrameRing::Clock::now().time_since_epoch().count();
+        m_bPaused = true;
+    }
+}
+
+void CRecordingSession::Resume() {
+    if (m_bPaused) {
+        m_resumedAtNs = CFrameRing::Clock::now().time_since_epoch().count();
+        m_bPaused = false;
     }
 }
 
@@ -160,6 +175,17 @@ CRecordingSession::Outcome CRecordingSession::GrabFrame(bool* grabbedAny) {
     return Outcome::kRepeat;
 }
 
+// A pause is rare and short-lived against the cost of a recording: looking every 10 ms keeps
+// the resume prompt without another wake-up path between the caller and this thread.
+bool CRecordingSession::WaitWhilePaused() {
+    while (m_bPaused) {
+        if (m_ring.WaitForStop(CFrameRing::Clock::now() + std::chrono::milliseconds(10))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int64_t CRecordingSession::FramesWithinLimit(int64_t count, int64_t produced) const {
     return m_frameLimit > 0 ? std::max<int64_t>(0, std::min(count, m_frameLimit - produced))
                             : count;
@@ -173,13 +199,33 @@ void CRecordingSession::GrabThreadProc() {
         m_ring.FinishGrabbing();
         return;
     }
-    const Clock::time_point start = Clock::now();
+    Clock::time_point start = Clock::now();
     int64_t produced = 0;  // frame slots filled: frames queued and repeats
     bool grabbedAny = false;
     bool failed = false;
     for (;;) {
         if (FramesWithinLimit(1, produced) == 0) {
             break;
+        }
+        if (m_bPaused) {
+            // The part before the pause lasts until the pause, as at a stop; the next slot is
+            // due at the resume.
+            const Clock::time_point pausedAt{Clock::duration(m_pausedAtNs.load())};
+            if (m_bPaced) {
+                const int64_t pad = FramesWithinLimit(
+                    pacing::FramesToPadAtStop(produced, pausedAt - start), produced);
+                m_ring.PublishRepeats(pad);
+                produced += pad;
+            }
+            m_ring.RequestFlush();
+            const bool stop = WaitWhilePaused();
+            const Clock::time_point resumedAt =
+                stop ? Clock::now() : Clock::time_point{Clock::duration(m_resumedAtNs.load())};
+            start = std::max(pausedAt, resumedAt) - pacing::SlotTime(produced);
+            if (stop) {
+                break;
+            }
+            continue;
         }
         if (m_bPaced) {
             const pacing::Step step = pacing::NextStep(produced, Clock::now() - start);
@@ -222,6 +268,9 @@ void CRecordingSession::GrabThreadProc() {
 // --- encode stage ---
 
 bool CRecordingSession::WriteItem(const CFrameRing::Item& item) {
+    if (item.flush) {
+        return m_recorder.RefreshFile();
+    }
     for (int64_t i = 0; i < item.repeats; ++i) {
         if (!m_recorder.AddRepeatFrame()) {
             return false;

@@ -60,6 +60,7 @@ public:
     static constexpr const char* kStatusRecording = "Recoding...";
     static constexpr const char* kStatusComplete = "Recode Complete!";
     static constexpr const char* kStatusFailed = "Recode Failed: ";  // followed by the reason
+    static constexpr const char* kStatusPaused = "Paused";
 
     CRecordingSession(CAviRecorder& recorder, CFrameSource& source);
     ~CRecordingSession();  // stops and finishes a running recording
@@ -105,6 +106,15 @@ public:
     // Returns an empty result when no recording was started.
     CRecordingResult Stop();
 
+    // While paused no frame slot passes: the file's timeline goes on at Resume where it stopped
+    // at Pause (frames already grabbed are still written). The file's header is brought up to
+    // date with everything written before the pause, so a paused recording that never resumes
+    // still plays. A stop while paused finishes the file as usual. Callable from any thread;
+    // Start begins unpaused.
+    void Pause();
+    void Resume();
+    bool IsPaused() const { return m_bPaused; }
+
     // True from Start until Stop, also after the recording stopped by itself.
     bool IsRecording() const { return m_encodeThread.joinable(); }
     // True once the file is finished, until the next Start; callable from any thread.
@@ -117,6 +127,8 @@ private:
     void GrabThreadProc();
     Outcome GrabFrame(bool* grabbedAny);
     bool SameAsReference(int slot, const CSvRect& region) const;
+    // Waits while paused; true when the recording is to stop.
+    bool WaitWhilePaused();
     void PublishRegion(const CSvRect& region);
     CCaptureTarget CurrentTarget() const;
     // How many of `count` frames still fit under the frame limit after `produced`.
@@ -144,6 +156,11 @@ private:
     bool m_bPaced = true;
     int64_t m_frameLimit = 0;
     std::atomic<bool> m_bWorkerEnded{false};
+    std::atomic<bool> m_bPaused{false};
+    // When the last Pause and Resume were asked for (steady clock, nanoseconds since its
+    // epoch): the file's timeline leaves out exactly that time.
+    std::atomic<int64_t> m_pausedAtNs{0};
+    std::atomic<int64_t> m_resumedAtNs{0};
 
     // Grab thread only (the frame size is set before it starts).
     CSvRect m_referenceRegion;  // where the reference slot's pixels come from

@@ -16,6 +16,7 @@
 
 #include <QCoreApplication>
 #include <QRegularExpression>
+#include <QToolTip>
 
 #include "app/brintel_shot_app.h"
 #include "app/main_frame.h"
@@ -27,6 +28,9 @@
 
 // Xlib last: its macros clash with names inside GoogleTest.
 #include "common/x_windows.h"
+#include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -57,6 +61,7 @@ protected:
     }
 
     void TearDown() override {
+        desktop::Xdotool("set_desktop 0");  // where the tray host is, for the next test
         if (HasFailure()) {
             std::fprintf(stderr, "program stderr:\n%s", m_program->StandardError().c_str());
         }
@@ -94,12 +99,13 @@ protected:
         ASSERT_TRUE(desktop::WaitUntil([&] { return !m_x.IsMapped(m_dlg); }));
     }
 
-    // Right-clicks the tray icon and clicks the middle of its menu, its Exit; false when no
+    // Right-clicks the tray icon and clicks the last item of its menu, its Exit; false when no
     // menu opened. Windows in busy (an open dialog) are not taken for the menu.
     bool ChooseTrayExit(const std::vector<Window>& busy = {}) {
         Window menu = OpenMenuAt(m_x.Geometry(m_trayIcon).Centre(), busy);
-        return menu != 0 &&
-               desktop::Xdotool("mousemove " + m_x.Geometry(menu).Centre() + " click 1") == 0;
+        const ScreenRect r = m_x.Geometry(menu);
+        return menu != 0 && desktop::Xdotool("mousemove " + std::to_string(r.x + r.w / 2) + " " +
+                                             std::to_string(r.y + r.h - 10) + " click 1") == 0;
     }
 
     Window OpenMenuAt(const std::string& point, const std::vector<Window>& busy = {}) {
@@ -229,17 +235,24 @@ TEST_F(ShellDesktopTest, TrayExitWhileADialogIsOpenEndsTheProgram) {
 }
 
 // A second start, Ctrl+1 and a double-click on the docked tray icon bring back a minimised
-// or hidden capture window at its last place; the tray menu's Exit then ends the program.
+// or hidden capture window at its last place, also to the desktop the user has gone to (where
+// Ctrl+1 does not snap the window it cannot see); the tray menu's Exit then ends the program.
+// A second start beside a program that does not answer names it and ends with status 1.
 TEST_F(ShellDesktopTest, SecondStartCtrlOneAndTrayBringBackTheWindowAndExitEnds) {
     EXPECT_TRUE(m_x.HasAncestorOfClass(m_trayIcon, "trayer")) << "icon not docked in trayer";
     const ScreenRect placed = PlaceDlg(200, 150);
-    const std::pair<bool, std::string> ways[] = {{true, "second start"},
-                                                 {true, "Ctrl+1"},
-                                                 {true, "tray double-click"},
-                                                 {false, "tray double-click"},
-                                                 {false, "second start"}};
-    for (const auto& [minimise, how] : ways) {
-        HideDlg(minimise);
+    // Minimised, hidden or left shown ('-'), then the desktop gone to (the tray is on the first).
+    // clang-format off
+    const std::tuple<char, std::string, int> ways[] = {
+        {'m', "second start", 1}, {'m', "Ctrl+1", 1}, {'m', "tray double-click", 0},
+        {'h', "tray double-click", 0}, {'h', "second start", 1}, {'h', "Ctrl+1", 1},
+        {'-', "Ctrl+1", 0}};
+    // clang-format on
+    for (const auto& [hide, how, desktopNumber] : ways) {
+        if (hide != '-') {
+            HideDlg(hide == 'm');
+        }
+        desktop::Xdotool("set_desktop " + std::to_string(desktopNumber));
         if (how == "Ctrl+1") {
             ASSERT_EQ(desktop::Xdotool("key ctrl+1"), 0);
         } else if (how == "tray double-click") {
@@ -251,12 +264,52 @@ TEST_F(ShellDesktopTest, SecondStartCtrlOneAndTrayBringBackTheWindowAndExitEnds)
             EXPECT_EQ(second.WaitForExit(), 0) << "a second program ran beside the first";
         }
         ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.IsMapped(m_dlg); }))
-            << how << " left the window " << (minimise ? "minimised" : "hidden");
+            << how << " left the window unseen (" << hide << ")";
         EXPECT_EQ(m_x.Geometry(m_dlg), placed) << how;
     }
+    kill(m_program->Pid(), SIGSTOP);
+    CProgramUnderTest second({"XDG_CONFIG_HOME=" + ConfigHome()}, m_dir.path());
+    EXPECT_EQ(second.WaitForExit(), 1);
+    EXPECT_NE(second.StandardError().find("(process " + std::to_string(m_program->Pid()) + ")"),
+              std::string::npos);
+    kill(m_program->Pid(), SIGCONT);
     HideDlg();
     ASSERT_TRUE(ChooseTrayExit()) << "the tray menu did not open";
     EXPECT_EQ(m_program->WaitForExit(), 0);
+}
+
+// The global keys act while another window has the focus, which never sees them: a recording
+// started, paused for two seconds, resumed and stopped lasts the time recorded. A key another
+// program holds is named in one line on standard error; the others still work.
+TEST_F(ShellDesktopTest, GlobalKeysRecordAndPauseFromAnotherWindow) {
+    ASSERT_EQ(Terminate(), 0);
+    Display* x = m_x.display();
+    const unsigned int f4 = XKeysymToKeycode(x, XK_F4);
+    XGrabKey(x, f4, ControlMask | ShiftMask, DefaultRootWindow(x), False, GrabModeAsync,
+             GrabModeAsync);
+    XSync(x, False);
+    ASSERT_TRUE(Start(true));
+    EXPECT_EQ(m_program->StandardError(),
+              "brintelshot: global key Ctrl+Shift+F4 (still capture) is held by another "
+              "program; it will not work.\n");
+
+    const Window focused = m_x.CreateColouredWindow({1300, 200, 300, 200}, kMagenta);
+    XSelectInput(x, focused, KeyPressMask);
+    ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(focused) +
+                               " key ctrl+shift+F3 sleep 1 key ctrl+shift+F9 sleep 2 key "
+                               "ctrl+shift+F9 sleep 1 key ctrl+shift+F3"),
+              0);
+    ASSERT_TRUE(desktop::WaitUntil(
+        [&] { return m_program->StandardOutput().find(" written: ") != std::string::npos; }));
+    const Recording file = ReadTheRecording(m_dir, R"(Recode_\d{8}_\d{6}\.avi)");
+    ASSERT_TRUE(file.ok());
+    EXPECT_NEAR(file.duration, 2.0, 0.4);  // each key is acted on when the program gets to it
+    XEvent event;
+    while (XCheckWindowEvent(x, focused, KeyPressMask, &event)) {  // Ctrl and Shift only
+        EXPECT_TRUE(IsModifierKey(XkbKeycodeToKeysym(x, event.xkey.keycode, 0, 0)));
+    }
+    XUngrabKey(x, f4, ControlMask | ShiftMask, DefaultRootWindow(x));
+    m_x.Destroy(focused);
 }
 
 // The window's place and size, the output folder and the pointer option come back at the next
@@ -318,11 +371,15 @@ TEST_F(ShellDesktopTest, CaptureOptionWritesTheScreenRegionBesideTheRunningProgr
     CProgramUnderTest outside({}, m_dir.path(), {"--capture", "10x10+5000+0"});
     EXPECT_EQ(outside.WaitForExit(), 1);
     EXPECT_NE(outside.StandardError().find("outside the screen"), std::string::npos);
+    CProgramUnderTest huge({}, m_dir.path(), {"--capture", "32767x32767+0+0"});  // refused at once
+    EXPECT_EQ(huge.WaitForExit(), 1);
+    EXPECT_NE(huge.StandardError().find("BMP file; the format holds at most"), std::string::npos);
     EXPECT_EQ(m_dir.Files("Capture_.*").size(), 1u);
 }
 
-// While a recording runs, the tray icon's tip shows its length and the file's size so far; at
-// its end the tip is the program's name again.
+// While a recording runs, the tray icon's tip shows its length and the file's size so far, also
+// while the tip is shown; paused, the tip and the caption say so; at its end the tip is the
+// program's name again.
 TEST(ShellFrameTest, TrayTipShowsTheRecordingsLengthAndSize) {
     TempDir dir;
     setenv("XDG_CONFIG_HOME", (dir.path() + "/config").c_str(), 1);
@@ -339,13 +396,24 @@ TEST(ShellFrameTest, TrayTipShowsTheRecordingsLengthAndSize) {
     ASSERT_TRUE(frame.ShotDlg()->IsRecording());
     QString tip;
     // Updated once a second; a late timer may skip a second under load.
-    const QRegularExpression twoSeconds(
-        QStringLiteral("^Brintel's Shot - recording 0:0[2-9], [1-9]"));
-    EXPECT_TRUE(desktop::WaitUntil([&] {
+    auto tipShows = [&](const char* pattern) {
+        return desktop::WaitUntil([&] {
+            QCoreApplication::processEvents();
+            tip = QToolTip::isVisible() ? QToolTip::text() : QString();
+            return QRegularExpression(QString::fromLatin1(pattern)).match(tip).hasMatch();
+        });
+    };
+    ASSERT_TRUE(desktop::WaitUntil([&] {
         QCoreApplication::processEvents();
-        tip = frame.TrayIcon().ToolTip();
-        return twoSeconds.match(tip).hasMatch();
-    })) << tip.toStdString();
+        return !frame.TrayIcon().Geometry().isEmpty();
+    }));
+    const QPoint icon = frame.TrayIcon().Geometry().center();
+    desktop::Xdotool("mousemove " + std::to_string(icon.x()) + " " + std::to_string(icon.y()));
+    EXPECT_TRUE(tipShows("^Brintel's Shot - recording 0:0[2-9], [1-9]")) << tip.toStdString();
+    frame.OnCaptureCommand(ID_PAUSE);
+    EXPECT_TRUE(tipShows("^Brintel's Shot - Paused 0:0[2-9], [1-9]")) << tip.toStdString();
+    frame.ShotDlg()->repaint();
+    EXPECT_EQ(frame.ShotDlg()->LastCaptionText(), QStringLiteral(" Brintel Shot - Paused"));
     frame.ShotDlg()->OnToolCommand(ID_RECORD);
     EXPECT_EQ(frame.TrayIcon().ToolTip(), QStringLiteral("Brintel's Shot"));
 }

@@ -60,17 +60,12 @@ TEST(CaptureRegion, FollowsEverySize) {
 TEST(RecordingBlink, DarkThenLitWithTheClockGiven) {
     // Starts in the dark phase; lit from 200 ms, lit once more at 300 ms, which starts the
     // next cycle. The second start lies just before the tick count wraps around.
+    const std::pair<uint32_t, bool> steps[] = {{0, false},   {199, false}, {200, true},
+                                               {299, true},  {300, true},  {301, false},
+                                               {499, false}, {500, true}};
     for (const uint32_t t0 : {5000u, 0xFFFFFF00u}) {
         CRecordingBlink blink;
-        for (const auto& [at, lit] :
-             std::initializer_list<std::pair<uint32_t, bool>>{{0, false},
-                                                              {199, false},
-                                                              {200, true},
-                                                              {299, true},
-                                                              {300, true},
-                                                              {301, false},
-                                                              {499, false},
-                                                              {500, true}}) {
+        for (const auto& [at, lit] : steps) {
             EXPECT_EQ(blink.IsLitAt(t0 + at), lit) << t0 << " + " << at;
         }
     }

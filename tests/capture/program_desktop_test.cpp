@@ -1,7 +1,7 @@
-// The real program on the test desktop: ending it during a recording (closing the window
-// where there is no tray, the tray's "Exit", the signals that end programs) leaves a finished
-// file, also with a standard output nobody reads; killing it or its X server leaves a
-// playable file, which `--repair` or the next start finishes.
+// The real program on the test desktop: ending it during a recording (the signals that end
+// programs; the tray's "Exit" is the shell's test) leaves a finished file, also with a standard
+// output nobody reads; killing it or its X server leaves a playable file, which `--repair` or
+// the next start finishes.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -72,8 +72,6 @@ protected:
         }));
     }
 
-    static bool Bare() { return std::getenv("BRINTEL_BARE_DESKTOP") != nullptr; }
-
     // A shown window of the program that pick accepts; 0 when there is none.
     Window Find(const std::function<bool(Window, const ScreenRect&)>& pick) {
         Window found = 0;
@@ -83,11 +81,6 @@ protected:
         return found;
     }
 
-    void ClickInside(Window window, int button) {
-        desktop::Xdotool("mousemove --sync " + m_x.Geometry(window).Centre() + " click " +
-                         std::to_string(button));
-    }
-
     // Starts a recording with F3 and lets it run for a while.
     void Record(int milliseconds = 1500) {
         StartRecording();
@@ -95,9 +88,7 @@ protected:
     }
 
     void StartRecording() {
-        // Without a window manager there is no activation, only the keyboard focus.
-        desktop::Xdotool((Bare() ? "windowfocus --sync " : "windowactivate --sync ") +
-                         std::to_string(m_capture));
+        desktop::Xdotool("windowactivate --sync " + std::to_string(m_capture));
         desktop::Xdotool("key F3");
     }
 
@@ -132,35 +123,6 @@ protected:
 };
 
 }  // namespace
-
-// Run on a bare X server (no tray host), where closing the capture window ends the program.
-TEST_F(ProgramTest, ClosingWithoutATrayDuringARecordingFinishesTheFile) {
-    if (!Bare()) {
-        GTEST_SKIP() << "needs a desktop without a tray host";
-    }
-    Record();
-    desktop::Xdotool("key Escape");
-    ExpectCleanExitWithFinishedRecording();
-}
-
-TEST_F(ProgramTest, TrayExitDuringARecordingFinishesTheFile) {
-    if (Bare()) {
-        GTEST_SKIP() << "needs a tray host";
-    }
-    Record();
-    // The tray icon is the program's small window; its menu has the one item "Exit".
-    const Window icon =
-        Find([&](Window w, const ScreenRect& r) { return w != m_capture && r.w <= 64; });
-    ASSERT_NE(icon, 0u) << "no tray icon";
-    ClickInside(icon, 3);
-    Window menu = 0;
-    ASSERT_TRUE(desktop::WaitUntil([&] {
-        return (menu = Find(
-                    [&](Window w, const ScreenRect&) { return w != m_capture && w != icon; })) != 0;
-    }));
-    ClickInside(menu, 1);
-    ExpectCleanExitWithFinishedRecording();
-}
 
 // The signals that end programs (logout or kill, Ctrl+C, the terminal closing, Ctrl+\) during a
 // recording, each with another standard output: a file, closed, a pipe whose reader has gone
@@ -219,9 +181,6 @@ INSTANTIATE_TEST_SUITE_P(Signals, EndingTest,
 // Dragging the window by its caption with the window manager during a recording: the recorded
 // area follows the window at every frame, not only once the mouse button is released.
 TEST_F(ProgramTest, RecordedAreaFollowsAWindowManagerDrag) {
-    if (Bare()) {
-        GTEST_SKIP() << "needs a window manager";
-    }
     desktop::Xdotool("windowmove --sync " + std::to_string(m_capture) + " 100 100");
     ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.Geometry(m_capture).x == 100; }));
     const ScreenRect start = m_x.Geometry(m_capture);
@@ -261,21 +220,16 @@ TEST_F(ProgramTest, RecordedAreaFollowsAWindowManagerDrag) {
 // every picture ffmpeg finds in it, with the key flags of the pictures and the time recorded.
 // The last file is finished by the program's next start instead of `--repair`.
 TEST_F(ProgramTest, KilledDuringARecordingPlaysAndIsRepaired) {
-    if (Bare()) {
-        GTEST_SKIP() << "runs on the desktop with a tray host";
-    }
     std::string path;
     const std::vector<std::pair<std::string, std::function<bool()>>> moments = {
         {"at the first header", [&] { return HeaderFrames(path) > 0; }},
-        {"after 1.5 s", [] { return false; }},
-        {"after 5 s, several refreshes in", [] { return false; }},
         {"right after a refresh", [&, seen = std::uint32_t(0)]() mutable {
              std::uint32_t frames = HeaderFrames(path);
              bool refreshed = seen != 0 && frames != seen;
              seen = frames;
              return refreshed;
          }}};
-    const int limitsMs[] = {15000, 1500, 5000, 15000};
+    const int limitsMs[] = {15000, 15000};
     std::vector<std::string> known;
     for (size_t i = 0; i < moments.size(); ++i) {
         SCOPED_TRACE("killed " + moments[i].first);
@@ -314,11 +268,6 @@ TEST_F(ProgramTest, KilledDuringARecordingPlaysAndIsRepaired) {
         EXPECT_EQ(probe::DecodeErrors(path), "");
         auto [flags, pictures] = KeyFlagsAndIntraPictures(path);
         EXPECT_EQ(flags, pictures);
-
-        const std::vector<unsigned char> bytes = probe::ReadFile(path);
-        ASSERT_EQ(RunRepair(path, &output), 0) << output;
-        EXPECT_NE(output.find("nothing to do"), std::string::npos) << output;
-        EXPECT_EQ(probe::ReadFile(path), bytes);
     }
 }
 
@@ -364,8 +313,8 @@ private:
     pid_t m_pid = -1;
 };
 
-// The X server goes away during a recording (the session ends): the program ends, and the
-// file it leaves plays; it was even finished on the way out.
+// The X server goes away during a recording (the session ends): the program ends with status 1
+// (no crash), and the file it leaves plays; it was even finished on the way out.
 TEST(ProgramXServerTest, XServerLostDuringARecordingLeavesAFinishedPlayableFile) {
     OwnXServer server;
     TempDir dir;
@@ -387,7 +336,7 @@ TEST(ProgramXServerTest, XServerLostDuringARecordingLeavesAFinishedPlayableFile)
         return !path.empty() && HeaderFrames(path) > 30;
     }));
     server.Kill();
-    program.WaitForExit();
+    EXPECT_EQ(program.WaitForExit(), 1) << program.StandardError();
 
     auto stream = probe::Stream(path, "v:0");
     EXPECT_EQ(stream["codec_name"], "mpeg4");

@@ -6,7 +6,7 @@
 #include "virtual_key.h"
 #include "zorvane.h"
 
-TEST(VirtualKeyTest, KeysymsGiveTheirKeyCodes) {
+TEST(VirtualKeyTest, KeysymsAndKeyLevelsGiveTheirKeyCodes) {
     const struct {
         unsigned long keysym;
         unsigned int virtualKey;
@@ -21,10 +21,7 @@ TEST(VirtualKeyTest, KeysymsGiveTheirKeyCodes) {
     for (const auto& c : cases) {
         EXPECT_EQ(VirtualKeyFromKeysym(c.keysym), c.virtualKey) << "keysym " << c.keysym;
     }
-}
-
-// The keypad 1 key carries KP_End and KP_1 on its two levels and never gives the digit 1.
-TEST(VirtualKeyTest, KeyLevelsFollowNumLockAndShift) {
+    // The keypad 1 key carries KP_End and KP_1 on its two levels and never gives the digit 1.
     EXPECT_EQ(VirtualKeyFromLevels(XK_KP_End, XK_KP_1, true, false), 0x61u);
     EXPECT_EQ(VirtualKeyFromLevels(XK_KP_End, XK_KP_1, false, false), 0x23u);
     EXPECT_EQ(VirtualKeyFromLevels(XK_KP_End, XK_KP_1, false, true), 0x61u);

@@ -528,6 +528,21 @@ void AVI_set_audio_format(avi_file* AVI, int channels, int rate, int bits, int f
     }
 }
 
+int AVI_refresh_header_now(avi_file* AVI) {
+    if (!avi_is_writable(AVI)) {
+        return -1;
+    }
+    if (AVI->header_refresh_interval_ms < 0 || AVI->header_refresh_ms == 0) {
+        return 0;  // no refreshes, or nothing written yet: no header to bring up to date
+    }
+    if (!avi_refresh_header(AVI)) {
+        AVI_last_error = AVI_ERR_WRITE;
+        return -1;
+    }
+    AVI->header_refresh_ms = avi_monotonic_ms();
+    return 0;
+}
+
 int AVI_put_video_frame(avi_file* AVI, const char* data, int length, int keyframe) {
     if (!avi_is_writable(AVI)) {
         return -1;

@@ -30,6 +30,10 @@ void AVI_set_audio_format(avi_file* AVI, int channels, int rate, int bits, int f
 // (0: after every frame), or never for a negative interval. The default is AVI_HEADER_REFRESH_MS.
 void AVI_set_header_refresh(avi_file* AVI, int interval_ms);
 
+// Brings the header up to date with every chunk written so far now, as the timed refresh
+// does, for a writer that will not write for a while. 0 on success, -1 with AVI_last_error set.
+int AVI_refresh_header_now(avi_file* AVI);
+
 // Sets the most bytes of one part (at least 16 KiB, at most AVI_PART_BYTES, the default);
 // smaller parts let the part handling be tried on small files.
 void AVI_set_part_bytes(avi_file* AVI, std::int64_t bytes);
