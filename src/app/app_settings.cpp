@@ -11,6 +11,7 @@ const char kApplication[] = "BrintelShot";
 const char kWindowGeometryKey[] = "window/geometry";
 const char kOutputFolderKey[] = "output/folder";
 const char kRecordPointerKey[] = "recording/pointer";
+const char kRecordSoundKey[] = "recording/audio";
 
 void Report(const QSettings& settings, const char* what) {
     std::fprintf(stderr, "brintelshot: ignoring the settings file %s: %s.\n",
@@ -54,6 +55,14 @@ bool CAppSettings::RecordPointer() const {
     return m_pSettings && m_pSettings->value(kRecordPointerKey).toString() == QLatin1String("true");
 }
 
+AudioChoice CAppSettings::RecordSound() const {
+    AudioChoice choice = AudioChoice::kNone;
+    if (m_pSettings) {
+        ParseAudioChoice(m_pSettings->value(kRecordSoundKey).toString().toStdString(), &choice);
+    }
+    return choice;
+}
+
 void CAppSettings::SetWindowGeometry(const QRect& geometry) {
     Store(kWindowGeometryKey, geometry);
 }
@@ -64,6 +73,10 @@ void CAppSettings::SetOutputFolder(const QString& folder) {
 
 void CAppSettings::SetRecordPointer(bool on) {
     Store(kRecordPointerKey, on);
+}
+
+void CAppSettings::SetRecordSound(AudioChoice choice) {
+    Store(kRecordSoundKey, QString::fromLatin1(AudioChoiceName(choice)));
 }
 
 void CAppSettings::Store(const QString& key, const QVariant& value) {

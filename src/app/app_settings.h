@@ -4,13 +4,16 @@
 #include <QRect>
 #include <QString>
 
+#include "audio/audio_track.h"
+
 #include <memory>
 #include <optional>
 
 class QSettings;
 
 // The choices the program remembers between runs: the capture window's place and size, the
-// output folder and the pointer option. They live in an INI file under the XDG config folder
+// output folder, the pointer option and the sound sources. They live in an INI file under the XDG
+// config folder
 // ($XDG_CONFIG_HOME or ~/.config, "Brintel Shot/BrintelShot.ini"). A file that cannot be read
 // or is not a valid settings file is reported in one line on standard error and then left
 // alone: nothing is read from it and nothing written over it.
@@ -24,10 +27,12 @@ public:
     std::optional<QRect> WindowGeometry() const;
     QString OutputFolder() const;  // empty: the start directory
     bool RecordPointer() const;
+    AudioChoice RecordSound() const;  // none when unset or not a choice
 
     void SetWindowGeometry(const QRect& geometry);
     void SetOutputFolder(const QString& folder);
     void SetRecordPointer(bool on);
+    void SetRecordSound(AudioChoice choice);
 
 private:
     void Store(const QString& key, const QVariant& value);

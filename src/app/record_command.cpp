@@ -163,10 +163,16 @@ int RunRecordCommand(const CCommandLine& commandLine) {
         return Fail("cannot wait for the recording");
     }
 
+    CAudioTrack audio;
+    if (!audio.Open(commandLine.audio, &error)) {
+        std::remove(path.c_str());
+        return Fail(CRecordingSession::kStatusFailed + error);
+    }
     CAviRecorder recorder;
     CX11FrameSource source;
     source.SetIncludePointer(commandLine.cursor);
     CRecordingSession session(recorder, source);
+    session.SetAudioTrack(&audio);
     session.SetFrameLimit(std::max<int64_t>(
         1, std::llround(commandLine.durationSeconds * CAviRecorder::kFramesPerSecond)));
     session.SetFinishedCallback([fd = finished.Get()] {

@@ -70,6 +70,9 @@ public:
     // The caption menu's "Record mouse pointer" choice.
     bool RecordsPointer() const { return m_bRecordPointer; }
     void SetRecordPointer(bool on) { m_bRecordPointer = on; }
+    // The caption menu's "Record sound" choice.
+    AudioChoice RecordsSound() const { return m_soundChoice; }
+    void SetRecordSound(AudioChoice choice) { m_soundChoice = choice; }
     // Stops a running recording and waits until its file is finished.
     void StopRecording();
     QRect ToolButtonRect(int id) const;  // in client coordinates; empty for an unknown id
@@ -97,6 +100,7 @@ signals:
     // The user chose another output folder, or switched the pointer option, in the caption menu.
     void outputFolderChosen(const QString& folder);
     void recordPointerChosen(bool on);
+    void recordSoundChosen(AudioChoice choice);
 
 protected:
     bool event(QEvent* event) override;
@@ -153,6 +157,7 @@ private:
 
     CAviRecorder m_aviRecorder;
     CX11FrameSource m_frameSource;
+    CAudioTrack m_audioTrack;  // open while recording with sound
     // Owns the recording's threads; recording while it runs.
     CRecordingSession m_recordingSession{m_aviRecorder, m_frameSource};
     CaptureRect m_rcCapture;
@@ -161,6 +166,7 @@ private:
     QAction* m_pRecordAction = nullptr;
     QFont m_fontCaption;
     bool m_bRecordPointer = false;
+    AudioChoice m_soundChoice = AudioChoice::kNone;
 
     CStatusLine m_statusLine;  // the recording thread sets it too
     QTimer m_statusExpiry;     // repaints the caption when a status text's second is over
