@@ -147,6 +147,45 @@ void PutAudioStreamList(HeaderCursor& out, const avi_file* AVI) {
     out.U16(std::uint32_t(AVI->audio_bits));
 }
 
+// MP3: one frame per chunk, each a "sample" of 1152 sample frames, with the 30-byte
+// MPEGLAYER3WAVEFORMAT.
+void PutMp3StreamList(HeaderCursor& out, const avi_file* AVI) {
+    const std::uint32_t chunks = std::uint32_t(AVI->audio_chunk_count);
+    const std::uint32_t frame_bytes = chunks != 0 ? std::uint32_t(AVI->audio_total) / chunks : 0;
+    out.Id("LIST");
+    out.U32(106);
+    out.Id("strl");
+    out.Id("strh");
+    out.U32(56);
+    out.Id("auds");
+    out.U32(0);  // handler
+    out.U32(0);  // flags
+    out.U32(0);  // priority and language
+    out.U32(0);  // initial frames
+    out.U32(1152);
+    out.U32(std::uint32_t(AVI->audio_rate));
+    out.U32(0);  // start
+    out.U32(chunks);
+    out.U32(frame_bytes);  // suggested buffer size
+    out.U32(0xFFFFFFFFu);  // quality: default
+    out.U32(0);            // sample size: chunks vary
+    out.Zeros(8);
+    out.Id("strf");
+    out.U32(30);
+    out.U16(0x0055);
+    out.U16(std::uint32_t(AVI->audio_channels));
+    out.U32(std::uint32_t(AVI->audio_rate));
+    out.U32(std::uint32_t(std::uint64_t(frame_bytes) * std::uint32_t(AVI->audio_rate) / 1152));
+    out.U16(1152);  // block align
+    out.U16(0);     // bits per sample
+    out.U16(12);    // extra bytes
+    out.U16(1);     // MPEGLAYER3_ID_MPEG
+    out.U32(2);     // MPEGLAYER3_FLAG_PADDING_OFF
+    out.U16(frame_bytes);
+    out.U16(1);  // frames per block
+    out.U16(0);  // codec delay
+}
+
 }  // namespace
 
 unsigned avi_frame_time_us(double fps) {
@@ -164,7 +203,8 @@ long long avi_sample_frame_bytes(int bits, int channels) {
 bool avi_build_header(const avi_file* AVI, bool index_written, unsigned char* header) {
     std::memset(header, 0, AVI_HEADER_BYTES);
     bool with_audio_list = AVI->audio_channels != 0 && AVI->audio_total != 0;
-    int lists_end = with_audio_list ? kEndWithAudio : kEndWithoutAudio;
+    const bool mp3 = AVI->audio_format == 0x0055;
+    int lists_end = with_audio_list ? (mp3 ? 334 : kEndWithAudio) : kEndWithoutAudio;
     int junk_length = AVI_HEADER_BYTES - lists_end - 20;
     if (junk_length <= 0) {
         return false;
@@ -183,7 +223,11 @@ bool avi_build_header(const avi_file* AVI, bool index_written, unsigned char* he
     PutMainHeader(out, AVI, frame_time, flags, lists_end);
     PutVideoStreamList(out, AVI, frame_time);
     if (with_audio_list) {
-        PutAudioStreamList(out, AVI);
+        if (mp3) {
+            PutMp3StreamList(out, AVI);
+        } else {
+            PutAudioStreamList(out, AVI);
+        }
     }
     out.Id("JUNK");
     out.U32(std::uint32_t(junk_length));

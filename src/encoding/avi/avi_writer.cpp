@@ -259,6 +259,7 @@ int AVI_put_audio_block(avi_file* AVI, const char* data, int length) {
         return -1;
     }
     AVI->audio_total += length;
+    AVI->audio_chunk_count += 1;
     return 0;
 }
 
