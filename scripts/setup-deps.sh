@@ -10,10 +10,14 @@ PACKAGES=(
   qt6-base-dev libx11-dev libxext-dev libxi-dev libxdamage-dev libxfixes-dev libgl-dev
   # imaging and video
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libxvidcore-dev
+  # sound: the PulseAudio client library (PulseAudio and PipeWire desktops) and MP3
+  libpulse-dev libmp3lame-dev
   # fonts with Hangul for the caption band and dialogs
   fonts-nanum
   # tests and benchmarks
   libgtest-dev xvfb openbox trayer ffmpeg xdotool xclip x11-utils imagemagick
+  # the tests' sound server: PipeWire with its pulse server on a session bus, and pactl/pacat
+  dbus pipewire wireplumber pipewire-pulse pulseaudio-utils
   # checks of the installed metainfo
   appstream
 )

@@ -2,12 +2,14 @@
 // what the screen shows, with and without the mouse pointer.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -83,9 +85,9 @@ protected:
 
     // The arguments that record the region for duration seconds into output.
     static std::vector<std::string> Record(const char* duration, const std::string& output,
-                                           bool cursor = false) {
-        std::vector<std::string> arguments{"--record", Geometry(), "--duration",
-                                           duration,   "--output", output};
+                                           bool cursor = false, const char* audio = "none") {
+        std::vector<std::string> arguments{"--record", Geometry(), "--duration", duration,
+                                           "--output", output,     "--audio",    audio};
         if (cursor) {
             arguments.push_back("--cursor");
         }
@@ -119,6 +121,78 @@ TEST_F(RecordCommandTest, RecordsTheRegionForTheDuration) {
     EXPECT_NEAR(recording.duration, 2.0, 1.0 / 30);
     EXPECT_EQ(recording.decodeErrors, 0);
     EXPECT_TRUE(ShowsEveryFrame(recording, screen));
+}
+
+// The times at which the series of (time, value) pairs rises through threshold.
+std::vector<double> Rises(const std::vector<std::pair<double, double>>& series, double threshold) {
+    std::vector<double> rises;
+    for (size_t i = 1; i < series.size(); ++i) {
+        if (series[i - 1].second < threshold && series[i].second >= threshold) {
+            rises.push_back(series[i].first);
+        }
+    }
+    return rises;
+}
+
+// With --audio desktop the sound keeps step with the picture. A stimulus paints the region
+// white and starts a 1 kHz beep in the same 10 ms block of the sound it plays (pacat paces it
+// on the sound clock), at moments that are no whole number of frames apart. Found by ffmpeg in
+// the file, each beep starts within a frame (+7 ms) of its picture, and the sound lasts as long
+// as the picture.
+TEST_F(RecordCommandTest, SoundKeepsStepWithThePicture) {
+    const Window flash = m_x.CreateColouredWindow({kLeft - 10, kTop - 10, 200, 150}, 0);
+    const std::string path = m_dir.path() + "/sound.avi";
+    CProgramUnderTest program({}, "", Record("6", path, false, "desktop"));
+    ASSERT_TRUE(desktop::WaitUntil([&] { return HasAFrame(path); }));
+    FILE* player = popen("pacat --latency-msec=10 --format=float32le --channels=2", "w");
+    fcntl(fileno(player), F_SETPIPE_SZ, 4096);  // 10.7 ms of sound: its writes wait for pacat
+    const std::vector<int> beeps{100, 227, 351, 478};  // in 10 ms blocks from here
+    std::vector<float> block(2 * 480);
+    for (int n = 0; n < 520; ++n) {
+        bool on = false;
+        for (int beep : beeps) {
+            on = on || (n >= beep && n < beep + 20);
+            if (n == beep || n == beep + 20) {
+                XSetWindowBackground(m_x.display(), flash, n == beep ? 0xFFFFFF : 0);
+                XClearWindow(m_x.display(), flash);
+                XFlush(m_x.display());
+            }
+        }
+        for (size_t i = 0; i < block.size(); ++i) {
+            block[i] = on ? 0.5f * std::sin(2 * M_PI * 1000 * double(i / 2) / 48000) : 0.0f;
+        }
+        fwrite(block.data(), sizeof(float), block.size(), player);
+        fflush(player);
+    }
+    pclose(player);
+    ASSERT_EQ(program.WaitForExit(), 0) << program.StandardError();
+    m_x.Destroy(flash);
+
+    std::vector<std::pair<double, double>> luma, loudness;
+    for (const std::string& line : probe::Lines(
+             probe::Shell("ffprobe -v error -f lavfi -i 'movie=" + path +
+                          ",signalstats' -show_entries "
+                          "frame=pts_time:frame_tags=lavfi.signalstats.YAVG -of csv=p=0"))) {
+        luma.emplace_back(std::stod(line), std::stod(line.substr(line.find(',') + 1)));
+    }
+    const std::string pcm = probe::Shell("ffmpeg -v error -i " + path + " -ac 1 -f s16le -");
+    const auto* samples = reinterpret_cast<const int16_t*>(pcm.data());
+    for (size_t at = 0; at + 240 <= pcm.size() / 2; at += 240) {  // 5 ms windows
+        double energy = 0;
+        for (size_t i = at; i < at + 240; ++i) {
+            energy += double(samples[i]) * samples[i];
+        }
+        loudness.emplace_back(at / 48000.0, std::sqrt(energy / 240));
+    }
+    const std::vector<double> video = Rises(luma, 128), audio = Rises(loudness, 3000);
+    ASSERT_EQ(video.size(), beeps.size());
+    ASSERT_EQ(audio.size(), beeps.size());
+    for (size_t i = 0; i < beeps.size(); ++i) {
+        std::printf("beep %zu: video %.3f s, sound %.3f s, sound - video %+.0f ms\n", i, video[i],
+                    audio[i], 1000 * (audio[i] - video[i]));
+        EXPECT_NEAR(audio[i], video[i], 1.0 / 30 + 0.007);
+    }
+    EXPECT_NEAR(pcm.size() / 2 / 48000.0, std::stod(probe::Stream(path, "v:0")["duration"]), 0.05);
 }
 
 // SIGINT and SIGTERM end the recording early; the file is finished and the status is 0.
