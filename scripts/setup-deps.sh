@@ -20,6 +20,9 @@ PACKAGES=(
   dbus pipewire wireplumber pipewire-pulse pulseaudio-utils
   # checks of the installed metainfo
   appstream
+  # frames on Wayland desktops, and the headless GNOME session its tests run on
+  libpipewire-0.3-dev pipewire wireplumber mutter xwayland xdg-desktop-portal
+  xdg-desktop-portal-gnome dbus dbus-bin libglib2.0-bin
 )
 
 missing=()

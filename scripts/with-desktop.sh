@@ -51,9 +51,9 @@ if [ $sound -eq 1 ]; then
   dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$runtime/bus" >/dev/null 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do [ -s "$runtime/bus" ] && break; sleep 0.05; done
-  export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$runtime/bus")
+  # The bus is the servers' own: the command keeps the session bus it had (or none).
   for server in pipewire wireplumber pipewire-pulse; do
-    "$server" >"$runtime/$server.log" 2>&1 &
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$runtime/bus") "$server" >"$runtime/$server.log" 2>&1 &
     pids+=($!)
   done
   # Clients started under another runtime folder (a nested desktop) still find it.

@@ -12,6 +12,7 @@ const char kWindowGeometryKey[] = "window/geometry";
 const char kOutputFolderKey[] = "output/folder";
 const char kRecordPointerKey[] = "recording/pointer";
 const char kRecordSoundKey[] = "recording/audio";
+const char kRestoreTokenKey[] = "screencast/restore_token";
 
 void Report(const QSettings& settings, const char* what) {
     std::fprintf(stderr, "brintelshot: ignoring the settings file %s: %s.\n",
@@ -61,6 +62,14 @@ AudioChoice CAppSettings::RecordSound() const {
         ParseAudioChoice(m_pSettings->value(kRecordSoundKey).toString().toStdString(), &choice);
     }
     return choice;
+}
+
+QString CAppSettings::ScreenCastRestoreToken() const {
+    return m_pSettings ? m_pSettings->value(kRestoreTokenKey).toString() : QString();
+}
+
+void CAppSettings::SetScreenCastRestoreToken(const QString& token) {
+    Store(kRestoreTokenKey, token);
 }
 
 void CAppSettings::SetWindowGeometry(const QRect& geometry) {

@@ -12,8 +12,8 @@
 class QSettings;
 
 // The choices the program remembers between runs: the capture window's place and size, the
-// output folder, the pointer option and the sound sources. They live in an INI file under the XDG
-// config folder
+// output folder, the pointer option, the sound sources and the token that lets the desktop share
+// the screen again without asking. They live in an INI file under the XDG config folder
 // ($XDG_CONFIG_HOME or ~/.config, "Brintel Shot/BrintelShot.ini"). A file that cannot be read
 // or is not a valid settings file is reported in one line on standard error and then left
 // alone: nothing is read from it and nothing written over it.
@@ -28,11 +28,14 @@ public:
     QString OutputFolder() const;  // empty: the start directory
     bool RecordPointer() const;
     AudioChoice RecordSound() const;  // none when unset or not a choice
+    // What the screen-sharing portal gave for sharing the same screen next time (one use).
+    QString ScreenCastRestoreToken() const;
 
     void SetWindowGeometry(const QRect& geometry);
     void SetOutputFolder(const QString& folder);
     void SetRecordPointer(bool on);
     void SetRecordSound(AudioChoice choice);
+    void SetScreenCastRestoreToken(const QString& token);
 
 private:
     void Store(const QString& key, const QVariant& value);

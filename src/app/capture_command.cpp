@@ -4,6 +4,8 @@
 
 #include "app/command_args.h"
 #include "app/command_line.h"
+#include "app/app_settings.h"
+#include "app/wayland_screen.h"
 #include "recording/output_names.h"
 #include "imaging/screen_grabber.h"
 #include "imaging/sv_image.h"
@@ -15,6 +17,21 @@ int Fail(const std::string& reason) {
     return 1;
 }
 
+// The region as the screen shows it: from the X server, or shared by a Wayland desktop.
+bool GrabRegion(const CSvRect& region, bool pointer, CSvImage* image, std::string* error) {
+    if (IsWaylandSession()) {
+        const auto application = ApplicationForCommandLine();
+        CAppSettings settings;
+        CWaylandScreen screen(settings);
+        return screen.PrepareAndWait(pointer, error) && GrabStill(screen, region, image, error);
+    }
+    CScreenGrabber grabber;
+    grabber.SetIncludePointer(pointer);
+    grabber.GrabImage(region, image);
+    *error = grabber.GetLastError();
+    return image->HasImage();
+}
+
 }  // namespace
 
 int RunCaptureCommand(const CCommandLine& commandLine) {
@@ -23,13 +40,9 @@ int RunCaptureCommand(const CCommandLine& commandLine) {
         return 1;
     }
     std::string error;
-
-    CScreenGrabber grabber;
-    grabber.SetIncludePointer(commandLine.cursor);
     CSvImage image;
-    grabber.GrabImage(region, &image);
-    if (!image.HasImage()) {
-        return Fail(grabber.GetLastError());
+    if (!GrabRegion(region, commandLine.cursor, &image, &error)) {
+        return Fail(error);
     }
     const CReservedFile file =
         ReserveCommandOutput(commandLine.output, DefaultOutputFolder(),

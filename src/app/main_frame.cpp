@@ -68,6 +68,10 @@ void CMainFrame::OnCreate() {
     connect(&m_trayIcon, &CTrayIcon::exitRequested, this, [this] { PostCommand(kCmdAppExit); });
 
     m_pShotDlg = std::make_unique<CBrintelShotDlg>();
+    if (IsWaylandSession()) {
+        m_pWaylandScreen = std::make_unique<CWaylandScreen>(m_settings);
+        m_pShotDlg->SetScreenAccess(m_pWaylandScreen.get());
+    }
     connect(m_pShotDlg.get(), &CBrintelShotDlg::aboutRequested, this, &CMainFrame::ShowAboutBox);
     connect(m_pShotDlg.get(), &CBrintelShotDlg::recordingStarted, this,
             &CMainFrame::OnRecordingStarted);

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/app_settings.h"
+#include "app/wayland_screen.h"
 #include "app/tray_icon.h"
 
 class CBrintelShotDlg;
@@ -61,6 +62,7 @@ private:
     CAppSettings m_settings;
     CTrayIcon m_trayIcon;
     QIcon m_hTrayIcon;
+    std::unique_ptr<CWaylandScreen> m_pWaylandScreen;  // on a Wayland desktop; outlives the dlg
     std::unique_ptr<CBrintelShotDlg> m_pShotDlg;
     bool m_bHookInstalled = false;
     bool m_bHasTray = false;

@@ -12,6 +12,11 @@ bool IsSet(const char* value) {
     return value != nullptr && value[0] != '\0';
 }
 
+bool NamesWayland(const char* waylandDisplay, const char* sessionType) {
+    return IsSet(waylandDisplay) ||
+           (sessionType != nullptr && std::strcmp(sessionType, "wayland") == 0);
+}
+
 }  // namespace
 
 SessionKind ClassifySession(const char* display, const char* waylandDisplay,
@@ -19,20 +24,18 @@ SessionKind ClassifySession(const char* display, const char* waylandDisplay,
     if (!IsSet(display)) {
         return SessionKind::NoX11;
     }
-    if (IsSet(waylandDisplay) ||
-        (sessionType != nullptr && std::strcmp(sessionType, "wayland") == 0)) {
-        return SessionKind::XWayland;
-    }
-    return SessionKind::X11;
+    return NamesWayland(waylandDisplay, sessionType) ? SessionKind::XWayland : SessionKind::X11;
+}
+
+bool IsWaylandSession() {
+    return NamesWayland(std::getenv("WAYLAND_DISPLAY"), std::getenv("XDG_SESSION_TYPE"));
 }
 
 const char* SessionMessage(SessionKind kind) {
     switch (kind) {
         case SessionKind::NoX11:
             return "BrintelShot needs an X11 session: no X display is set (DISPLAY).";
-        case SessionKind::XWayland:
-            return "BrintelShot is running under XWayland: windows of other programs may not be "
-                   "captured.";
+        case SessionKind::XWayland:  // the screen comes through the desktop's portal
         case SessionKind::X11:
             break;
     }
@@ -56,9 +59,6 @@ bool CheckX11Session() {
                      "display \"%s\".\n",
                      std::getenv("DISPLAY"));
         return false;
-    }
-    if (kind == SessionKind::XWayland) {
-        std::fprintf(stderr, "brintelshot: %s\n", SessionMessage(kind));
     }
     return true;
 }

@@ -3,7 +3,7 @@
 // Whether this session can run BrintelShot, which needs an X11 display.
 enum class SessionKind {
     X11,       // a plain X11 session
-    XWayland,  // an X display inside a Wayland session: other programs may not be visible to it
+    XWayland,  // an X display inside a Wayland session: it shows no other program's pixels
     NoX11      // no X display at all (DISPLAY unset or empty, Wayland only)
 };
 
@@ -12,12 +12,15 @@ enum class SessionKind {
 SessionKind ClassifySession(const char* display, const char* waylandDisplay,
                             const char* sessionType);
 
-// The one-line message for the session kind (empty for a plain X11 session).
+// True in a Wayland session (WAYLAND_DISPLAY set, or XDG_SESSION_TYPE=wayland): the screen's
+// pictures come through the desktop's portal, never from the X server.
+bool IsWaylandSession();
+
+// The one-line message for the session kind (empty where the program can run).
 const char* SessionMessage(SessionKind kind);
 
 // True when the X display named by DISPLAY accepts a connection.
 bool XDisplayOpens();
 
-// False, after saying why in one line on standard error, when no usable X display is there;
-// warns (and returns true) under XWayland.
+// False, after saying why in one line on standard error, when no usable X display is there.
 bool CheckX11Session();

@@ -13,11 +13,13 @@
 #include "capture/capture_rect.h"
 #include "capture/frame_geometry.h"
 #include "capture/recording_blink.h"
+#include "capture/screen_access.h"
 #include "capture/status_line.h"
 #include "recording/recording_session.h"
 #include "recording/x11_frame_source.h"
 #include "encoding/avi_recorder.h"
 
+class CSvImage;
 class QToolBar;
 class QAction;
 class QKeyEvent;
@@ -73,6 +75,9 @@ public:
     // The caption menu's "Record sound" choice.
     AudioChoice RecordsSound() const { return m_soundChoice; }
     void SetRecordSound(AudioChoice choice) { m_soundChoice = choice; }
+    // Where recordings and stills take the screen from when the X server cannot show it (a
+    // Wayland desktop); null: the X server. Kept by the caller for this window's life.
+    void SetScreenAccess(CScreenAccess* access) { m_pScreenAccess = access; }
     // Stops a running recording and waits until its file is finished.
     void StopRecording();
     QRect ToolButtonRect(int id) const;  // in client coordinates; empty for an unknown id
@@ -145,6 +150,9 @@ private:
     void ShowStatus(const QString& text);
     void ShowFailure(const char* prefix, const std::string& reason);
     bool RegionForCommand(CaptureRect* region);
+    bool ScreenShared(void (CBrintelShotDlg::*command)());
+    bool GrabRegion(const CaptureRect& region, CSvImage* image, std::string* error);
+    bool GrabRegionBgrx(const CaptureRect& region, cv::Mat* bitmap, std::string* error);
     void StartRecording();
     void CaptureStill();
     void CopyToClipboard();
@@ -158,8 +166,11 @@ private:
     CAviRecorder m_aviRecorder;
     CX11FrameSource m_frameSource;
     CAudioTrack m_audioTrack;  // open while recording with sound
+    CScreenAccess* m_pScreenAccess = nullptr;
+    bool m_bAskingForScreen = false;
+    CChosenFrameSource m_chosenFrames{m_frameSource};
     // Owns the recording's threads; recording while it runs.
-    CRecordingSession m_recordingSession{m_aviRecorder, m_frameSource};
+    CRecordingSession m_recordingSession{m_aviRecorder, m_chosenFrames};
     CaptureRect m_rcCapture;
     CaptureRect m_rcCaptureOnScreen;  // m_rcCapture at the window's place
     QToolBar* m_pToolBar = nullptr;

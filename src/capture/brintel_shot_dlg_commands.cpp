@@ -8,10 +8,12 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QUrl>
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "capture/command_ids.h"
@@ -28,6 +30,8 @@ const char kStatusEmptyRegion[] = "Empty Region!";
 const char kStatusCaptureFailed[] = "Capture Failed: ";
 const char kStatusCopyFailed[] = "Copy Failed: ";
 const char kStatusNoHelpPage[] = "Help Page Missing!";
+const char kStatusWaitingForScreen[] = "Waiting for the desktop to share the screen...";
+const char kStatusNoScreen[] = "Screen Not Shared: ";
 
 bool IsCtrlAlone(Qt::KeyboardModifiers modifiers) {
     return (modifiers & Qt::ControlModifier) &&
@@ -153,9 +157,70 @@ bool CBrintelShotDlg::RegionForCommand(CaptureRect* region) {
     return true;
 }
 
+// A Wayland desktop shares its screen only once it agreed, perhaps after asking the user in
+// a dialog: until then the caption says what it waits for, and the command runs when the
+// answer comes. True when the screen can be grabbed now.
+bool CBrintelShotDlg::ScreenShared(void (CBrintelShotDlg::*command)()) {
+    if (m_pScreenAccess == nullptr) {
+        return true;
+    }
+    if (m_bAskingForScreen) {
+        return false;  // the first command waits already
+    }
+    struct Ask {
+        bool returned = false;
+        bool answered = false;
+        bool shared = false;
+    };
+    auto ask = std::make_shared<Ask>();
+    QPointer<CBrintelShotDlg> self(this);
+    m_pScreenAccess->Prepare(RecordsPointer(), [self, command, ask](const std::string& error) {
+        ask->answered = true;
+        ask->shared = error.empty();
+        if (self == nullptr) {
+            return;
+        }
+        self->m_bAskingForScreen = false;
+        if (!error.empty()) {
+            self->ShowFailure(kStatusNoScreen, error);
+        } else if (ask->returned) {
+            (self.data()->*command)();
+        }
+    });
+    ask->returned = true;
+    if (!ask->answered) {
+        m_bAskingForScreen = true;
+        SetLastingStatusText(kStatusWaitingForScreen);
+    }
+    return ask->shared;
+}
+
+bool CBrintelShotDlg::GrabRegionBgrx(const CaptureRect& region, cv::Mat* bitmap,
+                                     std::string* error) {
+    if (m_pScreenAccess != nullptr) {
+        return m_pScreenAccess->GrabBgrx(region, *bitmap, error);
+    }
+    CScreenGrabber grabber;
+    grabber.SetIncludePointer(RecordsPointer());
+    grabber.GrabBitmap(region, bitmap);
+    *error = grabber.GetLastError();
+    return !bitmap->empty();
+}
+
+bool CBrintelShotDlg::GrabRegion(const CaptureRect& region, CSvImage* image, std::string* error) {
+    if (m_pScreenAccess != nullptr) {
+        return GrabStill(*m_pScreenAccess, region, image, error);
+    }
+    CScreenGrabber grabber;
+    grabber.SetIncludePointer(RecordsPointer());
+    grabber.GrabImage(region, image);
+    *error = grabber.GetLastError();
+    return image->HasImage();
+}
+
 void CBrintelShotDlg::StartRecording() {
     CaptureRect region;
-    if (!RegionForCommand(&region)) {
+    if (!RegionForCommand(&region) || !ScreenShared(&CBrintelShotDlg::StartRecording)) {
         return;
     }
     std::string error;
@@ -190,6 +255,7 @@ void CBrintelShotDlg::StartRecording() {
             Qt::QueuedConnection);
     });
     m_frameSource.SetIncludePointer(RecordsPointer());
+    m_chosenFrames.Choose(m_pScreenAccess != nullptr ? m_pScreenAccess->Frames() : m_frameSource);
     m_recordingSession.SetAudioTrack(&m_audioTrack);
     std::string soundError;
     if (!m_audioTrack.Open(m_soundChoice, &soundError) ||
@@ -228,18 +294,15 @@ void CBrintelShotDlg::StopRecording() {
 
 void CBrintelShotDlg::CaptureStill() {
     CaptureRect region;
-    if (!RegionForCommand(&region)) {
+    if (!RegionForCommand(&region) || !ScreenShared(&CBrintelShotDlg::CaptureStill)) {
         return;
     }
-    CScreenGrabber grabber;
-    grabber.SetIncludePointer(RecordsPointer());
     CSvImage image;
-    grabber.GrabImage(region, &image);
-    if (!image.HasImage()) {
-        ShowFailure(kStatusCaptureFailed, grabber.GetLastError());
+    std::string error;
+    if (!GrabRegion(region, &image, &error)) {
+        ShowFailure(kStatusCaptureFailed, error);
         return;
     }
-    std::string error;
     const CReservedFile file = ReserveOutputFile(
         g_strOutputDir, CaptureFileName(MakeTimeStamp(kCaptureStampFormat)), &error);
     if (!file.fd.IsOpen()) {
@@ -256,15 +319,13 @@ void CBrintelShotDlg::CaptureStill() {
 
 void CBrintelShotDlg::CopyToClipboard() {
     CaptureRect region;
-    if (!RegionForCommand(&region)) {
+    if (!RegionForCommand(&region) || !ScreenShared(&CBrintelShotDlg::CopyToClipboard)) {
         return;
     }
-    CScreenGrabber grabber;
-    grabber.SetIncludePointer(RecordsPointer());
     cv::Mat bitmap;
-    grabber.GrabBitmap(region, &bitmap);
-    if (bitmap.empty()) {  // the clipboard keeps what it had
-        ShowFailure(kStatusCopyFailed, grabber.GetLastError());
+    std::string error;
+    if (!GrabRegionBgrx(region, &bitmap, &error)) {  // the clipboard keeps what it had
+        ShowFailure(kStatusCopyFailed, error);
         return;
     }
     const QImage image(bitmap.data, bitmap.cols, bitmap.rows, static_cast<int>(bitmap.step[0]),

@@ -227,15 +227,21 @@ bool CAviRecorder::CountFrame(Venc_Status status, int32_t encodedSize) {
     return true;
 }
 
-int CAviRecorder::EndRecording(bool* failed) {
+int64_t CAviRecorder::EndRecording(bool* failed) {
     if (failed != nullptr) {
         *failed = false;
     }
     if (!IsRecording()) {
         return 0;
     }
-    int32_t total = 0;
-    const Venc_Status status = Venc_FinishEncoding(m_hEncoder, &total);
+    int64_t total = 0;
+    int32_t framesKept = m_frameCount;
+    const Venc_Status status = Venc_FinishEncoding(m_hEncoder, &total, &framesKept);
+    if (framesKept < m_frameCount) {  // given up to make room for the index
+        ConsoleLine("%d frames given up to make room for the index\n", m_frameCount - framesKept);
+        m_frameCount = framesKept;
+        m_repeatCount = std::min(m_repeatCount, m_frameCount);
+    }
     if (status != Venc_Status_Ok) {
         ReportFailure("Venc Error while ending encoding: %d\n", "Finishing the file failed", status,
                       m_hEncoder);
@@ -245,8 +251,9 @@ int CAviRecorder::EndRecording(bool* failed) {
     }
     const bool holdsPicture = m_frameCount > m_repeatCount;
     if (status == Venc_Status_Ok && holdsPicture) {
-        ConsoleLine("%s written: %dx%d, %d frames, %d bytes\n", m_outputPath.c_str(),
-                    m_region.Width(), m_region.Height(), m_frameCount, static_cast<int>(total));
+        ConsoleLine("%s written: %dx%d, %d frames, %lld bytes\n", m_outputPath.c_str(),
+                    m_region.Width(), m_region.Height(), m_frameCount,
+                    static_cast<long long>(total));
     }
     ReleaseRecording();
     if (!holdsPicture) {

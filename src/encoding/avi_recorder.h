@@ -65,7 +65,7 @@ public:
     // (no frame, or repeats only) is unplayable: its file is removed and *failed is set.
     // Without a running recording (never begun, or the begin failed) it does nothing and
     // returns 0 with *failed false.
-    int EndRecording(bool* failed = nullptr);
+    int64_t EndRecording(bool* failed = nullptr);
 
     bool IsRecording() const { return m_hEncoder >= 0; }
     int FrameWidth() const { return m_frameRect.Width(); }

@@ -157,7 +157,7 @@ Venc_Status Venc_BaseEncoder::PutRepeatFrame() {
 
 Venc_Status Venc_BaseEncoder::WriteVideoFrame(const unsigned char* data, int32_t length,
                                               bool keyFrame) {
-    if (length < 0 || length > INT32_MAX - m_totalBytes) {
+    if (length < 0) {
         return Venc_Status_Failure;
     }
     if (AVI_put_video_frame(m_aviFile, reinterpret_cast<const char*>(data), length,
@@ -169,7 +169,7 @@ Venc_Status Venc_BaseEncoder::WriteVideoFrame(const unsigned char* data, int32_t
     return Venc_Status_Ok;
 }
 
-Venc_Status Venc_BaseEncoder::PutAudio(const void* data, int32_t byteCount, int32_t* audioTotal) {
+Venc_Status Venc_BaseEncoder::PutAudio(const void* data, int32_t byteCount, int64_t* audioTotal) {
     if (!m_encoding) {
         return Venc_Status_WrongState;
     }
@@ -178,9 +178,6 @@ Venc_Status Venc_BaseEncoder::PutAudio(const void* data, int32_t byteCount, int3
     }
     if (data == nullptr || byteCount < 0) {
         return Venc_Status_BadArgument;
-    }
-    if (byteCount > INT32_MAX - m_totalBytes) {
-        return Venc_Status_Failure;
     }
     if (AVI_put_audio_block(m_aviFile, static_cast<const char*>(data), byteCount) != 0) {
         NoteWriterFailure();
@@ -193,20 +190,28 @@ Venc_Status Venc_BaseEncoder::PutAudio(const void* data, int32_t byteCount, int3
     return Venc_Status_Ok;
 }
 
-Venc_Status Venc_BaseEncoder::FinishEncoding(int32_t* totalBytes) {
+Venc_Status Venc_BaseEncoder::FinishEncoding(int64_t* totalBytes, int32_t* framesKept) {
     if (!m_encoding) {
         return Venc_Status_WrongState;
     }
     int closeResult = 0;
+    int32_t frames = 0;
     if (m_aviFile != nullptr) {
-        closeResult = AVI_close_file(m_aviFile);
-        m_aviFile = nullptr;
+        closeResult = AVI_close_output_file(m_aviFile);
         if (closeResult != 0) {
             NoteWriterFailure();
         }
+        frames = m_aviFile->frame_count;
+        // Frames given up to make room for the index no longer count.
+        m_totalBytes -= m_aviFile->data_bytes_dropped;
+        AVI_close_file(m_aviFile);
+        m_aviFile = nullptr;
     }
     if (totalBytes != nullptr) {
         *totalBytes = m_totalBytes;
+    }
+    if (framesKept != nullptr) {
+        *framesKept = frames;
     }
     ReleaseAll();
     return closeResult != 0 ? Venc_Status_FileError : Venc_Status_Ok;
@@ -215,8 +220,8 @@ Venc_Status Venc_BaseEncoder::FinishEncoding(int32_t* totalBytes) {
 void Venc_BaseEncoder::NoteWriterFailure() {
     const int reason = errno;
     switch (AVI_last_error) {
-        case AVI_ERR_SIZELIM:
-            m_failureReason = "AVI size limit reached";
+        case AVI_ERR_SIZELIM:  // every part the file's super index can name is full
+            m_failureReason = "AVI size limit reached: its index holds no more parts";
             break;
         case AVI_ERR_NO_MEM:
             m_failureReason = "out of memory";

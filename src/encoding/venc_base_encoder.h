@@ -28,8 +28,10 @@ public:
     virtual Venc_Status PutFrame(const Venc_Picture& picture, int32_t* encodedSize);
     // Appends a zero-length video frame: players show the previous frame again.
     virtual Venc_Status PutRepeatFrame();
-    virtual Venc_Status PutAudio(const void* data, int32_t byteCount, int32_t* audioTotal);
-    virtual Venc_Status FinishEncoding(int32_t* totalBytes);
+    virtual Venc_Status PutAudio(const void* data, int32_t byteCount, int64_t* audioTotal);
+    // Finishes the file; totalBytes and framesKept (both optional) receive the data bytes and
+    // the frames it holds.
+    virtual Venc_Status FinishEncoding(int64_t* totalBytes, int32_t* framesKept = nullptr);
     virtual void ReleaseAll();
 
     bool IsEncoding() const { return m_encoding; }
@@ -56,7 +58,7 @@ protected:
 
     unsigned char* m_frameBuffer;
     size_t m_frameBufferSize;
-    int32_t m_totalBytes;
+    int64_t m_totalBytes;
     Venc_Settings m_settings;
     std::string m_fileName;
     avi_file* m_aviFile;

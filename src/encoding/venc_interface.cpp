@@ -178,7 +178,7 @@ const char* Venc_FailureReason(int32_t handle) {
 }
 
 Venc_Status Venc_PutAudio(int32_t handle, const void* data, int32_t byteCount,
-                          int32_t* audioTotal) {
+                          int64_t* audioTotal) {
     Venc_BaseEncoder* encoder = nullptr;
     const Venc_Status found = FindEncoder(handle, &encoder);
     if (found != Venc_Status_Ok) {
@@ -187,13 +187,13 @@ Venc_Status Venc_PutAudio(int32_t handle, const void* data, int32_t byteCount,
     return encoder->PutAudio(data, byteCount, audioTotal);
 }
 
-Venc_Status Venc_FinishEncoding(int32_t handle, int32_t* totalBytes) {
+Venc_Status Venc_FinishEncoding(int32_t handle, int64_t* totalBytes, int32_t* framesKept) {
     Venc_BaseEncoder* encoder = nullptr;
     const Venc_Status found = FindEncoder(handle, &encoder);
     if (found != Venc_Status_Ok) {
         return found;
     }
-    return encoder->FinishEncoding(totalBytes);
+    return encoder->FinishEncoding(totalBytes, framesKept);
 }
 
 Venc_Status Venc_FreeEncoder(int32_t handle) {

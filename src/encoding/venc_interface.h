@@ -35,10 +35,12 @@ Venc_Status Venc_PutFrame(int32_t handle, const Venc_Picture* picture, int32_t* 
 Venc_Status Venc_PutRepeatFrame(int32_t handle);
 
 // Appends audio bytes as they come. audioTotal (optional) receives the audio bytes so far.
-Venc_Status Venc_PutAudio(int32_t handle, const void* data, int32_t byteCount, int32_t* audioTotal);
+Venc_Status Venc_PutAudio(int32_t handle, const void* data, int32_t byteCount, int64_t* audioTotal);
 
-// Closes the file. totalBytes (optional) receives the video and audio bytes written.
-Venc_Status Venc_FinishEncoding(int32_t handle, int32_t* totalBytes);
+// Closes the file. totalBytes (optional) receives the video and audio bytes it holds, and
+// framesKept (optional) its frames: fewer than were put when a full disk or the file-size
+// limit left no room for the index, and the last frames were given up for it.
+Venc_Status Venc_FinishEncoding(int32_t handle, int64_t* totalBytes, int32_t* framesKept = nullptr);
 
 // Destroys the handle's encoder (finishing its file first if it is still encoding) and
 // removes the handle. Always Venc_Status_Ok.

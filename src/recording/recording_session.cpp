@@ -17,8 +17,8 @@ static_assert(kSamplesPerVideoFrame * CAviRecorder::kFramesPerSecond == audio_fo
 
 std::string CRecordingResult::Summary() const {
     char counts[160];
-    std::snprintf(counts, sizeof counts, "[ %d Frames , %d x %d , %d bytes]", frameCount,
-                  frameWidth, frameHeight, totalBytes);
+    std::snprintf(counts, sizeof counts, "[ %d Frames , %d x %d , %lld bytes]", frameCount,
+                  frameWidth, frameHeight, static_cast<long long>(totalBytes));
     return std::string("녹화가 완료되었습니다.\n") + counts + "\n" + path;
 }
 

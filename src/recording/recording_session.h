@@ -42,7 +42,7 @@ struct CRecordingResult {
                            // behind, or no picture
     int frameWidth = 0;
     int frameHeight = 0;
-    int totalBytes = 0;
+    int64_t totalBytes = 0;
     bool failed = false;
     std::string error;  // short reason when failed
 

@@ -31,17 +31,22 @@ void CX11FrameSource::Close() {
     m_bWatching = false;
 }
 
-CSvRect CX11FrameSource::Locate(const CCaptureTarget& target, const CSvRect& previous) {
+CSvRect LocateTarget(CScreenGrabber* grabber, const CCaptureTarget& target,
+                     const CSvRect& previous) {
     if (target.window == 0) {
         return target.region;
     }
     int x = 0;
     int y = 0;
-    if (m_pGrabber == nullptr || !m_pGrabber->WindowOrigin(target.window, &x, &y)) {
+    if (grabber == nullptr || !grabber->WindowOrigin(target.window, &x, &y)) {
         return previous;
     }
     const CSvRect& r = target.region;
     return CSvRect{r.left + x, r.top + y, r.right + x, r.bottom + y};
+}
+
+CSvRect CX11FrameSource::Locate(const CCaptureTarget& target, const CSvRect& previous) {
+    return LocateTarget(m_pGrabber.get(), target, previous);
 }
 
 CFrameSource::Change CX11FrameSource::TakeChange(const CSvRect& screenRegion) {

@@ -42,3 +42,8 @@ private:
     bool m_bIncludePointer = false;
     CPointerOverlay m_pointer;  // as read by the last TakeChange
 };
+
+// The target's place on the screen, its window's place asked of grabber's X server; previous
+// when that cannot be told.
+CSvRect LocateTarget(CScreenGrabber* grabber, const CCaptureTarget& target,
+                     const CSvRect& previous);

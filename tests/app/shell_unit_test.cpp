@@ -6,16 +6,8 @@
 #include "common/program_under_test.h"
 #include "app/app_settings.h"
 #include "app/command_args.h"
-#include "app/session_check.h"
 #include "app/single_instance.h"
 #include "app/tray_icon.h"
-
-// The program's own runs (below, and on the bare X server) cover DISPLAY unset or empty and
-// WAYLAND_DISPLAY set; the session type alone tells XWayland too.
-TEST(SessionCheckTest, SessionTypeAloneTellsXWayland) {
-    EXPECT_EQ(ClassifySession(":0", "", "x11"), SessionKind::X11);
-    EXPECT_EQ(ClassifySession(":1", nullptr, "wayland"), SessionKind::XWayland);
-}
 
 // The tip is cut at 127 characters, never inside a multi-byte character.
 TEST(TrayTipTest, CutsToWholeCharacters) {
@@ -32,6 +24,8 @@ TEST(TrayTipTest, CutsToWholeCharacters) {
 // --help and --version answer without one; anything the parser does not accept ends with
 // status 2 and the usage on standard error.
 TEST(CommandLineTest, AnswersWithoutADisplay) {
+    const std::vector<std::string> noBus{"DISPLAY=" + std::string(getenv("DISPLAY")),
+                                         "WAYLAND_DISPLAY=w", "DBUS_SESSION_BUS_ADDRESS=x"};
     const struct {
         std::vector<std::string> environment, arguments;
         int status;
@@ -41,6 +35,7 @@ TEST(CommandLineTest, AnswersWithoutADisplay) {
         {{"DISPLAY=", "WAYLAND_DISPLAY="}, {}, 1, "", "X11 session"},
         {{"WAYLAND_DISPLAY=wayland-0"}, {}, 1, "", "X11 session"},
         {{"DISPLAY=:4711"}, {}, 1, "", ":4711"},
+        {noBus, {"--capture", "9x9"}, 1, "", "no D-Bus session bus to reach the screen-sharing"},
         {{}, {"-h", "--capture", "1x1"}, 0, "--repair <FILE>", ""},
         {{}, {"--version"}, 0, "BrintelShot 1.0\n", ""},
         {{}, {"--frobnicate"}, 2, "", "Unknown option 'frobnicate'"},

@@ -52,14 +52,18 @@ TEST(AviWriter, EmptyFileAndOddFrameLayout) {
     ASSERT_EQ(bytes.size(), 2056u);
     // Flags 0x10010: capture file, has index. At 192: one plane, 24 bits per pixel.
     // clang-format off
-    ExpectFields(bytes, {{0, Id("RIFF")}, {4, 2048}, {8, Id("AVI ")}, {16, 200}, {32, 33333},
+    ExpectFields(bytes, {{0, Id("RIFF")}, {4, 2048}, {8, Id("AVI ")}, {16, 2004}, {32, 33333},
                          {44, 0x10010}, {48, 0}, {56, 1}, {64, 640}, {68, 480},
                          {108, Id("vids")}, {112, Id("xvid")}, {128, 33333}, {132, 1000000},
                          {148, 0xFFFFFFFF}, {192, 1 | 24 << 16}, {196, Id("xvid")},
-                         {200, 640 * 480}, {220, Id("JUNK")}, {224, 1808}, {2036, Id("LIST")},
-                         {2040, 4}, {2044, Id("movi")}, {2048, Id("idx1")}, {2052, 0}});
+                         {200, 640 * 480}, {220, Id("JUNK")}, {224, 1528}, {1756, Id("JUNK")},
+                         {1760, 260}, {1764, Id("odml")}, {1768, Id("dmlh")}, {1772, 248},
+                         {2024, Id("JUNK")}, {2028, 4}, {2036, Id("LIST")}, {2040, 4},
+                         {2044, Id("movi")}, {2048, Id("idx1")}, {2052, 0}});
     // clang-format on
-    EXPECT_EQ(std::count(bytes.begin() + 228, bytes.begin() + 2036, 0), 2036 - 228);
+    // The super index and odml reservations stay blank in a file of one part.
+    EXPECT_EQ(std::count(bytes.begin() + 228, bytes.begin() + 1756, 0), 1756 - 228);
+    EXPECT_EQ(std::count(bytes.begin() + 1776, bytes.begin() + 2024, 0), 2024 - 1776);
 
     // An odd frame: the pad byte is zero even though the caller's next byte is not.
     avi_file* avi = CreateXvid(dir.Path("one.avi"));
@@ -100,43 +104,47 @@ TEST(AviWriter, KeyFlagsEmptyFramesAndRepeats) {
     }
 }
 
-TEST(AviWriter, IndexGrowsAtThe4097thChunk) {
+TEST(AviWriter, PartsUpToTheSuperIndexLimit) {
     TempDir dir;
-    avi_file* avi = CreateXvid(dir.Path("many.avi"));
-    for (int i = 0; i < 4096; ++i) {
-        ASSERT_EQ(AVI_put_video_frame(avi, nullptr, 0, 0), 0);
+    avi_file* avi = CreateXvid(dir.Path("parts.avi"));
+    AVI_set_part_bytes(avi, 16 * 1024);
+    std::vector<char> data(5000, 7);
+    int frames = 0;
+    while (AVI_put_video_frame(avi, data.data(), 5000, frames % 3 == 0) == 0) {
+        ++frames;
     }
-    EXPECT_EQ(avi->index_capacity, 4096);
-    ASSERT_EQ(AVI_put_video_frame(avi, "x", 1, 1), 0);
-    EXPECT_EQ(avi->index_capacity, 8192);
+    // Two frames in the first part (idx1 takes room there too), three in the others, each
+    // with its indexes, until the super index is full.
+    const int kFrames = 2 + 93 * 3;
+    EXPECT_EQ(AVI_last_error, AVI_ERR_SIZELIM);
+    EXPECT_EQ(std::make_pair(avi->part_count, frames), std::make_pair(94, kFrames));
+    EXPECT_EQ(AVI_room_left(avi), 16 * 1024 - (avi->file_pos - avi->part_start) - (32 + 3 * 8));
+    const auto size = ReadFile(dir.Path("parts.avi")).size();
+    EXPECT_EQ(size, size_t(avi->file_pos));  // the refused frame left nothing
     ASSERT_EQ(AVI_close_file(avi), 0);
-    Bytes bytes = ReadFile(dir.Path("many.avi"));
-    const size_t index = 2048 + 4096 * 8 + 10;
-    ExpectFields(bytes, {{index, Id("idx1")},
-                         {index + 4, 4097 * 16},
-                         {index + 8 + 4096 * 16 + 8, 2048 + 4096 * 8}});
-    EXPECT_EQ(bytes.size(), index + 8 + 4097 * 16);
-}
-
-TEST(AviWriter, SizeLimitRefusesBeforeWriting) {
-    TempDir dir;
-    avi_file* avi = CreateXvid(dir.Path("limit.avi"));
-    ASSERT_EQ(AVI_put_video_frame(avi, "abcd", 4, 1), 0);
-    // Pretend the file is nearly full; the descriptor still writes at its real end.
-    const int real_pos = avi->file_pos;
-    avi->file_pos = AVI_MAX_FILE_BYTES - 1000;
-    const int room = AVI_room_left(avi);
-    EXPECT_EQ(room, 1000 - 16 - 8);
-    std::vector<char> data(2000, 1);
-    const int fits = room - 8 - 16;  // chunk header and its index entry
-    EXPECT_EQ(ErrorOf([&] { return AVI_put_video_frame(avi, data.data(), fits + 2, 1); }),
-              AVI_ERR_SIZELIM);
-    EXPECT_EQ(std::make_pair(avi->index_count, avi->frame_count), std::make_pair(1, 1));
-    EXPECT_EQ(ReadFile(dir.Path("limit.avi")).size(), size_t(real_pos));
-    EXPECT_EQ(AVI_put_video_frame(avi, data.data(), fits, 1), 0);
-    EXPECT_EQ(AVI_room_left(avi), 0);
-    avi->file_pos = real_pos + 8 + fits;
-    EXPECT_EQ(AVI_close_file(avi), 0);
+    Bytes bytes = ReadFile(dir.Path("parts.avi"));
+    // The first part: its frames, ix00 (32 + 2 * 8) in the movi list, idx1, then the next
+    // part. The header counts the first part's frames, the stream all of them, and the super
+    // index names all 94 parts' indexes.
+    const std::uint32_t ix00 = 2048 + 2 * 5008, idx1 = ix00 + 48, avix = idx1 + 8 + 32;
+    // clang-format off
+    ExpectFields(bytes, {{4, avix - 8}, {44, 0x10010}, {48, 2}, {140, kFrames},
+                         {2040, idx1 - 2044}, {220, Id("indx")}, {224, 24 + 16 * 94}, {228, 4},
+                         {232, 94}, {236, Id("00db")}, {252, ix00}, {256, 0}, {260, 48},
+                         {264, 2}, {1756, Id("LIST")}, {1764, Id("odml")}, {1776, kFrames},
+                         {ix00, Id("ix00")}, {ix00 + 8, 2 | 1 << 24}, {ix00 + 12, 2},
+                         {ix00 + 16, Id("00db")}, {ix00 + 20, 2044}, {ix00 + 32, 12},
+                         {ix00 + 36, 5000}, {ix00 + 40, 12 + 5008},
+                         {ix00 + 44, 5000 | 0x80000000u}, {idx1, Id("idx1")},
+                         {avix, Id("RIFF")}, {avix + 4, 24 + 3 * 5008 + 56 - 8},
+                         {avix + 8, Id("AVIX")}, {avix + 12, Id("LIST")},
+                         {avix + 16, 24 + 3 * 5008 + 56 - 20}, {avix + 20, Id("movi")}});
+    // clang-format on
+    avi_file* in = AVI_open_for_reading(dir.Path("parts.avi").c_str(), 1);
+    ASSERT_NE(in, nullptr) << AVI_last_error;
+    EXPECT_EQ(AVI_get_frame_count(in), kFrames);  // through the super index
+    EXPECT_EQ(in->frame_table[kFrames - 1].offset, std::int64_t(bytes.size()) - 56 - 5000);
+    AVI_close_file(in);
 }
 
 TEST(AviWriter, MisuseIsRefusedAndChangesNothing) {
@@ -195,22 +203,19 @@ TEST(AviWriter, FailedWritesLoseNothingWrittenBefore) {
     }
     AVI_close_file(in);
 
-    // No room for the index: the file keeps its frames and reads without one.
+    // No room for the index: the last frame is given up for it.
     avi = CreateXvid(dir.Path("noidx.avi"));
     ASSERT_EQ(AVI_put_video_frame(avi, "abcd", 4, 1), 0);
     ASSERT_EQ(AVI_put_video_frame(avi, "efg", 3, 0), 0);
     {
         FileSizeLimit limit(2048 + 24 + 20);
-        EXPECT_EQ(ErrorOf([&] { return AVI_close_file(avi); }), AVI_ERR_WRITE_INDEX);
+        ASSERT_EQ(AVI_close_output_file(avi), 0);
+        EXPECT_EQ(std::make_pair(avi->frame_count, avi->frames_dropped), std::make_pair(1, 1));
+        EXPECT_EQ(AVI_close_file(avi), 0);
     }
     Bytes bytes = ReadFile(dir.Path("noidx.avi"));
-    ASSERT_EQ(bytes.size(), 2048u + 24);
-    ExpectFields(bytes, {{4, 2048 + 24 - 8}, {44, 0x10000}});  // no index flag
-    in = AVI_open_for_reading(dir.Path("noidx.avi").c_str(), 1);
-    ASSERT_NE(in, nullptr);
-    EXPECT_EQ(AVI_get_frame_count(in), 2);
-    EXPECT_EQ(AVI_get_frame_length(in, 1), 3);
-    AVI_close_file(in);
+    ASSERT_EQ(bytes.size(), 2048u + 12 + 8 + 16);
+    ExpectFields(bytes, {{44, 0x10010}, {48, 1}, {2060, Id("idx1")}});
 }
 
 TEST(AviError, TextsAndReport) {

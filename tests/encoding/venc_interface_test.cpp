@@ -49,7 +49,7 @@ TEST(VencInterfaceTest, HandlesCountUpAndUnknownHandleAndWrongStateAreToldApart)
 
     PictureHolder pic(StaticDesktopFrame(160, 120, 0));
     const char audio[4] = {};
-    int32_t total = -7;
+    int64_t total = -7;
     for (const int32_t handle : {fresh, freed, int32_t{-5}}) {
         const Venc_Status expected =
             handle == fresh ? Venc_Status_WrongState : Venc_Status_BadHandle;
@@ -84,7 +84,8 @@ TEST(VencInterfaceTest, CodecKindMattersOnlyForAFreshHandleAndItBeginsAgainAfter
     settings.codecKind = 0;
     ASSERT_EQ(Venc_BeginEncoding(handle, dir.Path("a.avi").c_str(), &settings), Venc_Status_Ok);
     PictureHolder pic(StaticDesktopFrame(160, 120, 0));
-    int32_t size = 0, total = 0;
+    int32_t size = 0;
+    int64_t total = 0;
     ASSERT_EQ(Venc_PutFrame(handle, &pic.picture, &size), Venc_Status_Ok);
     EXPECT_EQ(Venc_BeginEncoding(handle, dir.Path("other.avi").c_str(), &settings),
               Venc_Status_WrongState);
@@ -102,35 +103,18 @@ TEST(VencInterfaceTest, CodecKindMattersOnlyForAFreshHandleAndItBeginsAgainAfter
     EXPECT_EQ(Venc_FinishEncoding(handle, nullptr), Venc_Status_WrongState);
 
     // The same handle begins a second, independent file; its encoder exists, so codecKind 1
-    // is not looked at.
+    // is not looked at. Freeing the handle while it encodes finishes the file.
     settings = Settings(64, 48);
     settings.codecKind = 1;
     ASSERT_EQ(Venc_BeginEncoding(handle, dir.Path("b.avi").c_str(), &settings), Venc_Status_Ok);
     PictureHolder small(FullMotionFrame(64, 48, 0));
     ASSERT_EQ(Venc_PutFrame(handle, &small.picture, nullptr), Venc_Status_Ok);
     ASSERT_EQ(Venc_PutFrame(handle, &small.picture, nullptr), Venc_Status_Ok);
-    ASSERT_EQ(Venc_FinishEncoding(handle, nullptr), Venc_Status_Ok);
-    Venc_FreeEncoder(handle);
+    EXPECT_EQ(Venc_FreeEncoder(handle), Venc_Status_Ok);
     EXPECT_EQ(Stream(dir.Path("a.avi"), "v:0")["nb_frames"], "1");
     auto second = Stream(dir.Path("b.avi"), "v:0");
     EXPECT_EQ(second["nb_frames"] + " " + second["width"], "2 64");
-}
-
-TEST(VencInterfaceTest, FreeingAnEncodingHandleLeavesAFinishedFile) {
-    TempDir dir;
-    const std::string path = dir.Path("freed.avi");
-    const int32_t handle = NewHandle();
-    const Venc_Settings settings = Settings();
-    ASSERT_EQ(Venc_BeginEncoding(handle, path.c_str(), &settings), Venc_Status_Ok);
-    for (int n = 0; n < 5; ++n) {
-        PictureHolder pic(StaticDesktopFrame(160, 120, n));
-        ASSERT_EQ(Venc_PutFrame(handle, &pic.picture, nullptr), Venc_Status_Ok);
-    }
-    EXPECT_EQ(Venc_FreeEncoder(handle), Venc_Status_Ok);
-    EXPECT_EQ(Stream(path, "v:0")["nb_frames"], "5");
-    bool clean = false;
-    EXPECT_EQ(DecodeLuma(path, 160, 120, &clean).size(), 5u);
-    EXPECT_TRUE(clean);
+    EXPECT_EQ(DecodeErrors(dir.Path("b.avi")), "");
 }
 
 TEST(VencInterfaceTest, AudioPassesThrough) {
@@ -142,7 +126,8 @@ TEST(VencInterfaceTest, AudioPassesThrough) {
     settings.formatTag = 1;  // PCM, 16-bit stereo
     ASSERT_EQ(Venc_BeginEncoding(handle, path.c_str(), &settings), Venc_Status_Ok);
     const std::vector<char> block(4410 * 4, 0x11);  // 0.1 s
-    int32_t audioTotal = 0, frameBytes = 0, total = 0;
+    int32_t frameBytes = 0;
+    int64_t audioTotal = 0, total = 0;
     for (int n = 0; n < 3; ++n) {
         PictureHolder frame(StaticDesktopFrame(160, 120, n));
         int32_t size = 0;

@@ -147,7 +147,7 @@ int AVI_fetch_frame(avi_file* AVI, char* buffer) {
     return entry.length;
 }
 
-int AVI_goto_audio_byte(avi_file* AVI, int byte) {
+int AVI_goto_audio_byte(avi_file* AVI, std::int64_t byte) {
     if (!avi_is_readable(AVI) || !avi_has_table(AVI->audio_table)) {
         return -1;
     }
@@ -163,7 +163,7 @@ int AVI_goto_audio_byte(avi_file* AVI, int byte) {
         }
     }
     AVI->audio_chunk_pos = lo;
-    AVI->audio_byte_pos = byte - AVI->audio_table[lo].bytes_before;
+    AVI->audio_byte_pos = int(byte - AVI->audio_table[lo].bytes_before);
     return 0;
 }
 
@@ -218,7 +218,8 @@ int AVI_fetch_next_chunk(avi_file* AVI, char* video_buffer, int video_size, char
     }
     unsigned char chunk[8];
     while (avi_read_all(AVI->fd, chunk, sizeof chunk)) {
-        if (avi_same_id(chunk, "LIST", 4)) {
+        // Lists and further parts are entered: their chunks follow their type.
+        if (avi_same_id(chunk, "LIST", 4) || avi_same_id(chunk, "RIFF", 4)) {
             if (!avi_skip(AVI->fd, 4)) {
                 return 0;
             }

@@ -2,6 +2,8 @@
 // byte position. Closing is AVI_close_file (avi_writer.h).
 #pragma once
 
+#include <cstdint>
+
 #include "encoding/avi/avi_file.h"
 
 // Opens a file and parses its header; with build_index != 0 also its index (rebuilt from
@@ -29,7 +31,7 @@ int AVI_goto_frame(avi_file* AVI, int frame, int* frame_length);
 // Bytes read, 0 past the last frame, -1 on failure.
 int AVI_fetch_frame(avi_file* AVI, char* buffer);
 
-int AVI_goto_audio_byte(avi_file* AVI, int byte);
+int AVI_goto_audio_byte(avi_file* AVI, std::int64_t byte);
 int AVI_goto_audio_chunk(avi_file* AVI, int chunk, int* chunk_length);
 // Reads up to count audio bytes from the current position on; bytes read, or -1.
 int AVI_fetch_audio(avi_file* AVI, char* buffer, int count);

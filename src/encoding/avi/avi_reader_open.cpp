@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "encoding/avi/avi_bytes.h"
 #include "encoding/avi/avi_fd_io.h"
@@ -27,7 +28,20 @@ constexpr int kStreamHeaderBytes = 36;  // the part of "strh" read here
 constexpr int kVideoFormatBytes = 12;
 constexpr int kAudioFormatBytes = 16;
 
-// What the top-level walk found.
+// One entry of a stream's super index: where a part's standard index chunk lies.
+struct SuperEntry {
+    std::int64_t offset;
+    std::uint32_t size;
+};
+
+// A data chunk found through an index: its stream's id, where its data lies, its length.
+struct Located {
+    char id[4];
+    std::int64_t data_offset;
+    std::uint32_t length;
+};
+
+// What the top-level walk and the header list found.
 struct FileScan {
     std::int64_t file_size = 0;
     unsigned char* header_list = nullptr;  // body of "hdrl" after its list type
@@ -35,6 +49,9 @@ struct FileScan {
     bool has_header_list = false;
     bool has_movi = false;
     bool has_index = false;
+    bool has_parts = false;               // a further "AVIX" part follows the first
+    std::vector<SuperEntry> video_parts;  // the video stream's super index
+    std::vector<SuperEntry> audio_parts;
 };
 
 // The kind of the stream whose "strh" came last, for the "strf" that follows it.
@@ -95,12 +112,11 @@ int avi_scan_top_level(avi_file* AVI, FileScan& scan) {
                     return error;
                 }
             } else if (avi_same_id(type, "movi", 4) && !scan.has_movi) {
-                if (body + 4 > INT_MAX) {
-                    return AVI_ERR_READ;
-                }
-                AVI->movi_data_offset = int(body + 4);
+                AVI->movi_data_offset = body + 4;
                 scan.has_movi = true;
             }
+        } else if (avi_same_id(chunk, "RIFF", 4)) {
+            scan.has_parts = true;
         } else if (avi_same_id(chunk, "idx1", 4) && !scan.has_index) {
             int error = avi_read_index(AVI, scan, body, length);
             if (error != 0) {
@@ -129,9 +145,8 @@ void avi_take_video_stream(avi_file* AVI, const unsigned char* strh, int stream_
 }
 
 void avi_take_audio_stream(avi_file* AVI, const unsigned char* strh, int stream_no) {
-    long long total =
+    AVI->audio_total =
         avi_load_u32le(strh + 32) * avi_sample_frame_bytes(AVI->audio_bits, AVI->audio_channels);
-    AVI->audio_total = total > INT_MAX ? INT_MAX : int(total);
     AVI->audio_stream_no = stream_no;
 }
 
@@ -142,12 +157,33 @@ void avi_take_audio_format(avi_file* AVI, const unsigned char* strf) {
     AVI->audio_bits = int(avi_load_u16le(strf + 14));
 }
 
-// Reads the stream headers and formats out of the header list body. Streams are numbered
-// in the order of their "strh" chunks; the first video and the first audio stream count.
-int avi_parse_header_list(avi_file* AVI, const unsigned char* list, std::int64_t length) {
+// The entries of a super index chunk's body ("indx": 4 longs per entry, an index of indexes).
+std::vector<SuperEntry> avi_parse_super_index(const unsigned char* body, std::int64_t available) {
+    std::vector<SuperEntry> parts;
+    if (available < 24 || avi_load_u16le(body) != 4 || body[3] != 0) {
+        return parts;
+    }
+    std::int64_t entries = std::min<std::int64_t>(avi_load_u32le(body + 4), (available - 24) / 16);
+    for (std::int64_t i = 0; i < entries; ++i) {
+        const unsigned char* entry = body + 24 + i * 16;
+        std::uint64_t offset = avi_load_u32le(entry) | std::uint64_t(avi_load_u32le(entry + 4))
+                                                           << 32;
+        if (offset < (std::uint64_t(1) << 62)) {
+            parts.push_back({std::int64_t(offset), avi_load_u32le(entry + 8)});
+        }
+    }
+    return parts;
+}
+
+// Reads the stream headers, formats and super indexes out of the header list body. Streams
+// are numbered in the order of their "strh" chunks; the first video and the first audio
+// stream count.
+int avi_parse_header_list(avi_file* AVI, FileScan& scan, const unsigned char* list,
+                          std::int64_t length) {
     int stream_no = -1;
     bool has_video = false, has_video_format = false, has_audio = false;
     StreamKind last = StreamKind::kNone;
+    StreamKind current = StreamKind::kNone;  // the stream of the last "strh"
     std::int64_t pos = 0;
     while (pos + 8 <= length) {
         const unsigned char* chunk = list + pos;
@@ -171,6 +207,10 @@ int avi_parse_header_list(avi_file* AVI, const unsigned char* list, std::int64_t
                 has_audio = true;
                 kind = StreamKind::kAudio;
             }
+            current = kind;
+        } else if (avi_same_id(chunk, "indx", 4) && current != StreamKind::kNone) {
+            (current == StreamKind::kVideo ? scan.video_parts : scan.audio_parts) =
+                avi_parse_super_index(body, available);
         } else if (avi_same_id(chunk, "strf", 4)) {
             if (last == StreamKind::kVideo && available >= kVideoFormatBytes) {
                 AVI->width = int(avi_load_u32le(body + 4));
@@ -247,14 +287,13 @@ bool avi_is_stream_data_id(const unsigned char* id) {
            avi_same_id(id + 2, "wb", 2);
 }
 
-// Indexes the data chunks found from the movi data to the end of the file. A chunk whose
-// data runs past the end of the file (a cut-off file) ends the walk.
-int avi_rebuild_index(avi_file* AVI, std::int64_t file_size) {
-    AVI->index_count = 0;
+// The data chunks found from the movi data to the end of the file, through every further
+// part. A chunk whose data runs past the end of the file (a cut-off file) ends the walk.
+int avi_rebuild_index(avi_file* AVI, std::int64_t file_size, std::vector<Located>* found) {
     std::int64_t pos = AVI->movi_data_offset;
     unsigned char chunk[8];
-    while (pos + 8 <= file_size && pos <= UINT32_MAX && avi_read_at(AVI->fd, pos, chunk, 8)) {
-        if (avi_same_id(chunk, "LIST", 4)) {
+    while (pos + 8 <= file_size && avi_read_at(AVI->fd, pos, chunk, 8)) {
+        if (avi_same_id(chunk, "LIST", 4) || avi_same_id(chunk, "RIFF", 4)) {
             pos += 12;
             continue;
         }
@@ -262,49 +301,95 @@ int avi_rebuild_index(avi_file* AVI, std::int64_t file_size) {
         if (pos + 8 + std::int64_t(length) > file_size) {
             break;
         }
-        if (avi_is_stream_data_id(chunk) &&
-            avi_push_index_entry(AVI, reinterpret_cast<const char*>(chunk), 0, std::uint32_t(pos),
-                                 length) != 0) {
-            return AVI_ERR_NO_MEM;
+        if (avi_is_stream_data_id(chunk)) {
+            Located entry{{}, pos + 8, length};
+            std::memcpy(entry.id, chunk, 4);
+            found->push_back(entry);
         }
         pos += 8 + avi_padded_length(length);
     }
     return 0;
 }
 
-// Where an index entry's data lies, checked against the file size.
-bool avi_locate_data(const unsigned char* entry, std::int64_t data_shift, std::int64_t file_size,
-                     std::uint32_t* offset, std::int32_t* length) {
-    std::int64_t at = avi_load_u32le(entry + 8) + data_shift;
-    std::int64_t bytes = avi_load_u32le(entry + 12);
-    if (bytes > INT_MAX || at > UINT32_MAX || at + bytes > file_size) {
-        return false;
+// The chunks that the idx1 index names, its offsets counted as data_shift says.
+void avi_take_idx1(const avi_file* AVI, std::int64_t data_shift, std::vector<Located>* found) {
+    for (int i = 0; i < AVI->index_count; ++i) {
+        const unsigned char* entry = avi_index_entry(AVI, i);
+        Located chunk{{}, avi_load_u32le(entry + 8) + data_shift, avi_load_u32le(entry + 12)};
+        std::memcpy(chunk.id, entry, 4);
+        found->push_back(chunk);
     }
-    *offset = std::uint32_t(at);
-    *length = std::int32_t(bytes);
-    return true;
 }
 
-int avi_count_entries(avi_file* AVI) {
-    AVI->frame_count = 0;
-    AVI->audio_chunk_count = 0;
-    for (int i = 0; i < AVI->index_count; ++i) {
-        const unsigned char* id = avi_index_entry(AVI, i);
-        if (avi_same_id(id, AVI->video_chunk_id, 3)) {
-            ++AVI->frame_count;
-        } else if (avi_same_id(id, AVI->audio_chunk_id, 4)) {
-            ++AVI->audio_chunk_count;
+// The chunks that one part's standard index ("ix##": 2 longs per entry, an index of chunks)
+// names; the top bit of an entry's size marks a chunk that is no key frame.
+int avi_take_part_index(const avi_file* AVI, const SuperEntry& part, const char* id,
+                        std::int64_t file_size, std::vector<Located>* found) {
+    unsigned char head[32];
+    if (part.offset + std::int64_t(sizeof head) > file_size ||
+        !avi_read_at(AVI->fd, part.offset, head, sizeof head)) {
+        return AVI_ERR_READ;
+    }
+    std::int64_t length = avi_load_u32le(head + 4);
+    if (!avi_same_id(head, "ix", 2) || length < 24 || avi_load_u16le(head + 8) != 2 ||
+        head[11] != 1 || part.offset + 8 + length > file_size) {
+        errno = EIO;
+        return AVI_ERR_READ;
+    }
+    std::int64_t entries = std::min<std::int64_t>(avi_load_u32le(head + 12), (length - 24) / 8);
+    std::int64_t base = std::int64_t(avi_load_u32le(head + 20)) |
+                        std::int64_t(avi_load_u32le(head + 24) & 0x3FFFFFFF) << 32;
+    std::vector<unsigned char> table(std::size_t(entries) * 8);
+    if (!table.empty() && !avi_read_at(AVI->fd, part.offset + 32, table.data(), table.size())) {
+        return AVI_ERR_READ;
+    }
+    for (std::int64_t i = 0; i < entries; ++i) {
+        const unsigned char* entry = table.data() + i * 8;
+        Located chunk{{}, base + avi_load_u32le(entry), avi_load_u32le(entry + 4) & 0x7FFFFFFF};
+        std::memcpy(chunk.id, id, 4);
+        found->push_back(chunk);
+    }
+    return 0;
+}
+
+int avi_take_super_index(const avi_file* AVI, const std::vector<SuperEntry>& parts, const char* id,
+                         std::int64_t file_size, std::vector<Located>* found) {
+    for (const SuperEntry& part : parts) {
+        int error = avi_take_part_index(AVI, part, id, file_size, found);
+        if (error != 0) {
+            return error;
         }
     }
+    return 0;
+}
+
+bool avi_fits_file(const Located& chunk, std::int64_t file_size) {
+    return chunk.length <= INT_MAX && chunk.data_offset >= 0 &&
+           chunk.data_offset + std::int64_t(chunk.length) <= file_size;
+}
+
+int avi_count_entries(avi_file* AVI, const std::vector<Located>& chunks) {
+    std::int64_t frames = 0, audio_chunks = 0;
+    for (const Located& chunk : chunks) {
+        if (avi_same_id(chunk.id, AVI->video_chunk_id, 3)) {
+            ++frames;
+        } else if (avi_same_id(chunk.id, AVI->audio_chunk_id, 4)) {
+            ++audio_chunks;
+        }
+    }
+    if (frames > INT_MAX || audio_chunks > INT_MAX) {
+        return AVI_ERR_NO_MEM;
+    }
+    AVI->frame_count = int(frames);
+    AVI->audio_chunk_count = int(audio_chunks);
     return AVI->frame_count > 0 ? 0 : AVI_ERR_NO_VIDS;
 }
 
-int avi_build_tables(avi_file* AVI, std::int64_t data_shift, std::int64_t file_size) {
-    int error = avi_count_entries(AVI);
+int avi_build_tables(avi_file* AVI, const std::vector<Located>& chunks, std::int64_t file_size) {
+    int error = avi_count_entries(AVI, chunks);
     if (error != 0) {
         return error;
     }
-    // Counts are below index_count, an int, so the sizes cannot overflow a 64-bit size_t.
     AVI->frame_table = static_cast<avi_frame_entry*>(
         std::malloc(std::size_t(AVI->frame_count) * sizeof(avi_frame_entry)));
     if (AVI->audio_chunk_count > 0) {
@@ -315,51 +400,62 @@ int avi_build_tables(avi_file* AVI, std::int64_t data_shift, std::int64_t file_s
         (AVI->audio_chunk_count > 0 && AVI->audio_table == nullptr)) {
         return AVI_ERR_NO_MEM;
     }
-    int frame = 0, chunk = 0;
+    int frame = 0, audio_chunk = 0;
     std::int64_t audio_bytes = 0;
-    for (int i = 0; i < AVI->index_count; ++i) {
-        const unsigned char* entry = avi_index_entry(AVI, i);
-        bool video = avi_same_id(entry, AVI->video_chunk_id, 3);
-        if (!video && !avi_same_id(entry, AVI->audio_chunk_id, 4)) {
+    for (const Located& chunk : chunks) {
+        bool video = avi_same_id(chunk.id, AVI->video_chunk_id, 3);
+        if (!video && !avi_same_id(chunk.id, AVI->audio_chunk_id, 4)) {
             continue;
         }
-        std::uint32_t offset;
-        std::int32_t length;
-        if (!avi_locate_data(entry, data_shift, file_size, &offset, &length)) {
+        if (!avi_fits_file(chunk, file_size)) {
             errno = EIO;
             return AVI_ERR_READ;
         }
         if (video) {
-            AVI->frame_table[frame++] = {offset, length};
+            AVI->frame_table[frame++] = {chunk.data_offset, std::int32_t(chunk.length)};
             continue;
         }
-        AVI->audio_table[chunk++] = {offset, length, std::int32_t(audio_bytes)};
-        audio_bytes += length;
-        if (audio_bytes > INT_MAX) {
-            errno = EIO;
-            return AVI_ERR_READ;
-        }
+        AVI->audio_table[audio_chunk++] = {chunk.data_offset, std::int32_t(chunk.length),
+                                           audio_bytes};
+        audio_bytes += chunk.length;
     }
-    AVI->audio_total = int(audio_bytes);
+    AVI->audio_total = audio_bytes;
     return 0;
 }
 
-int avi_index_file(avi_file* AVI, std::int64_t file_size) {
+// Finds the file's chunks: through the super indexes of a file finished past its first part,
+// through idx1 in a file of one part, else by walking the data (a file that was never
+// finished, or whose index does not lead to its chunks).
+int avi_find_chunks(avi_file* AVI, const FileScan& scan, std::vector<Located>* chunks) {
+    if (!scan.video_parts.empty()) {
+        int error = avi_take_super_index(AVI, scan.video_parts, AVI->video_chunk_id, scan.file_size,
+                                         chunks);
+        if (error == 0) {
+            error = avi_take_super_index(AVI, scan.audio_parts, AVI->audio_chunk_id, scan.file_size,
+                                         chunks);
+        }
+        return error;
+    }
     std::int64_t data_shift = -1;
-    if (AVI->index_count > 0) {
+    if (AVI->index_count > 0 && !scan.has_parts) {
         int error = avi_probe_index_offsets(AVI, &data_shift);
         if (error != 0) {
             return error;
         }
     }
     if (data_shift < 0) {
-        int error = avi_rebuild_index(AVI, file_size);
-        if (error != 0) {
-            return error;
-        }
-        data_shift = 8;
+        return avi_rebuild_index(AVI, scan.file_size, chunks);
     }
-    int error = avi_build_tables(AVI, data_shift, file_size);
+    avi_take_idx1(AVI, data_shift, chunks);
+    return 0;
+}
+
+int avi_index_file(avi_file* AVI, const FileScan& scan) {
+    std::vector<Located> chunks;
+    int error = avi_find_chunks(AVI, scan, &chunks);
+    if (error == 0) {
+        error = avi_build_tables(AVI, chunks, scan.file_size);
+    }
     if (error != 0) {
         return error;
     }
@@ -383,7 +479,7 @@ int avi_parse_file(avi_file* AVI, int build_index) {
     }
     int error = avi_scan_top_level(AVI, scan);
     if (error == 0) {
-        error = avi_parse_header_list(AVI, scan.header_list, scan.header_list_length);
+        error = avi_parse_header_list(AVI, scan, scan.header_list, scan.header_list_length);
     }
     std::free(scan.header_list);
     if (error != 0) {
@@ -393,7 +489,7 @@ int avi_parse_file(avi_file* AVI, int build_index) {
     if (!avi_seek_to(AVI->fd, AVI->movi_data_offset)) {
         return AVI_ERR_READ;
     }
-    return build_index != 0 ? avi_index_file(AVI, scan.file_size) : 0;
+    return build_index != 0 ? avi_index_file(AVI, scan) : 0;
 }
 
 }  // namespace

@@ -50,9 +50,8 @@ void avi_read_header_fields(const unsigned char* header, avi_file* fields) {
     fields->height = int(avi_load_u32le(header + 68));
     std::memcpy(fields->compressor, header + 112, 4);
     fields->frame_count = int(avi_load_u32le(header + 48));
-    fields->file_pos = int(std::min<std::int64_t>(avi_load_u32le(header + 4) + 8LL, 0x7FFFFFFF));
-    fields->data_end =
-        int(std::min<std::int64_t>(avi_load_u32le(header + 2040) + 2044LL, 0x7FFFFFFF));
+    fields->file_pos = avi_load_u32le(header + 4) + 8LL;
+    fields->data_end = avi_load_u32le(header + 2040) + 2044LL;
     fields->repeats_via_index = (avi_load_u32le(header + 44) & kFlagMustUseIndex) != 0 ? 1 : 0;
 }
 
@@ -130,9 +129,7 @@ FrameWalk avi_walk_frames(int fd, std::int64_t file_size) {
            std::memcmp(chunk, kVideoChunkId, 4) == 0) {
         std::uint32_t length = avi_load_u32le(chunk + 4);
         std::int64_t data_end = pos + 8 + std::int64_t(length);
-        std::int64_t finished_size =
-            data_end + 1 + 8 + std::int64_t(walk.frames + 1) * AVI_INDEX_ENTRY_BYTES;
-        if (data_end > file_size || finished_size > AVI_MAX_FILE_BYTES) {
+        if (data_end > file_size) {
             break;
         }
         bool key = length > 0 && avi_frame_is_key(fd, pos + 8, length);
@@ -212,8 +209,8 @@ bool avi_finish(int fd, avi_file* fields, const FrameWalk& walk) {
     tail.insert(tail.end(), walk.index.begin(), walk.index.end());
 
     fields->frame_count = walk.frames;
-    fields->data_end = int(walk.data_end);
-    fields->file_pos = int(kept_end + std::int64_t(tail.size()));
+    fields->data_end = walk.data_end;
+    fields->file_pos = kept_end + std::int64_t(tail.size());
     fields->repeats_via_index = 0;
     unsigned char header[AVI_HEADER_BYTES];
     return avi_build_header(fields, true, header) && ftruncate(fd, kept_end) == 0 &&
@@ -245,6 +242,10 @@ AviRepairReport AVI_repair_recording(const std::string& path) {
         return avi_io_failure("cannot write the file");
     }
     FrameWalk walk = avi_walk_frames(fd, file_size);
+    char next[4];
+    if (avi_read_at(fd, walk.data_end, next, sizeof next) && std::memcmp(next, "ix00", 4) == 0) {
+        return avi_outcome(AviRepairOutcome::kRefused, "a recording of more than one part");
+    }
     if (!avi_finish(fd, &fields, walk)) {
         return avi_io_failure("cannot write the file");
     }

@@ -1,0 +1,235 @@
+#include "app/screencast_portal.h"
+
+#include <unistd.h>
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
+#include <QDBusVariant>
+
+namespace {
+
+const char kService[] = "org.freedesktop.portal.Desktop";
+const char kPath[] = "/org/freedesktop/portal/desktop";
+const char kInterface[] = "org.freedesktop.portal.ScreenCast";
+const char kRequestInterface[] = "org.freedesktop.portal.Request";
+
+constexpr uint kMonitor = 1;
+constexpr uint kPointerHidden = 1;
+constexpr uint kPointerEmbedded = 2;
+constexpr uint kPersistUntilRevoked = 2;
+
+QDBusMessage PortalCall(const QString& interface, const QString& method) {
+    return QDBusMessage::createMethodCall(kService, kPath, interface, method);
+}
+
+// A property of the ScreenCast interface; 0 when the portal does not say.
+uint PortalProperty(const QString& name) {
+    QDBusMessage call = PortalCall("org.freedesktop.DBus.Properties", "Get");
+    call.setArguments({QString(kInterface), name});
+    const QDBusReply<QDBusVariant> reply = QDBusConnection::sessionBus().call(call);
+    return reply.isValid() ? reply.value().variant().toUInt() : 0;
+}
+
+// A pair of integers (D-Bus "(ii)") from a stream's properties.
+bool ReadPair(const QVariant& value, int* first, int* second) {
+    if (!value.canConvert<QDBusArgument>()) {
+        return false;
+    }
+    const QDBusArgument argument = value.value<QDBusArgument>();
+    argument.beginStructure();
+    argument >> *first >> *second;
+    argument.endStructure();
+    return true;
+}
+
+}  // namespace
+
+bool ReadStartResults(const QVariantMap& results, CPortalStream* stream, QString* restoreToken,
+                      QString* error) {
+    *restoreToken = results.value("restore_token").toString();
+    const QVariant streams = results.value("streams");
+    bool found = false;
+    if (streams.canConvert<QDBusArgument>()) {
+        const QDBusArgument argument = streams.value<QDBusArgument>();
+        argument.beginArray();
+        while (!argument.atEnd() && !found) {
+            uint node = 0;
+            QVariantMap properties;
+            argument.beginStructure();
+            argument >> node >> properties;
+            argument.endStructure();
+            stream->node = node;
+            CStreamPlacement& place = stream->placement;
+            ReadPair(properties.value("position"), &place.x, &place.y);
+            ReadPair(properties.value("size"), &place.width, &place.height);
+            found = true;
+        }
+        argument.endArray();
+    }
+    if (!found) {
+        *error = "the desktop shared no screen";
+    }
+    return found;
+}
+
+QString PortalResponseProblem(uint code, const QString& step) {
+    switch (code) {
+        case 0:
+            return QString();
+        case 1:
+            return "sharing the screen was cancelled in the desktop's dialog";
+        default:
+            return "the desktop refused to share the screen (" + step + ")";
+    }
+}
+
+CScreenCastPortal::CScreenCastPortal(QObject* parent) : QObject(parent) {}
+
+CScreenCastPortal::~CScreenCastPortal() {
+    if (m_remoteFd >= 0) {
+        ::close(m_remoteFd);
+    }
+    if (!m_strSession.isEmpty()) {
+        QDBusConnection::sessionBus().call(
+            QDBusMessage::createMethodCall(kService, m_strSession, "org.freedesktop.portal.Session",
+                                           "Close"),
+            QDBus::NoBlock);
+    }
+}
+
+int CScreenCastPortal::TakeRemoteFd() {
+    const int fd = m_remoteFd;
+    m_remoteFd = -1;
+    return fd;
+}
+
+void CScreenCastPortal::Start(bool pointer, const QString& restoreToken) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        Fail("no D-Bus session bus to reach the screen-sharing portal");
+        return;
+    }
+    if (!bus.interface()->isServiceRegistered(kService).value() &&
+        !bus.interface()->startService(kService).isValid()) {
+        Fail("this desktop has no screen-sharing portal (xdg-desktop-portal)");
+        return;
+    }
+    if (PortalProperty("version") == 0) {
+        Fail("this desktop's portal cannot share the screen (no ScreenCast interface)");
+        return;
+    }
+    m_bPointer = pointer;
+    m_strToken = restoreToken;
+    QVariantMap options;
+    options["session_handle_token"] = QString("brintel%1").arg(::getpid());
+    Request(Step::kCreate, "CreateSession", {}, options);
+}
+
+void CScreenCastPortal::Request(Step step, const QString& method, const QVariantList& arguments,
+                                QVariantMap options) {
+    // The reply names the request object, but its Response may come before the reply does:
+    // the object's path is known from the handle token, and is listened to first.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString handle = QString("brintel%1_%2").arg(::getpid()).arg(++m_requestCount);
+    options["handle_token"] = handle;
+    QString sender = bus.baseService().mid(1);
+    sender.replace('.', '_');
+    m_strRequestPath = QString("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, handle);
+    bus.connect(kService, m_strRequestPath, kRequestInterface, "Response", this,
+                SLOT(OnResponse(uint, QVariantMap)));
+    m_step = step;
+    QDBusMessage call = PortalCall(kInterface, method);
+    call.setArguments(QVariantList(arguments) << options);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, -1), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, &CScreenCastPortal::OnCallDone);
+}
+
+void CScreenCastPortal::OnCallDone(QDBusPendingCallWatcher* call) {
+    call->deleteLater();
+    if (call->isError()) {
+        Fail("the screen-sharing portal failed: " + call->error().message());
+    }
+}
+
+void CScreenCastPortal::OnResponse(uint code, const QVariantMap& results) {
+    QDBusConnection::sessionBus().disconnect(kService, m_strRequestPath, kRequestInterface,
+                                             "Response", this, SLOT(OnResponse(uint, QVariantMap)));
+    const Step step = m_step;
+    m_step = Step::kIdle;
+    const char* names[] = {"", "CreateSession", "SelectSources", "Start"};
+    const QString problem = PortalResponseProblem(code, names[static_cast<int>(step)]);
+    if (!problem.isEmpty()) {
+        Fail(problem);
+        return;
+    }
+    switch (step) {
+        case Step::kCreate:
+            m_strSession = results.value("session_handle").toString();
+            SelectSources();
+            break;
+        case Step::kSelect:
+            Request(Step::kStart, "Start",
+                    {QVariant::fromValue(QDBusObjectPath(m_strSession)), QString()}, {});
+            break;
+        case Step::kStart: {
+            QString error;
+            if (!ReadStartResults(results, &m_stream, &m_strRestoreToken, &error)) {
+                Fail(error);
+                return;
+            }
+            OpenRemote();
+            break;
+        }
+        case Step::kIdle:
+            break;
+    }
+}
+
+void CScreenCastPortal::SelectSources() {
+    QVariantMap options;
+    options["types"] = kMonitor;
+    options["multiple"] = false;
+    const uint modes = PortalProperty("AvailableCursorModes");
+    const uint wanted = m_bPointer ? kPointerEmbedded : kPointerHidden;
+    if (modes & wanted) {
+        options["cursor_mode"] = wanted;
+    }
+    if (PortalProperty("version") >= 4) {
+        options["persist_mode"] = kPersistUntilRevoked;
+        if (!m_strToken.isEmpty()) {
+            options["restore_token"] = m_strToken;
+        }
+    }
+    Request(Step::kSelect, "SelectSources", {QVariant::fromValue(QDBusObjectPath(m_strSession))},
+            options);
+}
+
+void CScreenCastPortal::OpenRemote() {
+    QDBusMessage call = PortalCall(kInterface, "OpenPipeWireRemote");
+    call.setArguments({QVariant::fromValue(QDBusObjectPath(m_strSession)), QVariantMap()});
+    const QDBusReply<QDBusUnixFileDescriptor> reply = QDBusConnection::sessionBus().call(call);
+    if (!reply.isValid()) {
+        Fail("the screen-sharing portal gave no PipeWire connection: " + reply.error().message());
+        return;
+    }
+    m_remoteFd = ::dup(reply.value().fileDescriptor());  // the reply closes its own
+    if (m_remoteFd < 0) {
+        Fail("cannot keep the PipeWire connection");
+        return;
+    }
+    emit finished(true);
+}
+
+void CScreenCastPortal::Fail(const QString& reason) {
+    if (m_strError.isEmpty()) {
+        m_strError = reason;
+        m_step = Step::kIdle;
+        emit finished(false);
+    }
+}
