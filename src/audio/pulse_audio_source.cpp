@@ -33,24 +33,22 @@ void OnServerInfo(pa_context*, const pa_server_info* info, void* data) {
     pa_threaded_mainloop_signal(query->loop, 0);
 }
 
-void OnSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* data) {
-    auto* query = static_cast<DeviceQuery*>(data);
-    if (eol == 0 && info != nullptr) {
-        query->found = true;
-        query->name = info->monitor_source_name ? info->monitor_source_name : "";
-    }
-    if (eol != 0) {
-        query->done = true;
-        pa_threaded_mainloop_signal(query->loop, 0);
-    }
+// An output answers with the name of its monitor, an input with its own name.
+void Take(DeviceQuery* query, const pa_sink_info* info) {
+    query->name = info->monitor_source_name ? info->monitor_source_name : "";
 }
 
-void OnSourceInfo(pa_context*, const pa_source_info* info, int eol, void* data) {
+void Take(DeviceQuery* query, const pa_source_info* info) {
+    query->name = info->name;
+    query->isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+}
+
+template <typename Info>
+void OnDeviceInfo(pa_context*, const Info* info, int eol, void* data) {
     auto* query = static_cast<DeviceQuery*>(data);
     if (eol == 0 && info != nullptr) {
         query->found = true;
-        query->name = info->name;
-        query->isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+        Take(query, info);
     }
     if (eol != 0) {
         query->done = true;
@@ -148,7 +146,8 @@ bool CPulseAudioSource::FindDevice(std::string* device, std::string* error) {
     if (m_kind == Kind::kDesktop) {
         if (!sink.empty()) {
             Complete(m_loop,
-                     pa_context_get_sink_info_by_name(m_context, sink.c_str(), &OnSinkInfo, &query),
+                     pa_context_get_sink_info_by_name(m_context, sink.c_str(),
+                                                      &OnDeviceInfo<pa_sink_info>, &query),
                      query);
         }
         if (!query.found || query.name.empty()) {
@@ -158,8 +157,8 @@ bool CPulseAudioSource::FindDevice(std::string* device, std::string* error) {
     } else {
         if (!source.empty()) {
             Complete(m_loop,
-                     pa_context_get_source_info_by_name(m_context, source.c_str(), &OnSourceInfo,
-                                                        &query),
+                     pa_context_get_source_info_by_name(m_context, source.c_str(),
+                                                        &OnDeviceInfo<pa_source_info>, &query),
                      query);
         }
         // Without an input the server offers an output's monitor as the default source.
