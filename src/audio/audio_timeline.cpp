@@ -6,8 +6,16 @@
 using audio_format::kChannels;
 
 void CAudioTimeline::Place(int64_t stamp, const int16_t* samples, int64_t count) {
-    if (m_placedAny && std::llabs(stamp - m_streamEnd) <= kSnapFrames) {
+    const int64_t off = stamp - m_streamEnd;
+    if (m_placedAny && std::llabs(off) <= kJumpFrames) {
+        m_drift += (off - m_drift) / 4;
         stamp = m_streamEnd;
+        if (std::llabs(m_drift) > kSnapFrames) {
+            stamp += m_drift;
+            m_drift = 0;
+        }
+    } else {
+        m_drift = 0;
     }
     m_placedAny = true;
     m_streamEnd = stamp + count;

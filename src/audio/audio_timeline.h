@@ -3,9 +3,11 @@
 // heard n / kSampleRate seconds after the recording's first frame. Blocks come stamped with the
 // position of their first frame, measured on the clock of the video frames; a block that
 // continues the previous one within kSnapFrames is placed right after it (stamps jitter by a
-// few milliseconds), anything further away is placed where its stamp says: a gap (a suspended
-// or vanished source) becomes silence, an overlap replaces what came before. Sound is thus
-// never shifted by more than kSnapFrames against the clock, however long the recording runs.
+// few milliseconds) is placed right after it; when the stamps stay off by more than kSnapFrames
+// on average (the source's clock drifts against the frames'), the stream moves by that much.
+// A block more than kJumpFrames away is placed where its stamp says. A gap (a suspended or
+// vanished source) becomes silence, an overlap replaces what came before. Sound thus stays
+// within about kSnapFrames of the clock, however long the recording runs.
 // No lock: the owner serialises Place and Take.
 
 #include <cstdint>
@@ -16,6 +18,7 @@
 class CAudioTimeline {
 public:
     static constexpr int64_t kSnapFrames = audio_format::kSampleRate / 100;  // 10 ms
+    static constexpr int64_t kJumpFrames = audio_format::kSampleRate / 20;   // 50 ms
 
     // Lays count sample frames (interleaved, kChannels each) whose first one belongs at stamp.
     // What falls before Taken() is dropped.
@@ -35,4 +38,5 @@ private:
     int64_t m_taken = 0;
     bool m_placedAny = false;
     int64_t m_streamEnd = 0;  // the stamp the next block of the stream is expected at
+    int64_t m_drift = 0;      // how far the stamps are off from it, on average
 };
