@@ -1,7 +1,14 @@
 #include "app/app_settings.h"
 
+#include <QFile>
 #include <QSettings>
+#include <QStandardPaths>
+#include <QStringDecoder>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -14,25 +21,74 @@ const char kRecordPointerKey[] = "recording/pointer";
 const char kRecordSoundKey[] = "recording/audio";
 const char kRestoreTokenKey[] = "screencast/restore_token";
 
-void Report(const QSettings& settings, const char* what) {
-    std::fprintf(stderr, "brintelshot: ignoring the settings file %s: %s.\n",
-                 qPrintable(settings.fileName()), what);
+// Larger than any settings file this program writes by far.
+constexpr qint64 kMaxSettingsBytes = 1 << 20;
+
+void Report(const QString& path, const char* what) {
+    std::fprintf(stderr, "brintelshot: ignoring the settings file %s: %s.\n", qPrintable(path),
+                 what);
+}
+
+// An INI file as QSettings writes it: UTF-8 text of sections, keys with values, comments.
+bool IsSettingsText(const QByteArray& bytes) {
+    QStringDecoder decode(QStringDecoder::Utf8);
+    const QString text = decode(bytes);
+    if (decode.hasError()) {
+        return false;
+    }
+    for (const QString& raw : text.split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        const bool control = std::any_of(line.begin(), line.end(), [](QChar c) {
+            return c.category() == QChar::Other_Control && c != QLatin1Char('\t');
+        });
+        if (control || !(line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
+                         line.startsWith(QLatin1Char('#')) || line.contains(QLatin1Char('=')) ||
+                         (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Why the file at path cannot be the settings file; null when it can (or does not exist yet).
+// Only a regular file is opened: a FIFO or a device would block the start or worse.
+const char* SettingsFileProblem(const QString& path) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        return errno == ENOENT ? nullptr : "it cannot be read";
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return "it is not a regular file";
+    }
+    QFile file(path);
+    if (info.st_size > kMaxSettingsBytes || !file.open(QIODevice::ReadOnly)) {
+        return info.st_size > kMaxSettingsBytes ? "it is too large" : "it cannot be read";
+    }
+    return IsSettingsText(file.read(kMaxSettingsBytes + 1)) ? nullptr
+                                                            : "it is not a valid settings file";
 }
 
 }  // namespace
 
-CAppSettings::CAppSettings()
-    : m_pSettings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                              kOrganization, kApplication)) {
+CAppSettings::CAppSettings() {
+    // Where QSettings keeps a user's INI file; checked before QSettings opens it.
+    const QString path =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+        QStringLiteral("/%1/%2.ini").arg(QLatin1String(kOrganization), QLatin1String(kApplication));
+    if (const char* problem = SettingsFileProblem(path)) {
+        Report(path, problem);
+        return;
+    }
+    m_pSettings = std::make_unique<QSettings>(path, QSettings::IniFormat);
     (void)m_pSettings->contains(kWindowGeometryKey);  // reads the file
     switch (m_pSettings->status()) {
         case QSettings::NoError:
             return;
         case QSettings::AccessError:
-            Report(*m_pSettings, "it cannot be read");
+            Report(m_pSettings->fileName(), "it cannot be read");
             break;
         case QSettings::FormatError:
-            Report(*m_pSettings, "it is not a valid settings file");
+            Report(m_pSettings->fileName(), "it is not a valid settings file");
             break;
     }
     m_pSettings.reset();

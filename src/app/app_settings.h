@@ -14,9 +14,10 @@ class QSettings;
 // The choices the program remembers between runs: the capture window's place and size, the
 // output folder, the pointer option, the sound sources and the token that lets the desktop share
 // the screen again without asking. They live in an INI file under the XDG config folder
-// ($XDG_CONFIG_HOME or ~/.config, "Brintel Shot/BrintelShot.ini"). A file that cannot be read
-// or is not a valid settings file is reported in one line on standard error and then left
-// alone: nothing is read from it and nothing written over it.
+// ($XDG_CONFIG_HOME or ~/.config, "Brintel Shot/BrintelShot.ini"). A file that cannot be read,
+// is no regular file (a FIFO, a device) or is not a valid settings file (any bytes that are
+// not INI text) is reported in one line on standard error and then left alone: nothing is
+// read from it and nothing written over it.
 class CAppSettings {
 public:
     CAppSettings();

@@ -28,7 +28,8 @@ CBrintelShotApp::~CBrintelShotApp() = default;
 
 bool CBrintelShotApp::InitInstance() {
     m_pMainFrame = std::make_unique<CMainFrame>();
-    m_pMainFrame->OnCreate();
+    // Before the frame's start-up repair touches any file.
     QuitOnSignals(this, [this] { m_pMainFrame->PostCommand(kCmdAppExit); });
+    m_pMainFrame->OnCreate();
     return true;
 }

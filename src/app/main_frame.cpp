@@ -12,7 +12,6 @@
 
 #include "app/about_dlg.h"
 #include "app/app_resources.h"
-#include "app/repair_command.h"
 #include "capture/brintel_shot_dlg.h"
 #include "capture/output_dir.h"
 #include "zorvane.h"
@@ -98,10 +97,12 @@ void CMainFrame::OnCreate() {
     (void)kExitHookSet;
 
     // Recordings an earlier run could not finish (killed, session lost) are finished now.
-    const std::string recovered = RepairUnfinishedRecordings(g_strOutputDir);
-    if (!recovered.empty() && m_bHasTray) {
-        m_trayIcon.ShowMessage(QStringLiteral("Brintel Shot"), QString::fromStdString(recovered));
-    }
+    connect(&m_startupRepair, &CStartupRepair::finished, this, [this](const QString& text) {
+        if (m_bHasTray) {
+            m_trayIcon.ShowMessage(QStringLiteral("Brintel Shot"), text);
+        }
+    });
+    m_startupRepair.Start(g_strOutputDir);
 }
 
 // The remembered output folder, pointer and sound options and window place; a remembered folder

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/app_settings.h"
+#include "app/startup_repair.h"
 #include "app/wayland_screen.h"
 #include "app/tray_icon.h"
 
@@ -72,6 +73,9 @@ private:
     QTimer m_recordingTipTimer;
     QElapsedTimer m_recordingClock;
     QString m_strRecordingPath;
+
+    // Last, so that it is cancelled and waited for before the rest goes away.
+    CStartupRepair m_startupRepair;
 };
 
 // The queued form of one hook report.

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -19,11 +20,32 @@ void WriteSignalByte(int) {
     (void)ignored;
 }
 
+sigset_t QuitSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int number : kQuitSignals) {
+        sigaddset(&set, number);
+    }
+    return set;
+}
+
 }  // namespace
+
+void HoldQuitSignals() {
+    std::signal(SIGPIPE, SIG_IGN);
+    const sigset_t set = QuitSignalSet();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void ReleaseQuitSignals() {
+    const sigset_t set = QuitSignalSet();
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
 
 void QuitOnSignals(QObject* owner, std::function<void()> quit) {
     std::signal(SIGPIPE, SIG_IGN);
     if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        ReleaseQuitSignals();
         return;
     }
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
@@ -42,4 +64,5 @@ void QuitOnSignals(QObject* owner, std::function<void()> quit) {
     for (int number : kQuitSignals) {
         sigaction(number, &action, nullptr);
     }
+    ReleaseQuitSignals();
 }

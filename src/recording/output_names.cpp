@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <utility>
@@ -49,6 +50,9 @@ CReservedFile ReserveUniqueFile(const std::string& dir, const std::string& fileN
         // O_EXCL also refuses a symbolic link in the name's place, wherever it points.
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
+            // A start-up scan of another instance takes an unlocked empty recording for the
+            // leftover of one that ended before its first frame.
+            flock(fd, LOCK_EX | LOCK_NB);
             return CReservedFile{std::move(path), CUniqueFd(fd)};
         }
         if (errno != EEXIST) {

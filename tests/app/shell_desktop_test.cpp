@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "capture/brintel_shot_dlg.h"
 #include "capture/command_ids.h"
 #include "common/program_under_test.h"
+#include "encoding/avi/avi_writer.h"
 #include "test_support.h"
 
 // Xlib last: its macros clash with names inside GoogleTest.
@@ -290,7 +292,7 @@ TEST_F(ShellDesktopTest, SettingsSurviveARestartAndABrokenFileIsIgnored) {
     ASSERT_EQ(Terminate(), 0);
     EXPECT_EQ(m_program->ErrorLines(), 0) << m_program->StandardError();
 
-    const std::string broken = "[window\ngeometry=@Rect(\xff\n\x01\x02";
+    const std::string broken("geometry=\0\0\0\x9c\xd4\x01", 15);  // QSettings would take it
     std::ofstream(SettingsFile(), std::ios::trunc) << broken;
     ASSERT_TRUE(Start()) << "a broken settings file stopped the program";
     ASSERT_EQ(Terminate(), 0);
@@ -346,6 +348,84 @@ TEST(ShellFrameTest, TrayTipShowsTheRecordingsLengthAndSize) {
     })) << tip.toStdString();
     frame.ShotDlg()->OnToolCommand(ID_RECORD);
     EXPECT_EQ(frame.TrayIcon().ToolTip(), QStringLiteral("Brintel's Shot"));
+}
+
+std::uint32_t HeaderFlags(const std::string& path) {
+    unsigned char flags[4] = {};
+    std::ifstream(path, std::ios::binary).seekg(44).read(reinterpret_cast<char*>(flags), 4);
+    return probe::U32At(std::vector<unsigned char>(flags, flags + 4), 0);
+}
+
+// The quit signals in the program's status: held (blocked) or caught.
+bool HoldsSigterm(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    unsigned long long held = 0;
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigBlk:", 0) == 0 || line.rfind("SigCgt:", 0) == 0) {
+            held |= std::stoull(line.substr(7), nullptr, 16);
+        }
+    }
+    return (held & (1ull << (SIGTERM - 1))) != 0;
+}
+
+// Nothing at start stops the program: recordings to finish (one a crafted file claiming a
+// 1.9 GB chunk, under a data limit far below that), a standard output whose reader has gone,
+// a settings file that is a FIFO. The window appears, the recordings are finished, the empty
+// leftover removed. A SIGTERM as soon as the program holds it ends it like Exit, also
+// during the start-up repair and in --record.
+TEST(ShellStartTest, NothingAtStartStopsTheProgram) {
+    TempDir dir;
+    const std::string killed = dir.Path("Recode_killed.avi"), crafted = dir.Path("Recode_big.avi");
+    avi_file* avi = AVI_create_output_file(killed.c_str());
+    AVI_set_video_format(avi, 64, 48, 30.0, "xvid");
+    AVI_set_header_refresh(avi, 0);
+    ASSERT_EQ(AVI_put_video_frame(avi, "\0\0\1\xB6\x10", 5, 1), 0);
+    std::vector<unsigned char> unfinished = probe::ReadFile(killed);
+    AVI_close_file(avi);
+    probe::WriteFile(killed, unfinished);
+    std::vector<unsigned char> claim = unfinished;
+    probe::PutU32At(claim, 2052, 1900000000);
+    std::fill(claim.begin() + 2056, claim.begin() + 2061, 'x');  // no picture in its first bytes
+    probe::WriteFile(crafted, claim);
+    ASSERT_EQ(truncate(crafted.c_str(), 2056 + 1900000000), 0);  // sparse
+    probe::WriteFile(dir.Path("Recode_empty.avi"), std::vector<unsigned char>(2048, 0));
+    const std::string config = dir.Path("config");
+    ASSERT_EQ(system(("mkdir -p '" + config + "/Brintel Shot' && mkfifo '" + config +
+                      "/Brintel Shot/BrintelShot.ini'")
+                         .c_str()),
+              0);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    close(out[0]);
+    rlimit saved{}, low{};
+    getrlimit(RLIMIT_DATA, &saved);
+    low = saved;
+    low.rlim_cur = 1u << 30;
+    setrlimit(RLIMIT_DATA, &low);
+    CProgramUnderTest program({"XDG_CONFIG_HOME=" + config}, dir.path(), {}, out[1]);
+    setrlimit(RLIMIT_DATA, &saved);
+    close(out[1]);
+    CXWindows x;
+    Window dlg = 0;
+    ASSERT_TRUE(FindWindows(x, program.Pid(), dlg)) << program.StandardError();
+    EXPECT_TRUE(desktop::WaitUntil([&] {
+        return probe::U32At(probe::ReadFile(killed), 44) == 0x10010 &&
+               HeaderFlags(crafted) == 0x10010 && dir.Files("Recode_empty.avi").empty();
+    }));
+    ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
+    EXPECT_EQ(program.WaitForExit(), 0);
+    EXPECT_NE(program.StandardError().find("not a regular file"), std::string::npos);
+    EXPECT_NE(program.StandardError().find("removed"), std::string::npos);
+
+    probe::WriteFile(killed, unfinished);  // for the repair that the signal interrupts
+    for (std::vector<std::string> arguments :
+         {std::vector<std::string>{}, {"--record", "64x48+0+0", "--duration", "9"}}) {
+        CProgramUnderTest early({"XDG_CONFIG_HOME=" + config}, dir.path(), arguments);
+        ASSERT_TRUE(desktop::WaitUntil([&] { return HoldsSigterm(early.Pid()); }, 5000));
+        ASSERT_EQ(kill(early.Pid(), SIGTERM), 0);
+        const int status = early.WaitForExit();  // -1: ended by the signal
+        EXPECT_TRUE(status == 0 || (!arguments.empty() && status == 1)) << early.StandardError();
+    }
 }
 
 // Without a tray host the program says so on standard error, and closing the capture window

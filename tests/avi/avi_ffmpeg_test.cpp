@@ -3,8 +3,14 @@
 // ffmpeg wrote.
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <climits>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/ffprobe_support.h"
@@ -187,25 +193,21 @@ TEST(AviFfmpeg, PartsPlayWholeWhileWrittenAndFinished) {
     EXPECT_EQ(std::make_pair(part.ffmpeg, part.gstreamer), std::make_pair(kill_at, kill_at));
 }
 
+// Killed after the last frame, the repair writes what the writer's close wrote (key flags from
+// the pictures' coding types included); so it does after a repair that was itself interrupted
+// (the index partly or wholly written, not the header), and a second run has nothing to do.
 TEST(AviRepair, FinishesWhatTheWriterWouldHaveAndIsSafeToRepeat) {
     TempDir dir;
     Recording r = Record(dir, MakePictures(dir));
     const std::string path = dir.Path("killed.avi");
-    // Killed after the last frame: the repair writes what the writer's close wrote, key
-    // flags (from the pictures' coding types) included.
     WriteFile(path, r.snapshots.back());
     AviRepairReport report = AVI_repair_recording(path);
     ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
-    EXPECT_EQ(report.frames, 34);
+    EXPECT_EQ(std::make_tuple(report.frames, report.bytes_kept, report.bytes_dropped),
+              std::make_tuple(34, std::int64_t(r.snapshots.back().size()), std::int64_t(0)));
     EXPECT_NEAR(report.seconds, 34 / 30.0, 0.001);
-    EXPECT_EQ(report.bytes_kept, std::int64_t(r.snapshots.back().size()));
-    EXPECT_EQ(report.bytes_dropped, 0);
     EXPECT_EQ(ReadFile(path), r.finished);
     EXPECT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kNothingToDo);
-    EXPECT_EQ(ReadFile(path), r.finished);
-
-    // A repair that was itself interrupted, with the index partly or wholly written but not
-    // the header, is finished the same way.
     const size_t data_end = 2044 + U32At(r.finished, 2040);
     for (size_t end : {data_end + 3, data_end + 20, r.finished.size()}) {
         Bytes bytes(r.finished.begin(), r.finished.begin() + long(end));
@@ -214,65 +216,130 @@ TEST(AviRepair, FinishesWhatTheWriterWouldHaveAndIsSafeToRepeat) {
         ASSERT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kRepaired);
         EXPECT_EQ(ReadFile(path), r.finished) << "index cut at " << end;
     }
-
-    // Cut in the middle of the last picture: the frames before it are kept, as a repair of
-    // the file after those frames gives them.
-    Bytes torn = r.snapshots.back();
-    torn.resize(torn.size() - 9);
-    WriteFile(path, torn);
-    report = AVI_repair_recording(path);
-    ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired);
-    EXPECT_EQ(report.frames, 33);
-    EXPECT_GT(report.bytes_dropped, 0);
-    Bytes repaired = ReadFile(path);
+    // Cut inside the last picture: the same bytes as a repair of the file before it.
     WriteFile(path, r.snapshots[32]);
-    ASSERT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kRepaired);
+    ASSERT_EQ(AVI_repair_recording(path).frames, 33);
+    const Bytes repaired = ReadFile(path);
+    WriteFile(path, Bytes(r.snapshots.back().begin(), r.snapshots.back().end() - 9));
+    EXPECT_GT(AVI_repair_recording(path).bytes_dropped, 0);
     EXPECT_EQ(ReadFile(path), repaired);
-    EXPECT_EQ(Stream(path, "v:0")["nb_frames"], "33");
-    EXPECT_EQ(DecodeErrors(path), "");
 }
 
-TEST(AviRepair, LeavesAloneWhatIsNoUnfinishedRecording) {
+int DecodedFrames(const std::string& path) {
+    return std::atoi(Shell("ffprobe -v quiet -count_frames -select_streams v:0 -show_entries "
+                           "stream=nb_read_frames -of csv=p=0 " +
+                           Quote(path))
+                         .c_str());
+}
+
+// Single damages of an unfinished recording (its 11th of 34 chunks, or its header): every frame
+// is kept, at least all that ffmpeg decodes from the damaged file; a second run finds nothing.
+TEST(AviRepair, DamageIsPassedOverWithoutLosingAFrameAPlayerDecodes) {
     TempDir dir;
+    const Bytes killed = Record(dir, MakePictures(dir)).snapshots.back();
+    std::vector<size_t> chunks;
+    for (size_t at = 2048; at + 8 <= killed.size(); at += 8 + ((U32At(killed, at + 4) + 1) & ~1u)) {
+        chunks.push_back(at);
+    }
+    const size_t c = chunks[10], length = U32At(killed, c + 4);
+    const std::vector<std::tuple<std::string, int, std::function<void(Bytes&)>>> damages = {
+        {"id", 34, [&](Bytes& b) { b[c + 1] ^= 0x04; }},
+        {"length smaller", 34, [&](Bytes& b) { PutU32At(b, c + 4, length - 6); }},
+        {"length larger", 34, [&](Bytes& b) { PutU32At(b, c + 4, length + 40); }},
+        {"length past the end", 34, [&](Bytes& b) { PutU32At(b, c + 4, length | 1u << 30); }},
+        {"picture start code", 34, [&](Bytes& b) { b[c + 10] ^= 0x01; }},
+        {"data", 34, [&](Bytes& b) { b[c + 8 + length / 2] ^= 0x80; }},
+        {"header frame count", 34, [&](Bytes& b) { PutU32At(b, 48, 7); }},
+        {"header filler", 34, [&](Bytes& b) { b[1000] = 0x55; }},
+        {"zeros over a repeat frame and the next header", 32,
+         [&](Bytes& b) { std::fill(&b[chunks[12] - 4], &b[chunks[13] + 12], 0); }}};
+    const std::string path = dir.Path("damaged.avi");
+    for (const auto& [what, frames, damage] : damages) {
+        SCOPED_TRACE(what);
+        Bytes bytes = killed;
+        damage(bytes);
+        WriteFile(path, bytes);
+        const int before = DecodedFrames(path);
+        AviRepairReport report = AVI_repair_recording(path);
+        ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
+        EXPECT_EQ(report.frames, frames);
+        EXPECT_GE(DecodedFrames(path), before);
+        EXPECT_GE(report.frames, report.frames_readable_before);
+        const Bytes repaired = ReadFile(path);
+        EXPECT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kNothingToDo);
+        EXPECT_EQ(ReadFile(path), repaired);
+    }
+}
+
+// The start-up scan repairs the unfinished recordings of this program whatever their names,
+// removes the empty leftovers named as its recordings are, and leaves all else as it was, as
+// `--repair` does; it never follows a link, nor a name swapped for one after it was opened.
+TEST(AviRepair, FolderScanRepairsOursRemovesEmptyLeftoversAndLeavesTheRest) {
+    TempDir dir, outside;
     Recording r = Record(dir, MakePictures(dir));
-    int status = -1;
-    Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=30 -t 1 -c:v mpeg4 -vtag xvid " +
-              Quote(dir.Path("Recode_ffmpeg.avi")),
-          &status);
-    ASSERT_EQ(status, 0);
-    Bytes foreign = ReadFile(dir.Path("Recode_ffmpeg.avi"));
-    Bytes unheaded(2100, 0);
-    std::copy(r.snapshots[0].begin() + 2048, r.snapshots[0].begin() + 2100,
-              unheaded.begin() + 2048);
-    const std::vector<std::pair<std::string, Bytes>> files = {
-        {"Recode_text.avi", Bytes(3000, 'x')}, {"Recode_ffmpeg.avi", foreign},
-        {"Recode_unheaded.avi", unheaded},     {"Recode_finished.avi", r.finished},
-        {"Recode_killed.avi", r.snapshots[9]}, {"killed.avi", r.snapshots[9]}};
-    for (const auto& [name, bytes] : files) {
+    Bytes unheaded = r.snapshots[0];
+    std::fill(unheaded.begin(), unheaded.begin() + 2048, 0);
+    Shell("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=30 -t 1 -c:v mpeg4 -vtag xvid " +
+          Quote(dir.Path("Recode_ffmpeg.avi")));
+    const std::vector<std::pair<std::string, Bytes>> kept = {
+        {"Recode_text.avi", Bytes(3000, 'x')},
+        {"Recode_ffmpeg.avi", ReadFile(dir.Path("Recode_ffmpeg.avi"))},
+        {"Recode_unheaded.avi", unheaded},
+        {"Recode_torn.avi", Bytes(r.snapshots[0].begin(), r.snapshots[0].end() - 3)},
+        {"Recode_finished.avi", r.finished},
+        {"zeros.avi", Bytes(2048, 0)}};
+    for (const auto& [name, bytes] : kept) {
         WriteFile(dir.Path(name), bytes);
     }
-    EXPECT_EQ(AVI_find_unfinished_recordings(dir.Path(""), "Recode_"),
-              std::vector<std::string>{dir.Path("Recode_killed.avi")});
-
-    for (size_t i = 0; i < 4; ++i) {
-        AviRepairReport report = AVI_repair_recording(dir.Path(files[i].first));
-        EXPECT_EQ(report.outcome,
-                  i < 3 ? AviRepairOutcome::kRefused : AviRepairOutcome::kNothingToDo)
-            << files[i].first;
-        EXPECT_EQ(ReadFile(dir.Path(files[i].first)), files[i].second) << files[i].first;
+    for (const char* name : {"Recode_killed.avi", "demo.avi", "Recode_swapped.avi"}) {
+        WriteFile(dir.Path(name), r.snapshots[9]);
     }
-    EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_ffmpeg.avi")).reason,
-              "an AVI file that BrintelShot did not write");
+    WriteFile(dir.Path("Recode_empty.avi"), Bytes(2048, 0));
+    WriteFile(dir.Path("Recode_none.avi"), Bytes());
+    WriteFile(outside.Path("elsewhere.avi"), r.snapshots[9]);
+    symlink(outside.Path("elsewhere.avi").c_str(), dir.Path("Recode_link.avi").c_str());
+    avi_file* live = AVI_create_output_file(dir.Path("Recode_live.avi").c_str());  // no frame yet
 
-    // A file still being written is not touched.
-    avi_file* avi = AVI_create_output_file(dir.Path("Recode_live.avi").c_str());
-    AVI_set_video_format(avi, 64, 48, 30.0, "xvid");
-    ASSERT_EQ(AVI_put_video_frame(avi, "abcd", 4, 1), 0);
-    Bytes live = ReadFile(dir.Path("Recode_live.avi"));
-    EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_live.avi")).outcome,
+    // Once the scan opens it, the name is swapped for a link to the file outside.
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, dir.Path("Recode_swapped.avi").c_str(), IN_OPEN), 0);
+    std::thread swapper([&] {
+        char event[sizeof(inotify_event) + NAME_MAX + 1];
+        if (read(watch, event, sizeof event) > 0) {
+            rename(dir.Path("Recode_swapped.avi").c_str(), dir.Path("moved").c_str());
+            symlink(outside.Path("elsewhere.avi").c_str(), dir.Path("Recode_swapped.avi").c_str());
+        }
+    });
+    std::string done;
+    for (const AviFolderRepair& file : AVI_repair_folder(dir.path(), "Recode_")) {
+        done += file.name + (file.report.outcome == AviRepairOutcome::kRemoved ? "-" : "+") + " ";
+    }
+    swapper.join();
+    close(watch);
+    EXPECT_EQ(done,
+              "Recode_empty.avi- Recode_killed.avi+ Recode_none.avi- Recode_swapped.avi+ "
+              "demo.avi+ ");
+    EXPECT_EQ(dir.Files().size(), 14u);  // all written but the two removed, and "moved"
+    EXPECT_EQ(ReadFile(dir.Path("moved")), ReadFile(dir.Path("demo.avi")));
+    EXPECT_EQ(DecodedFrames(dir.Path("demo.avi")), 9);  // 10 chunks, one a repeat
+    for (const auto& [name, bytes] : kept) {
+        AviRepairReport report = AVI_repair_recording(dir.Path(name));
+        EXPECT_EQ(report.outcome, name == "Recode_finished.avi" ? AviRepairOutcome::kNothingToDo
+                                                                : AviRepairOutcome::kRefused);
+        EXPECT_EQ(ReadFile(dir.Path(name)), bytes) << name;
+        EXPECT_EQ(report.reason == "no complete frame to keep", name == "Recode_torn.avi") << name;
+    }
+    EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_link.avi")).outcome,
               AviRepairOutcome::kRefused);
-    EXPECT_EQ(ReadFile(dir.Path("Recode_live.avi")), live);
-    AVI_close_file(avi);
+    EXPECT_EQ(ReadFile(outside.Path("elsewhere.avi")), r.snapshots[9]);
+    // A file being written is not touched.
+    AVI_set_video_format(live, 64, 48, 30.0, "xvid");
+    ASSERT_EQ(AVI_put_video_frame(live, "abcd", 4, 1), 0);
+    const Bytes written = ReadFile(dir.Path("Recode_live.avi"));
+    EXPECT_EQ(AVI_repair_recording(dir.Path("Recode_live.avi")).reason,
+              "the recording is still being written");
+    EXPECT_EQ(ReadFile(dir.Path("Recode_live.avi")), written);
+    AVI_close_file(live);
 }
 
 TEST(AviFfmpeg, ReaderReadsFfmpegFile) {

@@ -10,18 +10,23 @@
 #include <unistd.h>
 
 #include "encoding/avi/avi_bytes.h"
+#include "encoding/avi/avi_chunk_walk.h"
 #include "encoding/avi/avi_fd_io.h"
 #include "encoding/avi/avi_header.h"
 
 namespace {
 
-constexpr char kVideoChunkId[] = "00db";
 constexpr char kIndexChunkId[] = "idx1";
 constexpr char kCompressor[] = "xvid";
 constexpr std::uint32_t kFlagHasIndex = 0x10;
 constexpr std::uint32_t kFlagMustUseIndex = 0x20;
-// Bytes of a frame searched for its first picture: the stream headers before it are short.
-constexpr std::size_t kPictureSearchBytes = 512;
+// Header fields that count what was written so far: the writer refreshes them while it
+// writes, and the repair writes them anew.
+constexpr int kCountFields[] = {4, 48, 140, 2040};
+// Where the movi list's head follows the header's lists and filler.
+constexpr int kMoviListAt = 2036;
+// A file of one RIFF part, finished: its sizes and index offsets are 32-bit.
+constexpr std::int64_t kMaxSinglePartBytes = 0xFFFFFFFFLL;
 
 enum class HeaderKind { kForeign, kNoHeader, kUnfinished, kFinished };
 
@@ -55,22 +60,43 @@ void avi_read_header_fields(const unsigned char* header, avi_file* fields) {
     fields->repeats_via_index = (avi_load_u32le(header + 44) & kFlagMustUseIndex) != 0 ? 1 : 0;
 }
 
+bool avi_all_zero(const unsigned char* bytes, std::size_t n) {
+    return std::all_of(bytes, bytes + n, [](unsigned char b) { return b == 0; });
+}
+
 // This program's recordings carry exactly the header its writer builds from a handful of
 // fields: one "xvid" video stream, fixed lists and filler. Rebuilding the header from the
-// fields read back and comparing every byte tells them from any other program's AVI.
+// fields read back and comparing every byte tells them from any other program's AVI. The
+// counts of an unfinished file, and its filler, may be damaged: the repair writes them anew.
 HeaderKind avi_classify_header(const unsigned char* header, avi_file* fields) {
-    if (std::all_of(header, header + AVI_HEADER_BYTES, [](unsigned char b) { return b == 0; })) {
+    if (avi_all_zero(header, AVI_HEADER_BYTES)) {
         return HeaderKind::kNoHeader;
     }
     avi_read_header_fields(header, fields);
     bool indexed = (avi_load_u32le(header + 44) & kFlagHasIndex) != 0;
     unsigned char expected[AVI_HEADER_BYTES];
     if (std::memcmp(fields->compressor, kCompressor, 4) != 0 ||
-        !avi_build_header(fields, indexed, expected) ||
-        std::memcmp(expected, header, AVI_HEADER_BYTES) != 0) {
+        !avi_build_header(fields, indexed, expected)) {
         return HeaderKind::kForeign;
     }
-    return indexed ? HeaderKind::kFinished : HeaderKind::kUnfinished;
+    if (std::memcmp(expected, header, AVI_HEADER_BYTES) == 0) {
+        return indexed ? HeaderKind::kFinished : HeaderKind::kUnfinished;
+    }
+    for (int at : kCountFields) {
+        std::memcpy(expected + at, header + at, 4);
+    }
+    // The bodies of the fillers (the reserved indexes among them) mean nothing while the file
+    // is unfinished; a damaged byte there is no reason to give up.
+    for (int at = 0; at + 8 <= kMoviListAt; at += 2) {
+        const std::int64_t end = at + 8 + std::int64_t(avi_load_u32le(expected + at + 4));
+        if (std::memcmp(expected + at, "JUNK", 4) == 0 && end <= kMoviListAt) {
+            std::memcpy(expected + at + 8, header + at + 8, std::size_t(end - at - 8));
+            at = int(end) - 2;
+        }
+    }
+    return !indexed && std::memcmp(expected, header, AVI_HEADER_BYTES) == 0
+               ? HeaderKind::kUnfinished
+               : HeaderKind::kForeign;
 }
 
 // A finished file ends with its idx1 chunk right after the data, as its header says.
@@ -81,70 +107,6 @@ bool avi_finished_file_is_whole(int fd, const avi_file& fields, std::int64_t fil
            std::memcmp(chunk, kIndexChunkId, 4) == 0 &&
            avi_load_u32le(chunk + 4) == std::uint64_t(file_size - fields.data_end - 8) &&
            avi_load_u32le(chunk + 4) % AVI_INDEX_ENTRY_BYTES == 0;
-}
-
-// Whether the first MPEG-4 picture (video object plane, start code 00 00 01 B6) in data is
-// intra coded, that is a key frame; its coding type is the top two bits after the code.
-// -1 when no picture starts in data.
-int avi_picture_is_intra(const unsigned char* data, std::size_t length) {
-    static const unsigned char kPictureStart[] = {0, 0, 1, 0xB6};
-    const unsigned char* end = data + length;
-    const unsigned char* found = std::search(data, end, kPictureStart, kPictureStart + 4);
-    if (end - found < 5) {
-        return -1;
-    }
-    return (found[4] >> 6) == 0 ? 1 : 0;
-}
-
-bool avi_frame_is_key(int fd, std::int64_t data_at, std::uint32_t length) {
-    std::vector<unsigned char> data(std::min<std::size_t>(length, kPictureSearchBytes));
-    int intra = -1;
-    if (avi_read_at(fd, data_at, data.data(), data.size())) {
-        intra = avi_picture_is_intra(data.data(), data.size());
-    }
-    if (intra < 0 && length > data.size()) {  // unusually long stream headers
-        data.resize(length);
-        if (avi_read_at(fd, data_at, data.data(), data.size())) {
-            intra = avi_picture_is_intra(data.data(), data.size());
-        }
-    }
-    return intra == 1;
-}
-
-// The complete frames from the end of the header on, in the order written.
-struct FrameWalk {
-    std::vector<unsigned char> index;  // their idx1 entries
-    int frames = 0;
-    std::int64_t data_end = AVI_HEADER_BYTES;  // end of the last complete frame, pad included
-    bool pad_missing = false;                  // the file ends before that frame's pad byte
-};
-
-// Walks the "00db" chunks until the file ends, a chunk is incomplete, or something else
-// starts (the index of an interrupted repair, or garbage). A repeat frame (no data) is no key.
-FrameWalk avi_walk_frames(int fd, std::int64_t file_size) {
-    FrameWalk walk;
-    std::int64_t pos = AVI_HEADER_BYTES;
-    unsigned char chunk[8];
-    while (pos + 8 <= file_size && avi_read_at(fd, pos, chunk, sizeof chunk) &&
-           std::memcmp(chunk, kVideoChunkId, 4) == 0) {
-        std::uint32_t length = avi_load_u32le(chunk + 4);
-        std::int64_t data_end = pos + 8 + std::int64_t(length);
-        if (data_end > file_size) {
-            break;
-        }
-        bool key = length > 0 && avi_frame_is_key(fd, pos + 8, length);
-        unsigned char entry[AVI_INDEX_ENTRY_BYTES];
-        std::memcpy(entry, kVideoChunkId, 4);
-        avi_store_u32le(entry + 4, key ? AVI_KEYFRAME_FLAG : 0);
-        avi_store_u32le(entry + 8, std::uint32_t(pos));
-        avi_store_u32le(entry + 12, length);
-        walk.index.insert(walk.index.end(), entry, entry + sizeof entry);
-        ++walk.frames;
-        pos = data_end + avi_padded_length(length) - length;
-        walk.data_end = pos;
-        walk.pad_missing = pos > file_size;
-    }
-    return walk;
 }
 
 AviRepairReport avi_outcome(AviRepairOutcome outcome, const std::string& reason) {
@@ -196,54 +158,86 @@ AviRepairReport avi_inspect(int fd, avi_file* fields, std::int64_t* file_size) {
     return avi_outcome(AviRepairOutcome::kRepaired, "");
 }
 
-// Finishes the file in this order: cut the incomplete tail, append the index, push both to
-// the disk, then write the final header. Until the header is written the file still reads
-// as unfinished, and a new walk finds the same frames (it stops at the index or at the cut).
-bool avi_finish(int fd, avi_file* fields, const FrameWalk& walk) {
+// Finishes the file in this order: mend the damaged chunk headers, cut the incomplete tail,
+// append the index, push all of it to the disk, then write the final header. Until the header
+// is written the file still reads as unfinished, and a new walk finds the same frames (it
+// stops at the index or at the cut, and reads the mended headers as they are meant).
+bool avi_finish(int fd, avi_file* fields, const AviChunkWalk& walk) {
+    for (const AviChunkEdit& edit : walk.edits) {
+        if (!avi_write_all_at(fd, edit.pos, edit.header, sizeof edit.header)) {
+            return false;
+        }
+    }
     std::int64_t kept_end = walk.pad_missing ? walk.data_end - 1 : walk.data_end;
-    std::vector<unsigned char> tail(walk.pad_missing ? 1 : 0, 0);
-    unsigned char chunk[8];
+    unsigned char tail[9] = {0};  // the missing pad byte, if any, then the idx1 chunk header
+    unsigned char* chunk = tail + (walk.pad_missing ? 1 : 0);
     std::memcpy(chunk, kIndexChunkId, 4);
     avi_store_u32le(chunk + 4, std::uint32_t(walk.index.size()));
-    tail.insert(tail.end(), chunk, chunk + sizeof chunk);
-    tail.insert(tail.end(), walk.index.begin(), walk.index.end());
+    const std::size_t tail_bytes = std::size_t(chunk + 8 - tail);
 
     fields->frame_count = walk.frames;
     fields->data_end = walk.data_end;
-    fields->file_pos = kept_end + std::int64_t(tail.size());
+    fields->file_pos = walk.data_end + 8 + std::int64_t(walk.index.size());
     fields->repeats_via_index = 0;
     unsigned char header[AVI_HEADER_BYTES];
     return avi_build_header(fields, true, header) && ftruncate(fd, kept_end) == 0 &&
-           avi_write_all_at(fd, kept_end, tail.data(), tail.size()) && fdatasync(fd) == 0 &&
-           avi_write_all_at(fd, 0, header, sizeof header) && fdatasync(fd) == 0;
+           avi_write_all_at(fd, kept_end, tail, tail_bytes) &&
+           avi_write_all_at(fd, walk.data_end + 8, walk.index.data(), walk.index.size()) &&
+           fdatasync(fd) == 0 && avi_write_all_at(fd, 0, header, sizeof header) &&
+           fdatasync(fd) == 0;
+}
+
+constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
+
+// A file of this program's name that holds nothing but zeros, at most a header's worth, and
+// that no running recording holds: what a recording leaves when it ends before its first
+// frame. Removed when the name in the folder still is that file.
+bool avi_remove_leftover(int dir_fd, const char* name, int fd) {
+    struct stat info;
+    unsigned char bytes[AVI_HEADER_BYTES];
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > AVI_HEADER_BYTES ||
+        (info.st_size > 0 && !avi_read_at(fd, 0, bytes, std::size_t(info.st_size))) ||
+        !avi_all_zero(bytes, std::size_t(info.st_size)) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    struct stat named;
+    return fstatat(dir_fd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == info.st_dev &&
+           named.st_ino == info.st_ino && unlinkat(dir_fd, name, 0) == 0;
+}
+
+bool avi_has_suffix(const std::string& name, const std::string& suffix) {
+    return name.size() > suffix.size() &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 }  // namespace
 
-AviRepairReport AVI_repair_recording(const std::string& path) {
-    constexpr int kFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;  // a FIFO must not block the open
-    int fd = open(path.c_str(), O_RDWR | kFlags);
-    int write_error = fd < 0 ? errno : 0;
-    if (fd < 0 && (errno == EACCES || errno == EROFS)) {  // it may still be refused or finished
-        fd = open(path.c_str(), O_RDONLY | kFlags);
-    }
-    if (fd < 0) {
-        return avi_io_failure("cannot open the file");
-    }
-    FdCloser closer(fd);
+AviRepairReport AVI_repair_recording_fd(int fd, const std::atomic<bool>* cancel) {
     avi_file fields;
     std::int64_t file_size = 0;
     AviRepairReport report = avi_inspect(fd, &fields, &file_size);
     if (report.outcome != AviRepairOutcome::kRepaired) {
         return report;
     }
-    if (write_error != 0) {
-        errno = write_error;
-        return avi_io_failure("cannot write the file");
+    const AviChunkWalk walk =
+        avi_walk_frame_chunks(fd, AVI_HEADER_BYTES, file_size, kMaxSinglePartBytes, cancel);
+    if (walk.cancelled) {
+        return avi_outcome(AviRepairOutcome::kFailed, "cancelled");
     }
-    FrameWalk walk = avi_walk_frames(fd, file_size);
-    char next[4];
-    if (avi_read_at(fd, walk.data_end, next, sizeof next) && std::memcmp(next, "ix00", 4) == 0) {
+    if (walk.out_of_memory) {
+        return avi_outcome(AviRepairOutcome::kRefused, "not enough memory to index it");
+    }
+    report.frames_readable_before = avi_count_readable_frames(fd, AVI_HEADER_BYTES, file_size);
+    if (walk.frames == 0) {
+        return avi_outcome(AviRepairOutcome::kRefused, "no complete frame to keep");
+    }
+    if (walk.frames < report.frames_readable_before) {
+        return avi_outcome(AviRepairOutcome::kRefused,
+                           "it would keep " + std::to_string(walk.frames) + " frames of the " +
+                               std::to_string(report.frames_readable_before) +
+                               " a player reads now");
+    }
+    if (walk.next_part) {
         return avi_outcome(AviRepairOutcome::kRefused, "a recording of more than one part");
     }
     if (!avi_finish(fd, &fields, walk)) {
@@ -251,43 +245,86 @@ AviRepairReport AVI_repair_recording(const std::string& path) {
     }
     report.frames = walk.frames;
     report.seconds = fields.fps > 0 ? walk.frames / fields.fps : 0.0;
-    report.bytes_kept = walk.data_end;
+    report.headers_mended = walk.headers_mended;
+    report.bytes_kept = walk.data_end - walk.bytes_skipped;
+    report.bytes_skipped = walk.bytes_skipped;
     report.bytes_dropped = std::max<std::int64_t>(0, file_size - walk.data_end);
     return report;
 }
 
-bool AVI_is_unfinished_recording(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+AviRepairReport AVI_repair_recording(const std::string& path, const std::atomic<bool>* cancel) {
+    int fd = open(path.c_str(), O_RDWR | kOpenFlags);
+    int write_error = fd < 0 ? errno : 0;
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {  // it may still be refused or finished
+        fd = open(path.c_str(), O_RDONLY | kOpenFlags);
+    }
+    if (fd < 0 && errno == ELOOP) {
+        return avi_outcome(AviRepairOutcome::kRefused,
+                           "a symbolic link (name the file it points to)");
+    }
     if (fd < 0) {
-        return false;
+        return avi_io_failure("cannot open the file");
     }
     FdCloser closer(fd);
-    avi_file fields;
-    std::int64_t file_size = 0;
-    return avi_inspect(fd, &fields, &file_size).outcome == AviRepairOutcome::kRepaired;
+    if (write_error != 0) {
+        avi_file fields;
+        std::int64_t file_size = 0;
+        AviRepairReport report = avi_inspect(fd, &fields, &file_size);
+        if (report.outcome != AviRepairOutcome::kRepaired) {
+            return report;
+        }
+        errno = write_error;
+        return avi_io_failure("cannot write the file");
+    }
+    return AVI_repair_recording_fd(fd, cancel);
 }
 
-std::vector<std::string> AVI_find_unfinished_recordings(const std::string& folder,
-                                                        const std::string& name_prefix) {
-    static const std::string kSuffix = ".avi";
-    std::vector<std::string> found;
-    DIR* dir = opendir(folder.c_str());
+std::vector<AviFolderRepair> AVI_repair_folder(const std::string& folder,
+                                               const std::string& leftover_prefix,
+                                               const std::atomic<bool>* cancel) {
+    std::vector<AviFolderRepair> done;
+    const int dir_fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0) {
+        return done;
+    }
+    FdCloser dir_closer(dir_fd);
+    const int list_fd = dup(dir_fd);
+    DIR* dir = list_fd >= 0 ? fdopendir(list_fd) : nullptr;
     if (dir == nullptr) {
-        return found;
+        if (list_fd >= 0) {
+            close(list_fd);
+        }
+        return done;
     }
     while (const dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
-        if (name.size() <= name_prefix.size() + kSuffix.size() ||
-            name.compare(0, name_prefix.size(), name_prefix) != 0 ||
-            name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) != 0) {
+        if (cancel != nullptr && cancel->load()) {
+            break;
+        }
+        const std::string name = entry->d_name;
+        struct stat info;
+        // Only regular files are opened: opening a device can have effects of its own.
+        if (!avi_has_suffix(name, ".avi") ||
+            fstatat(dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode)) {
             continue;
         }
-        std::string path = folder + (folder.empty() || folder.back() != '/' ? "/" : "") + name;
-        if (AVI_is_unfinished_recording(path)) {
-            found.push_back(path);
+        const int fd = openat(dir_fd, name.c_str(), O_RDWR | kOpenFlags);
+        if (fd < 0) {
+            continue;
+        }
+        FdCloser closer(fd);
+        if (name.compare(0, leftover_prefix.size(), leftover_prefix) == 0 &&
+            avi_remove_leftover(dir_fd, name.c_str(), fd)) {
+            done.push_back({name, avi_outcome(AviRepairOutcome::kRemoved, "")});
+            continue;
+        }
+        AviRepairReport report = AVI_repair_recording_fd(fd, cancel);
+        if (report.outcome == AviRepairOutcome::kRepaired) {
+            done.push_back({name, report});
         }
     }
     closedir(dir);
-    std::sort(found.begin(), found.end());
-    return found;
+    std::sort(done.begin(), done.end(),
+              [](const AviFolderRepair& a, const AviFolderRepair& b) { return a.name < b.name; });
+    return done;
 }

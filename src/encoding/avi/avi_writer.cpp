@@ -316,11 +316,6 @@ bool avi_refresh_header_when_due(avi_file* AVI) {
         now - AVI->header_refresh_ms < AVI->header_refresh_interval_ms) {
         return true;
     }
-    if (AVI->header_refresh_ms == 0) {
-        // Held until the file is closed or the process ends, so that a repair started
-        // meanwhile (another instance's start-up scan) leaves a file being written alone.
-        flock(AVI->fd, LOCK_EX | LOCK_NB);
-    }
     if (!avi_refresh_header(AVI)) {
         AVI_last_error = AVI_ERR_WRITE;
         return false;
@@ -471,6 +466,9 @@ avi_file* AVI_open_output_fd(int fd) {
         return nullptr;
     }
     AVI->fd = fd;
+    // Held until the file is closed or the process ends, so that a repair or a clean-up
+    // started meanwhile (another instance's start-up scan) leaves a file being written alone.
+    flock(fd, LOCK_EX | LOCK_NB);
     if (!avi_seek_to(fd, 0)) {
         ErrnoKeeper keep;
         close(fd);

@@ -1,0 +1,373 @@
+#include "encoding/avi/avi_chunk_walk.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <unistd.h>
+
+#include "encoding/avi/avi_bytes.h"
+#include "encoding/avi/avi_file.h"
+
+namespace {
+
+constexpr char kVideoChunkId[] = "00db";
+// Bytes at the start of a frame searched for its picture: the stream headers before the first
+// picture are short.
+constexpr std::size_t kPictureSearchBytes = 4096;
+constexpr std::size_t kWindowBytes = 256 * 1024;
+constexpr unsigned char kStartCode[] = {0, 0, 1};
+constexpr unsigned char kPictureStart[] = {0, 0, 1, 0xB6};
+
+bool avi_is_id(const unsigned char* header, const char* id) {
+    return std::memcmp(header, id, 4) == 0;
+}
+
+// Where a RIFF part's chunks end: its standard index ("ix00", "ix01") or the next part.
+bool avi_ends_part(const unsigned char* header) {
+    return std::memcmp(header, "ix", 2) == 0 || avi_is_id(header, "RIFF");
+}
+
+// A window of the file in memory, refilled as the walk moves on, so that millions of small
+// chunks cost a read each of a quarter megabyte, not a read each.
+class FileWindow {
+public:
+    FileWindow(int fd, std::int64_t file_size) : fd_(fd), file_size_(file_size) {}
+
+    // The n bytes at pos (n at most kWindowBytes); null when they do not lie within the file
+    // or cannot be read.
+    const unsigned char* View(std::int64_t pos, std::size_t n) {
+        if (pos < 0 || n > kWindowBytes || std::int64_t(n) > file_size_ - pos) {
+            return nullptr;
+        }
+        if (pos < start_ || pos + std::int64_t(n) > start_ + std::int64_t(length_)) {
+            if (!Fill(pos)) {
+                return nullptr;
+            }
+        }
+        return buffer_.data() + (pos - start_);
+    }
+
+    std::int64_t FileSize() const { return file_size_; }
+
+private:
+    bool Fill(std::int64_t pos) {
+        std::size_t want = std::size_t(std::min<std::int64_t>(kWindowBytes, file_size_ - pos));
+        try {
+            buffer_.resize(kWindowBytes);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        std::size_t got = 0;
+        while (got < want) {
+            ssize_t done = pread(fd_, buffer_.data() + got, want - got, off_t(pos) + off_t(got));
+            if (done <= 0) {
+                start_ = -1;
+                length_ = 0;
+                return false;
+            }
+            got += std::size_t(done);
+        }
+        start_ = pos;
+        length_ = got;
+        return true;
+    }
+
+    int fd_;
+    std::int64_t file_size_;
+    std::vector<unsigned char> buffer_;
+    std::int64_t start_ = -1;
+    std::size_t length_ = 0;
+};
+
+// Whether the first MPEG-4 picture (start code 00 00 01 B6) in data is intra coded, that is a
+// key frame; its coding type is the top two bits after the code. -1 when no picture starts.
+int avi_picture_is_intra(const unsigned char* data, std::size_t length) {
+    const unsigned char* end = data + length;
+    const unsigned char* found = std::search(data, end, kPictureStart, kPictureStart + 4);
+    if (end - found < 5) {
+        return -1;
+    }
+    return (found[4] >> 6) == 0 ? 1 : 0;
+}
+
+class FrameWalker {
+public:
+    FrameWalker(int fd, std::int64_t file_size, std::int64_t max_file_bytes,
+                const std::atomic<bool>* cancel)
+        : file_(fd, file_size),
+          lookahead_(fd, file_size),
+          scan_(fd, file_size),
+          max_file_bytes_(max_file_bytes),
+          cancel_(cancel) {}
+
+    AviChunkWalk Run(std::int64_t pos) {
+        walk_.data_end = pos;
+        const std::int64_t size = file_.FileSize();
+        while (pos + 8 <= size && !Stopped()) {
+            const unsigned char* header = file_.View(pos, 8);
+            if (header == nullptr || avi_is_id(header, "idx1")) {
+                break;
+            }
+            if (avi_ends_part(header)) {
+                walk_.next_part = true;
+                break;
+            }
+            const std::uint32_t length = avi_load_u32le(header + 4);
+            const std::int64_t next = ChunkEnd(pos, length);
+            if (avi_is_id(header, kVideoChunkId) && Fits(pos, length)) {
+                if (!FollowedByChunk(next)) {
+                    // Something else where the next chunk should begin: this length may be too
+                    // large (a frame begins inside its data) or the next header is damaged.
+                    const std::int64_t found = Resync(pos + 8);
+                    if (found >= 0 && found < next) {
+                        if (!Keep(pos, std::uint32_t(found - pos - 8), true)) {
+                            break;
+                        }
+                        pos = found;
+                        continue;
+                    }
+                }
+                if (!Keep(pos, length, false)) {
+                    break;
+                }
+                pos = next;
+                continue;
+            }
+            if (avi_is_id(header, "JUNK") && Fits(pos, length) && FollowedByChunk(next)) {
+                walk_.bytes_skipped += next - pos;  // covered by an earlier repair
+                pos = next;
+                continue;
+            }
+            const std::int64_t found = Resync(pos + 2);
+            if (found < 0 || !Bridge(pos, found, length)) {
+                break;  // nothing readable follows: the torn end of the file
+            }
+            pos = found;
+        }
+        walk_.cancelled = cancelled_;
+        return std::move(walk_);
+    }
+
+private:
+    static std::int64_t ChunkEnd(std::int64_t pos, std::uint32_t length) {
+        return pos + 8 + avi_padded_length(length);
+    }
+    bool Fits(std::int64_t pos, std::uint32_t length) const {
+        return pos + 8 + std::int64_t(length) <= file_.FileSize();
+    }
+
+    bool Stopped() {
+        if (cancel_ != nullptr && (++steps_ & 0xFFF) == 0 && cancel_->load()) {
+            cancelled_ = true;
+        }
+        return cancelled_ || walk_.out_of_memory;
+    }
+
+    // Whether a chunk of this file (or its torn remains, or the end) begins at pos.
+    bool FollowedByChunk(std::int64_t pos) {
+        const unsigned char* header = lookahead_.View(pos, 8);
+        return pos + 8 > lookahead_.FileSize() ||
+               (header != nullptr &&
+                (avi_is_id(header, kVideoChunkId) || avi_is_id(header, "idx1") ||
+                 avi_is_id(header, "JUNK") || avi_ends_part(header)));
+    }
+
+    bool StartsWithStartCode(std::int64_t pos) {
+        const unsigned char* data = lookahead_.View(pos, sizeof kStartCode);
+        return data != nullptr && std::memcmp(data, kStartCode, sizeof kStartCode) == 0;
+    }
+
+    // A place where a frame chunk surely begins: its id, a length within the file, and MPEG-4
+    // data with a picture in it (an empty frame: the next chunk right after it).
+    bool FrameBeginsAt(std::int64_t pos) {
+        const unsigned char* header = lookahead_.View(pos, 8);
+        if (header == nullptr || !avi_is_id(header, kVideoChunkId)) {
+            return false;
+        }
+        const std::uint32_t length = avi_load_u32le(header + 4);
+        if (!Fits(pos, length)) {
+            return false;
+        }
+        if (length == 0) {
+            return FollowedByChunk(pos + 8);
+        }
+        const std::size_t n = std::min<std::size_t>(length, kPictureSearchBytes);
+        const unsigned char* data = lookahead_.View(pos + 8, n);
+        return data != nullptr && std::memcmp(data, kStartCode, sizeof kStartCode) == 0 &&
+               avi_picture_is_intra(data, n) >= 0;
+    }
+
+    // The first place at or after from (chunks begin at even offsets) where a frame begins;
+    // -1 when there is none before the end of the file.
+    std::int64_t Resync(std::int64_t from) {
+        from += from & 1;
+        if (from >= resync_from_ && from <= resync_found_) {
+            return resync_found_ < file_.FileSize() ? resync_found_ : -1;
+        }
+        const std::int64_t size = file_.FileSize();
+        std::int64_t pos = from;
+        std::int64_t found = size;
+        while (found == size && pos + 8 <= size && !Stopped()) {
+            const std::size_t n = std::size_t(std::min<std::int64_t>(kWindowBytes, size - pos));
+            const unsigned char* block = scan_.View(pos, n);
+            if (block == nullptr) {
+                break;
+            }
+            std::size_t i = 0;
+            for (; i + 4 <= n; i += 2) {
+                if (block[i] == '0' && avi_is_id(block + i, kVideoChunkId) &&
+                    FrameBeginsAt(pos + std::int64_t(i))) {
+                    found = pos + std::int64_t(i);
+                    break;
+                }
+            }
+            pos += std::int64_t(i);
+            // Also cancelled between blocks of a long stretch of damage.
+            if (cancel_ != nullptr && cancel_->load()) {
+                cancelled_ = true;
+            }
+        }
+        resync_from_ = from;
+        resync_found_ = found;
+        return found < size ? found : -1;
+    }
+
+    // The damaged bytes from pos up to the frame found at next: a frame whose chunk header was
+    // damaged (its data starts with a start code) gets its header back; bytes right after a
+    // frame whose length was damaged are given back to that frame; anything else is covered
+    // by a "JUNK" chunk that players pass over.
+    bool Bridge(std::int64_t pos, std::int64_t next, std::uint32_t damaged_length) {
+        const std::int64_t gap = next - pos;
+        if (gap >= 8 + std::int64_t(sizeof kStartCode) && StartsWithStartCode(pos + 8)) {
+            std::int64_t length = gap - 8;
+            if (damaged_length + 1 == length) {  // the length was right: odd, with its pad
+                length = damaged_length;
+            }
+            return Keep(pos, std::uint32_t(length), true);
+        }
+        if (walk_.frames > 0 && walk_.data_end == pos) {
+            return Extend(next);
+        }
+        walk_.bytes_skipped += gap;
+        if (gap >= 8) {
+            AviChunkEdit junk{pos, {}};
+            std::memcpy(junk.header, "JUNK", 4);
+            avi_store_u32le(junk.header + 4, std::uint32_t(gap - 8));
+            return Add(walk_.edits, junk);
+        }
+        return true;  // too short for a header: players pass over it too
+    }
+
+    // Appends a frame to the index (and its new header to the edits when mended).
+    bool Keep(std::int64_t pos, std::uint32_t length, bool mended) {
+        const std::int64_t end = ChunkEnd(pos, length);
+        const std::int64_t finished =
+            end + 8 + std::int64_t(walk_.frames + 1) * AVI_INDEX_ENTRY_BYTES;
+        if (finished > max_file_bytes_) {
+            return false;
+        }
+        bool key = false;
+        if (length > 0) {
+            const std::size_t n = std::min<std::size_t>(length, kPictureSearchBytes);
+            const unsigned char* data = file_.View(pos + 8, n);
+            key = data != nullptr && avi_picture_is_intra(data, n) == 1;
+        }
+        unsigned char entry[AVI_INDEX_ENTRY_BYTES];
+        std::memcpy(entry, kVideoChunkId, 4);
+        avi_store_u32le(entry + 4, key ? AVI_KEYFRAME_FLAG : 0);
+        avi_store_u32le(entry + 8, std::uint32_t(pos));
+        avi_store_u32le(entry + 12, length);
+        try {
+            walk_.index.insert(walk_.index.end(), entry, entry + sizeof entry);
+        } catch (const std::bad_alloc&) {
+            walk_.out_of_memory = true;
+            return false;
+        }
+        last_edit_ = -1;
+        if (mended) {
+            AviChunkEdit edit{pos, {}};
+            std::memcpy(edit.header, kVideoChunkId, 4);
+            avi_store_u32le(edit.header + 4, length);
+            if (!Add(walk_.edits, edit)) {
+                return false;
+            }
+            last_edit_ = std::int64_t(walk_.edits.size()) - 1;
+            ++walk_.headers_mended;
+        }
+        last_pos_ = pos;
+        ++walk_.frames;
+        walk_.data_end = end;
+        walk_.pad_missing = end > file_.FileSize();
+        return true;
+    }
+
+    // The last frame kept reaches up to end: its length was damaged to less than it is.
+    bool Extend(std::int64_t end) {
+        const std::uint32_t length = std::uint32_t(end - last_pos_ - 8);
+        avi_store_u32le(walk_.index.data() + walk_.index.size() - 4, length);
+        if (last_edit_ < 0) {
+            AviChunkEdit edit{last_pos_, {}};
+            std::memcpy(edit.header, kVideoChunkId, 4);
+            if (!Add(walk_.edits, edit)) {
+                return false;
+            }
+            last_edit_ = std::int64_t(walk_.edits.size()) - 1;
+            ++walk_.headers_mended;
+        }
+        avi_store_u32le(walk_.edits[std::size_t(last_edit_)].header + 4, length);
+        walk_.data_end = end;
+        return true;
+    }
+
+    bool Add(std::vector<AviChunkEdit>& edits, const AviChunkEdit& edit) {
+        try {
+            edits.push_back(edit);
+            return true;
+        } catch (const std::bad_alloc&) {
+            walk_.out_of_memory = true;
+            return false;
+        }
+    }
+
+    FileWindow file_;       // the chunks in order
+    FileWindow lookahead_;  // what follows a chunk, and the candidates of a search
+    FileWindow scan_;       // the bytes searched after damage
+    std::int64_t max_file_bytes_;
+    const std::atomic<bool>* cancel_;
+    AviChunkWalk walk_;
+    std::int64_t last_pos_ = 0;
+    std::int64_t last_edit_ = -1;
+    std::int64_t resync_from_ = -1;
+    std::int64_t resync_found_ = -2;
+    unsigned steps_ = 0;
+    bool cancelled_ = false;
+};
+
+}  // namespace
+
+AviChunkWalk avi_walk_frame_chunks(int fd, std::int64_t start, std::int64_t file_size,
+                                   std::int64_t max_file_bytes, const std::atomic<bool>* cancel) {
+    return FrameWalker(fd, file_size, max_file_bytes, cancel).Run(start);
+}
+
+int avi_count_readable_frames(int fd, std::int64_t start, std::int64_t file_size) {
+    FileWindow file(fd, file_size);
+    int frames = 0;
+    std::int64_t pos = start;
+    while (const unsigned char* header = file.View(pos, 8)) {
+        if (avi_same_id(header, "LIST", 4)) {
+            pos += 12;
+            continue;
+        }
+        const std::uint32_t length = avi_load_u32le(header + 4);
+        if (pos + 8 + std::int64_t(length) > file_size) {
+            break;
+        }
+        if (avi_same_id(header, "00d", 3) &&
+            (avi_same_id(header + 2, "db", 2) || avi_same_id(header + 2, "dc", 2))) {
+            ++frames;
+        }
+        pos += 8 + avi_padded_length(length);
+    }
+    return frames;
+}
