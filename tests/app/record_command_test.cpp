@@ -116,10 +116,10 @@ TEST_F(RecordCommandTest, RecordsTheRegionAndItsSoundForTheDuration) {
     ASSERT_TRUE(desktop::WaitUntil([&] { return m_dir.Files(R"(Recode_.*)").size() == 1; }));
     const std::string path = m_dir.path() + "/" + m_dir.Files(R"(Recode_.*)")[0];
     ASSERT_TRUE(desktop::WaitUntil([&] { return HasAFrame(path); }));
-    FILE* player = popen("pacat --latency-msec=10 --format=float32le --channels=2", "w");
-    fcntl(fileno(player), F_SETPIPE_SZ, 4096);  // 10.7 ms of sound: its writes wait for pacat
+    FILE* player = popen("pacat --latency-msec=10 --format=float32le --channels=8", "w");
+    fcntl(fileno(player), F_SETPIPE_SZ, 4096);  // 2.7 ms of sound: its writes wait for pacat
     const std::vector<int> beeps{100, 227, 351, 478};  // in 10 ms blocks from here
-    std::vector<float> block(2 * 480);
+    std::vector<float> block(8 * 480);
     for (int n = 0, lit = 0; n < 520; ++n) {
         const int on =
             std::any_of(beeps.begin(), beeps.end(), [&](int b) { return unsigned(n - b) < 20; });
@@ -129,7 +129,7 @@ TEST_F(RecordCommandTest, RecordsTheRegionAndItsSoundForTheDuration) {
             XFlush(m_x.display());
         }
         for (size_t i = 0; i < block.size(); ++i) {
-            block[i] = on * 0.5f * std::sin(2 * M_PI * 1000 * double(i / 2) / 48000);
+            block[i] = on * 0.5f * std::sin(2 * M_PI * 1000 * double(i / 8) / 48000);
         }
         ASSERT_GT(write(fileno(player), block.data(), block.size() * sizeof(float)), 0);
     }
