@@ -53,15 +53,17 @@ if [ $sound -eq 1 ]; then
   pids+=($!)
   for _ in $(seq 100); do [ -s "$runtime/bus" ] && break; sleep 0.05; done
   # The bus is the servers' own: the command keeps the session bus it had (or none).
+  # The session manager and the pulse server give up when pipewire is not listening yet.
   for server in pipewire wireplumber pipewire-pulse; do
     DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$runtime/bus") "$server" >"$runtime/$server.log" 2>&1 &
     pids+=($!)
+    for _ in $(seq 100); do [ -S "$runtime/pipewire-0" ] && break; sleep 0.05; done
   done
   # Clients started under another runtime folder (a nested desktop) still find it.
   export PULSE_SERVER=unix:$runtime/pulse/native
-  for _ in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+  for _ in $(seq 400); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
   pactl load-module module-null-sink sink_name=brintel_out >/dev/null &&
-    for _ in $(seq 100); do
+    for _ in $(seq 400); do
       pactl set-default-sink brintel_out 2>/dev/null
       pactl info 2>/dev/null | grep -q 'Default Sink: brintel_out' && break
       sleep 0.05
