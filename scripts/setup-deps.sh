@@ -12,10 +12,14 @@ PACKAGES=(
   libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libxvidcore-dev libyuv-dev
   # opening the output folder and the help page (xdg-open)
   xdg-utils
+  # sound: the PulseAudio client library (PulseAudio and PipeWire desktops) and MP3
+  libpulse-dev libmp3lame-dev
   # fonts with Hangul for the caption band and dialogs
   fonts-nanum
   # tests and benchmarks
   libgtest-dev xvfb openbox trayer ffmpeg xdotool xclip x11-utils imagemagick
+  # the tests' sound server: PipeWire with its pulse server on a session bus, and pactl/pacat
+  dbus pipewire wireplumber pipewire-pulse pulseaudio-utils
   # checks of the installed metainfo
   appstream
   # frames on Wayland desktops, and the headless GNOME session its tests run on

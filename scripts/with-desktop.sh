@@ -2,12 +2,22 @@
 # Runs a command on a private X desktop as a user has one: Xvfb 1920x1080x24, the openbox
 # window manager and the trayer notification-area host. Everything started here is ended
 # when the command ends; its exit status is the command's.
-#   scripts/with-desktop.sh [--bare] COMMAND...   (--bare: no window manager, no tray host;
-#   BRINTEL_SCREEN=3840x2160x24 gives another screen size)
+#   scripts/with-desktop.sh [--bare] [--sound] COMMAND...
+#   --bare: no window manager, no tray host
+#   --sound: also a private sound server (PipeWire with its pulse server, on a session bus of
+#            its own) whose default output is the null sink "brintel_out", with no input
+#   BRINTEL_SCREEN=3840x2160x24 gives another screen size
 set -uo pipefail
 
 bare=0
-[ "${1:-}" = "--bare" ] && { bare=1; shift; }
+sound=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --bare) bare=1; shift ;;
+    --sound) sound=1; shift ;;
+    *) break ;;
+  esac
+done
 
 runtime=$(mktemp -d /tmp/brintel-runtime.XXXXXX)
 chmod 700 "$runtime"
@@ -36,6 +46,30 @@ if [ $bare -eq 0 ]; then
   trayer --edge bottom --align right --widthtype request --height 24 --transparent false >/dev/null 2>&1 &
   pids+=($!)
   for _ in $(seq 100); do xprop -root 2>/dev/null | grep -q '_NET_SYSTEM_TRAY_S0\|MANAGER' && break; xwininfo -root -tree 2>/dev/null | grep -qi trayer && break; sleep 0.05; done
+fi
+
+if [ $sound -eq 1 ]; then
+  dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$runtime/bus" >/dev/null 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s "$runtime/bus" ] && break; sleep 0.05; done
+  # The bus is the servers' own: the command keeps the session bus it had (or none).
+  # The session manager and the pulse server give up when pipewire is not listening yet.
+  for server in pipewire wireplumber pipewire-pulse; do
+    DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$runtime/bus") "$server" >"$runtime/$server.log" 2>&1 &
+    pids+=($!)
+    for _ in $(seq 100); do [ -S "$runtime/pipewire-0" ] && break; sleep 0.05; done
+  done
+  # Clients started under another runtime folder (a nested desktop) still find it.
+  export PULSE_SERVER=unix:$runtime/pulse/native
+  for _ in $(seq 400); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+  pactl load-module module-null-sink sink_name=brintel_out >/dev/null &&
+    for _ in $(seq 400); do
+      pactl set-default-sink brintel_out 2>/dev/null
+      pactl info 2>/dev/null | grep -q 'Default Sink: brintel_out' && break
+      sleep 0.05
+    done
+  pactl info 2>/dev/null | grep -q 'Default Sink: brintel_out' ||
+    { echo "with-desktop: the sound server did not start" >&2; cat "$runtime"/*.log >&2; exit 1; }
 fi
 
 "$@"

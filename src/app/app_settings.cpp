@@ -18,6 +18,7 @@ const char kApplication[] = "BrintelShot";
 const char kWindowGeometryKey[] = "window/geometry";
 const char kOutputFolderKey[] = "output/folder";
 const char kRecordPointerKey[] = "recording/pointer";
+const char kRecordSoundKey[] = "recording/audio";
 const char kRestoreTokenKey[] = "screencast/restore_token";
 
 // Larger than any settings file this program writes by far.
@@ -115,6 +116,14 @@ QString CAppSettings::Text(const char* key) const {
     return m_pSettings ? m_pSettings->value(key).toString() : QString();
 }
 
+AudioChoice CAppSettings::RecordSound() const {
+    AudioChoice choice = AudioChoice::kNone;
+    if (m_pSettings) {
+        ParseAudioChoice(m_pSettings->value(kRecordSoundKey).toString().toStdString(), &choice);
+    }
+    return choice;
+}
+
 QString CAppSettings::ScreenCastRestoreToken() const {
     return m_pSettings ? m_pSettings->value(kRestoreTokenKey).toString() : QString();
 }
@@ -133,6 +142,10 @@ void CAppSettings::SetOutputFolder(const QString& folder) {
 
 void CAppSettings::SetRecordPointer(bool on) {
     Store(kRecordPointerKey, on);
+}
+
+void CAppSettings::SetRecordSound(AudioChoice choice) {
+    Store(kRecordSoundKey, QString::fromLatin1(AudioChoiceName(choice)));
 }
 
 void CAppSettings::Store(const QString& key, const QVariant& value) {

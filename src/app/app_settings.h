@@ -4,14 +4,16 @@
 #include <QRect>
 #include <QString>
 
+#include "audio/audio_track.h"
+
 #include <memory>
 #include <optional>
 
 class QSettings;
 
 // The choices the program remembers between runs: the capture window's place and size, the
-// output folder, the pointer option and the token that lets the desktop share the screen again
-// without asking. They live in an INI file under the XDG config folder
+// output folder, the pointer option, the sound sources and the token that lets the desktop share
+// the screen again without asking. They live in an INI file under the XDG config folder
 // ($XDG_CONFIG_HOME or ~/.config, "Brintel Shot/BrintelShot.ini"). A file that cannot be read,
 // is no regular file (a FIFO, a device) or is not a valid settings file (any bytes that are
 // not INI text) is reported in one line on standard error and then left alone: nothing is
@@ -28,12 +30,14 @@ public:
     bool RecordPointer() const;
     // The text under `key` (the global keys: "keys/record", ...); empty when there is none.
     QString Text(const char* key) const;
+    AudioChoice RecordSound() const;  // none when unset or not a choice
     // What the screen-sharing portal gave for sharing the same screen next time (one use).
     QString ScreenCastRestoreToken() const;
 
     void SetWindowGeometry(const QRect& geometry);
     void SetOutputFolder(const QString& folder);
     void SetRecordPointer(bool on);
+    void SetRecordSound(AudioChoice choice);
     void SetScreenCastRestoreToken(const QString& token);
 
 private:

@@ -46,13 +46,18 @@ struct COptions {
                               "output folder, with the names F3 and F4 use).",
                               "FILE|DIR"};
     QCommandLineOption cursor{"cursor", "Draw the mouse pointer into the still or recording."};
+    QCommandLineOption audio{"audio",
+                             "Sound for --record: none (the default), desktop (what the "
+                             "default output plays), mic (the default input) or both.",
+                             "SOURCE"};
     QCommandLineOption repair{"repair",
                               "Finish an AVI recording that was interrupted (power loss, crash) "
                               "so that players read all of it.",
                               "FILE"};
 
     void AddTo(QCommandLineParser& parser) {
-        parser.addOptions({help, version, capture, record, duration, output, cursor, repair});
+        parser.addOptions(
+            {help, version, capture, record, duration, output, cursor, audio, repair});
     }
 };
 
@@ -157,7 +162,12 @@ CCommandLine Interpret(const QCommandLineParser& parser, const COptions& o) {
                                    .arg(kMaxDurationSeconds)
                                    .arg(parser.value(o.duration)));
             }
-            allowed += o.duration.names();
+            if (parser.isSet(o.audio) &&
+                !ParseAudioChoice(parser.value(o.audio).toStdString(), &result.audio)) {
+                return Invalid(QStringLiteral("--audio needs none, desktop, mic or both, not '%1'")
+                                   .arg(parser.value(o.audio)));
+            }
+            allowed += o.duration.names() + o.audio.names();
         }
     } else if (parser.isSet(o.repair)) {
         result.mode = CCommandLine::Mode::Repair;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "audio/audio_track.h"
+
 // What the command line asks for. Without options the program opens its capture window; the
 // other modes run without it (and without the tray icon and the keyboard hook).
 struct CCommandLine {
@@ -10,7 +12,7 @@ struct CCommandLine {
         Help,     // --help
         Version,  // --version
         Capture,  // --capture GEOMETRY [--output FILE|DIR]
-        Record,   // --record GEOMETRY --duration SECONDS [--output FILE|DIR]
+        Record,   // --record GEOMETRY --duration SECONDS [--output FILE|DIR] [--audio SOURCE]
         Repair,   // --repair FILE
         Invalid   // anything else: error says why
     };
@@ -19,7 +21,8 @@ struct CCommandLine {
     std::string geometry;  // --capture, --record: WIDTHxHEIGHT+X+Y
     std::string output;    // --output (empty: the output folder and the usual names)
     double durationSeconds = 0;
-    bool cursor = false;  // --cursor
+    bool cursor = false;                     // --cursor
+    AudioChoice audio = AudioChoice::kNone;  // --audio
     std::string repairPath;
     std::string error;
 };

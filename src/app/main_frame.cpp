@@ -104,6 +104,8 @@ void CMainFrame::OnCreate() {
             [this](const QString& folder) { m_settings.SetOutputFolder(folder); });
     connect(m_pShotDlg.get(), &CBrintelShotDlg::recordPointerChosen, this,
             [this](bool on) { m_settings.SetRecordPointer(on); });
+    connect(m_pShotDlg.get(), &CBrintelShotDlg::recordSoundChosen, this,
+            [this](AudioChoice choice) { m_settings.SetRecordSound(choice); });
     m_recordingTipTimer.setInterval(1000);
     connect(&m_recordingTipTimer, &QTimer::timeout, this, &CMainFrame::UpdateRecordingTip);
     m_pShotDlg->show();
@@ -121,8 +123,8 @@ void CMainFrame::OnCreate() {
     m_startupRepair.Start(g_strOutputDir);
 }
 
-// The remembered output folder, pointer option and window place; a remembered folder that has
-// gone away stays chosen (files are refused with a status that names it) until another is
+// The remembered output folder, pointer and sound options and window place; a remembered folder
+// that has gone away stays chosen (files are refused with a status that names it) until another is
 // chosen.
 void CMainFrame::ApplySettings() {
     const QString folder = m_settings.OutputFolder();
@@ -130,6 +132,7 @@ void CMainFrame::ApplySettings() {
         g_strOutputDir = QFile::encodeName(folder).toStdString();
     }
     m_pShotDlg->SetRecordPointer(m_settings.RecordPointer());
+    m_pShotDlg->SetRecordSound(m_settings.RecordSound());
     if (std::optional<QRect> saved = m_settings.WindowGeometry()) {
         QList<QRect> screens;
         for (const QScreen* screen : QGuiApplication::screens()) {

@@ -164,6 +164,11 @@ int RunRecordCommand(const CCommandLine& commandLine) {
         return Fail("cannot wait for the recording");
     }
 
+    CAudioTrack audio;
+    if (!audio.Open(commandLine.audio, &error)) {
+        std::remove(path.c_str());
+        return Fail(CRecordingSession::kStatusFailed + error);
+    }
     // A Wayland desktop shares its screen through its portal (perhaps after asking the user).
     const auto wayland = IsWaylandSession() ? std::make_unique<CCommandLineScreen>() : nullptr;
     if (wayland && !wayland->screen.PrepareAndWait(commandLine.cursor, &error, endSignals.Get())) {
@@ -175,6 +180,7 @@ int RunRecordCommand(const CCommandLine& commandLine) {
     CAviRecorder recorder;
     CRecordingSession session(
         recorder, wayland ? wayland->screen.Frames() : static_cast<CFrameSource&>(x11Source));
+    session.SetAudioTrack(&audio);
     session.SetFrameLimit(std::max<int64_t>(
         1, std::llround(commandLine.durationSeconds * CAviRecorder::kFramesPerSecond)));
     session.SetFinishedCallback([fd = finished.Get()] {

@@ -74,6 +74,9 @@ public:
     bool RecordsPointer() const { return m_bRecordPointer; }
     void SetRecordPointer(bool on) { m_bRecordPointer = on; }
     bool IsRecordingPaused() const { return IsRecording() && m_recordingSession.IsPaused(); }
+    // The caption menu's "Record sound" choice.
+    AudioChoice RecordsSound() const { return m_soundChoice; }
+    void SetRecordSound(AudioChoice choice) { m_soundChoice = choice; }
     // Where recordings and stills take the screen from when the X server cannot show it (a
     // Wayland desktop); null: the X server. Kept by the caller for this window's life.
     void SetScreenAccess(CScreenAccess* access) { m_pScreenAccess = access; }
@@ -111,6 +114,7 @@ signals:
     // The user chose another output folder, or switched the pointer option, in the caption menu.
     void outputFolderChosen(const QString& folder);
     void recordPointerChosen(bool on);
+    void recordSoundChosen(AudioChoice choice);
 
 protected:
     bool event(QEvent* event) override;
@@ -174,6 +178,7 @@ private:
 
     CAviRecorder m_aviRecorder;
     CX11FrameSource m_frameSource;
+    CAudioTrack m_audioTrack;  // open while recording with sound
     CScreenAccess* m_pScreenAccess = nullptr;
     bool m_bAskingForScreen = false;
     CChosenFrameSource m_chosenFrames{m_frameSource};
@@ -185,6 +190,7 @@ private:
     QAction* m_pRecordAction = nullptr;
     QFont m_fontCaption;
     bool m_bRecordPointer = false;
+    AudioChoice m_soundChoice = AudioChoice::kNone;
 
     CStatusLine m_statusLine;  // the recording thread sets it too
     QTimer m_statusExpiry;     // repaints the caption when a status text's second is over

@@ -266,9 +266,14 @@ void CBrintelShotDlg::StartRecording() {
     });
     m_frameSource.SetIncludePointer(RecordsPointer());
     m_chosenFrames.Choose(m_pScreenAccess != nullptr ? m_pScreenAccess->Frames() : m_frameSource);
-    if (!m_recordingSession.Start(RecordingTarget(), file.path, std::move(file.fd))) {
+    m_recordingSession.SetAudioTrack(&m_audioTrack);
+    std::string soundError;
+    if (!m_audioTrack.Open(m_soundChoice, &soundError) ||
+        !m_recordingSession.Start(RecordingTarget(), file.path, std::move(file.fd))) {
         std::remove(file.path.c_str());  // reserved above: nothing in it is worth keeping
-        ShowFailure(CRecordingSession::kStatusFailed, m_recordingSession.LastError());
+        ShowFailure(CRecordingSession::kStatusFailed,
+                    soundError.empty() ? m_recordingSession.LastError() : soundError);
+        m_audioTrack.Close();
         return;
     }
 
@@ -306,6 +311,7 @@ void CBrintelShotDlg::StopRecording() {
         return;
     }
     const CRecordingResult result = m_recordingSession.Stop();
+    m_audioTrack.Close();
     StopBlink();
     ShowRecordingImage(false);
     LockSize(false);

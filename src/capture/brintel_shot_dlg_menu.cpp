@@ -1,6 +1,8 @@
-// The caption band's context menu: the about box, the output folder and the pointer option.
+// The caption band's context menu: the about box, the output folder, the pointer option and
+// the sound sources.
 #include "capture/brintel_shot_dlg.h"
 
+#include <QActionGroup>
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -13,6 +15,10 @@ namespace {
 const char kAboutItemText[] = "BrintelShot 정보(&A)...";
 const char kOutputFolderItemText[] = "Output folder...";
 const char kRecordPointerItemText[] = "Record mouse pointer";
+const char kRecordSoundMenuText[] = "Record sound";
+// In the order of AudioChoice.
+const char* const kSoundItemTexts[] = {"No sound", "Desktop sound", "Microphone",
+                                       "Desktop sound and microphone"};
 const char kOutputFolderTitle[] = "Output folder";
 }  // namespace
 
@@ -27,6 +33,15 @@ void CBrintelShotDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* pointer = menu.addAction(QString::fromUtf8(kRecordPointerItemText));
     pointer->setCheckable(true);
     pointer->setChecked(m_bRecordPointer);
+    QMenu* sound = menu.addMenu(QString::fromUtf8(kRecordSoundMenuText));
+    QActionGroup sources(sound);
+    for (int i = 0; i < 4; ++i) {
+        QAction* item = sources.addAction(QString::fromUtf8(kSoundItemTexts[i]));
+        item->setCheckable(true);
+        item->setChecked(static_cast<int>(m_soundChoice) == i);
+        item->setData(i);
+        sound->addAction(item);
+    }
     QAction* chosen = menu.exec(event->globalPos());
     if (chosen == about) {
         emit aboutRequested();
@@ -35,6 +50,9 @@ void CBrintelShotDlg::contextMenuEvent(QContextMenuEvent* event) {
     } else if (chosen == pointer) {
         m_bRecordPointer = pointer->isChecked();
         emit recordPointerChosen(m_bRecordPointer);
+    } else if (chosen != nullptr && chosen->actionGroup() == &sources) {
+        m_soundChoice = static_cast<AudioChoice>(chosen->data().toInt());
+        emit recordSoundChosen(m_soundChoice);
     }
 }
 

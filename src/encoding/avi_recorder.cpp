@@ -110,11 +110,11 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path, CUniqueFd fi
     m_params.framesPerSecond = static_cast<float>(kFramesPerSecond);
     m_params.qualityLevel = kQualityLevel;
     m_params.codecKind = Venc_Codec_Xvid;
-    m_params.withAudio = 0;
-    m_params.sampleRate = 0;
-    m_params.sampleBits = 0;
-    m_params.channelCount = 0;
-    m_params.formatTag = 0;
+    m_params.withAudio = m_audioFormatTag != 0 ? 1 : 0;
+    m_params.sampleRate = m_audioSampleRate;
+    m_params.sampleBits = 0;  // compressed sound
+    m_params.channelCount = m_audioChannels;
+    m_params.formatTag = m_audioFormatTag;
 
     status = file.IsOpen() ? Venc_BeginEncodingInto(handle, file.Release(), path.c_str(), &m_params)
                            : Venc_BeginEncoding(handle, path.c_str(), &m_params);
@@ -195,6 +195,25 @@ bool CAviRecorder::AddPlanarFrame(const cv::Mat& frame) {
     m_picture.pixelData = nullptr;
     m_lastPicture = frame;
     return CountFrame(status, encodedSize);
+}
+
+void CAviRecorder::SetAudioFormat(int formatTag, int sampleRate, int channelCount) {
+    m_audioFormatTag = formatTag;
+    m_audioSampleRate = formatTag != 0 ? sampleRate : 0;
+    m_audioChannels = formatTag != 0 ? channelCount : 0;
+}
+
+bool CAviRecorder::AddAudioChunk(const unsigned char* data, int bytes) {
+    if (!IsRecording() || m_params.withAudio != 1) {
+        return false;
+    }
+    const Venc_Status status = Venc_PutAudio(m_hEncoder, data, bytes, nullptr);
+    if (status != Venc_Status_Ok) {
+        ReportFailure("Venc Error while writing audio: %d\n", "Writing the sound failed", status,
+                      m_hEncoder);
+        return false;
+    }
+    return true;
 }
 
 bool CAviRecorder::AddRepeatFrame() {

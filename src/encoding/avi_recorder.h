@@ -55,6 +55,13 @@ public:
     // picture encoded again.
     bool AddPlanarFrame(const cv::Mat& frame);
 
+    // The audio stream of the recordings begun from now on: its format tag (0: no audio
+    // stream), sample rate and channel count. AddAudioChunk fills it.
+    void SetAudioFormat(int formatTag, int sampleRate, int channelCount);
+    // Appends one chunk of the audio stream (for MP3, one frame). False when no recording with
+    // audio runs or the writer failed (see LastError()).
+    bool AddAudioChunk(const unsigned char* data, int bytes);
+
     // Appends a repeat of the previous frame (a zero-length frame) without encoding anything.
     // It counts as a frame of the file (FrameCount) and is printed as a frame of 0 bytes.
     // Players drop a zero-length frame unless a later one carries its time, so the newest
@@ -107,6 +114,9 @@ private:
     void DiscardEmptyFile(bool* failed);
 
     Venc_Settings m_params{};
+    int m_audioFormatTag = 0;
+    int m_audioSampleRate = 0;
+    int m_audioChannels = 0;
     Venc_Picture m_picture{};
     int32_t m_hEncoder = -1;  // -1 while no recording runs
     std::string m_outputPath;

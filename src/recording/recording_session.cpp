@@ -5,7 +5,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/console_line.h"
 #include "recording/frame_pacing.h"
+
+namespace {
+constexpr int64_t kSamplesPerVideoFrame =
+    audio_format::kSampleRate / CAviRecorder::kFramesPerSecond;
+static_assert(kSamplesPerVideoFrame * CAviRecorder::kFramesPerSecond == audio_format::kSampleRate,
+              "a video frame lasts a whole number of sample frames");
+}  // namespace
 
 std::string CRecordingResult::Summary() const {
     char counts[160];
@@ -31,6 +39,9 @@ bool CRecordingSession::Start(const CCaptureTarget& target, const std::string& p
         m_lastError = "empty region";
         return false;
     }
+    const bool withSound = m_audio != nullptr && m_audio->IsOpen();
+    m_recorder.SetAudioFormat(withSound ? audio_format::kMp3FormatTag : 0,
+                              audio_format::kSampleRate, audio_format::kChannels);
     if (!m_recorder.BeginRecording(target.region, path, std::move(file))) {
         m_lastError = m_recorder.LastError();
         return false;
@@ -47,6 +58,7 @@ bool CRecordingSession::Start(const CCaptureTarget& target, const std::string& p
         m_lastRegion = CSvRect{};
     }
     m_ring.Reset();
+    m_recordingStatus = kStatusRecording;
     m_bWorkerEnded = false;
     m_bPaused = false;
     m_encodeThread = std::thread(&CRecordingSession::EncodeThreadProc, this);
@@ -84,15 +96,23 @@ void CRecordingSession::PublishRegion(const CSvRect& region) {
 
 void CRecordingSession::Pause() {
     if (!m_bPaused) {
-        m_pausedAtNs = CFrameRing::Clock::now().time_since_epoch().count();
+        const auto now = CFrameRing::Clock::now();
+        m_pausedAtNs = now.time_since_epoch().count();
         m_bPaused = true;
+        if (m_audio != nullptr) {
+            m_audio->Pause(now);
+        }
     }
 }
 
 void CRecordingSession::Resume() {
     if (m_bPaused) {
-        m_resumedAtNs = CFrameRing::Clock::now().time_since_epoch().count();
+        const auto now = CFrameRing::Clock::now();
+        m_resumedAtNs = now.time_since_epoch().count();
         m_bPaused = false;
+        if (m_audio != nullptr) {
+            m_audio->Resume(now);
+        }
     }
 }
 
@@ -200,6 +220,9 @@ void CRecordingSession::GrabThreadProc() {
         return;
     }
     Clock::time_point start = Clock::now();
+    if (m_audio != nullptr) {
+        m_audio->Begin(start);
+    }
     int64_t produced = 0;  // frame slots filled: frames queued and repeats
     bool grabbedAny = false;
     bool failed = false;
@@ -279,11 +302,31 @@ bool CRecordingSession::WriteItem(const CFrameRing::Item& item) {
     if (item.slot >= 0 && !m_recorder.AddPlanarFrame(m_ring.Pixels(item.slot))) {
         return false;
     }
+    if (!WriteSound(false)) {
+        return false;
+    }
     if (m_onFrame) {
         m_onFrame();
     }
-    ReportStatus(kStatusRecording);
+    ReportStatus(m_recordingStatus);
     return true;
+}
+
+bool CRecordingSession::WriteSound(bool finish) {
+    if (m_audio == nullptr || !m_audio->IsOpen()) {
+        return true;
+    }
+    const auto sink = [this](const unsigned char* data, int bytes) {
+        return m_recorder.AddAudioChunk(data, bytes);
+    };
+    const int64_t videoEnd = int64_t(m_recorder.FrameCount()) * kSamplesPerVideoFrame;
+    const bool ok = finish ? m_audio->Finish(videoEnd, sink) : m_audio->Pump(videoEnd, sink);
+    const std::string loss = m_audio->TakeLossNotice();
+    if (!loss.empty()) {
+        WriteLineNoWait(2, "brintelshot: " + loss + "; the recording goes on without it\n");
+        m_recordingStatus = std::string(kStatusRecording) + " (" + loss + ")";
+    }
+    return ok;
 }
 
 void CRecordingSession::EncodeThreadProc() {
@@ -319,6 +362,10 @@ void CRecordingSession::EncodeThreadProc() {
 void CRecordingSession::FinishFile(bool ok) {
     m_result.failed = !ok;
     if (!ok && m_result.error.empty()) {
+        m_result.error = m_recorder.LastError();
+    }
+    if (ok && !WriteSound(true)) {
+        m_result.failed = true;
         m_result.error = m_recorder.LastError();
     }
     bool finishFailed = false;

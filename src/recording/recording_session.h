@@ -30,6 +30,7 @@
 #include <string>
 #include <thread>
 
+#include "audio/audio_track.h"
 #include "encoding/avi_recorder.h"
 #include "encoding/i420_converter.h"
 #include "imaging/sv_rect.h"
@@ -86,6 +87,13 @@ public:
     // before Start.
     void SetFrameLimit(int64_t frames) { m_frameLimit = frames; }
 
+    // With an open track the file gets its sound: the track begins at the first frame's moment
+    // and is written between the frames, and the file ends with as much sound as picture. A
+    // source lost on the way is reported once on standard error and in the status text from
+    // then on; the recording goes on with silence for it. Null (the default): no sound. Set
+    // before Start; the track must stay open until Stop has returned.
+    void SetAudioTrack(CAudioTrack* track) { m_audio = track; }
+
     // Begins the file at `path` with the frame size taken from the target region's size and
     // starts both stages. False, with nothing started, when the region is empty, a recording
     // already runs, or the recorder cannot begin; the reason is in LastError().
@@ -136,6 +144,7 @@ private:
 
     void EncodeThreadProc();
     bool WriteItem(const CFrameRing::Item& item);
+    bool WriteSound(bool finish);
     void FinishFile(bool ok);
     void ReportStatus(const std::string& text);
 
@@ -153,6 +162,7 @@ private:
     NoticeCallback m_onFrame;
     NoticeCallback m_onFinished;
     NoticeCallback m_onRegion;
+    CAudioTrack* m_audio = nullptr;
     bool m_bPaced = true;
     int64_t m_frameLimit = 0;
     std::atomic<bool> m_bWorkerEnded{false};
@@ -169,6 +179,8 @@ private:
     int m_frameHeight = 0;
     // Written by the grab thread before it finishes grabbing, read by the encode thread after.
     std::string m_grabFailure;
+    // Encode thread only: the status text while recording.
+    std::string m_recordingStatus;
     // Written by the encode thread, read by the caller's thread after joining it.
     CRecordingResult m_result;
     std::string m_lastError;

@@ -2,15 +2,19 @@
 // what the screen shows, with and without the mouse pointer.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,28 +48,18 @@ protected:
         }
     }
 
-    // The screen's pixels in the region, blue-green-red; the X server leaves the pointer out.
-    cv::Mat Screen() {
-        XImage* image = XGetImage(m_x.display(), DefaultRootWindow(m_x.display()), kLeft, kTop,
-                                  kWidth, kHeight, AllPlanes, ZPixmap);
-        cv::Mat bgr;  // 32-bit pixels, blue in the lowest byte
-        cv::cvtColor(cv::Mat(kHeight, kWidth, CV_8UC4, image->data, image->bytes_per_line), bgr,
-                     cv::COLOR_BGRA2BGR);
-        XDestroyImage(image);
-        return bgr;
+    // What the region shows, blue-green-red: the green window's part and the grey one's.
+    static cv::Mat Screen() {
+        cv::Mat expected(kHeight, kWidth, CV_8UC3, cv::Scalar(128, 128, 128));
+        expected.colRange(0, 500 - kLeft).setTo(cv::Scalar(0, 0xA0, 0));
+        return expected;
     }
 
-    // True when every frame shows `expected` (the region's pixels) scaled to the frame size.
-    static bool ShowsEveryFrame(const Recording& recording, const cv::Mat& expected) {
+    // True when frame shows `expected` (the region's pixels) scaled to the frame size.
+    static bool Shows(const cv::Mat& frame, const cv::Mat& expected) {
         cv::Mat scaled;
-        cv::resize(expected, scaled, cv::Size(recording.width, recording.height), 0, 0,
-                   cv::INTER_NEAREST);
-        for (const cv::Mat& frame : recording.frames) {
-            if (cv::PSNR(frame, scaled) < 30) {
-                return false;
-            }
-        }
-        return !recording.frames.empty();
+        cv::resize(expected, scaled, frame.size(), 0, 0, cv::INTER_NEAREST);
+        return cv::PSNR(frame, scaled) >= 30;
     }
 
     // Whether frame, a picture of the screen's region scaled to its size, shows the known
@@ -84,12 +78,11 @@ protected:
 
     // The arguments that record the region for duration seconds into output.
     static std::vector<std::string> Record(const char* duration, const std::string& output,
-                                           bool cursor = false) {
+                                           bool cursor = false, const char* audio = "none") {
         std::vector<std::string> arguments{"--record", Geometry(), "--duration",
-                                           duration,   "--output", output};
-        if (cursor) {
-            arguments.push_back("--cursor");
-        }
+                                           duration,   "--output", output,
+                                           "--audio",  audio,      "--cursor"};
+        arguments.resize(arguments.size() - (cursor ? 0 : 1));  // without --cursor
         return arguments;
     }
     static std::string Geometry() { return "150x101+420+350"; }
@@ -128,33 +121,112 @@ TEST_F(RecordCommandTest, RecordsTheRegionForTheDuration) {
     }
 }
 
-// SIGINT and SIGTERM end the recording early; the file is finished and the status is 0.
+// The times at which a value that ffmpeg's filters give every frame of a stream, `step` seconds
+// apart, rises through threshold (ffprobe reads it as the frame tag lavfi.`tag`), 0.3 s apart.
+std::vector<double> Rises(const std::string& filters, const std::string& tag, double threshold,
+                          double step) {
+    std::istringstream rises(probe::Shell(
+        "ffprobe -v error -f lavfi -i '" + filters + "' -show_entries frame_tags=lavfi." + tag +
+        " -of csv=p=0 | awk -v t=" + std::to_string(threshold) + " -v s=" + std::to_string(step) +
+        " '{ x = (NR - 1) * s; v = $1 + 0 } v >= t && p < t && x > l + 0.3 { print l = x } "
+        "{ p = v }'"));
+    return {std::istream_iterator<double>(rises), std::istream_iterator<double>()};
+}
+
+// Six seconds of the region with the desktop's sound: the frame size of the rule, the file's name
+// alone on standard output, sound as long as the picture and in step: a flash of the region and
+// a beep start in one 10 ms block (pacat paces it), at moments no whole number of frames apart;
+// each beep starts within a frame (+7 ms) of its flash (mean luma per frame, RMS per 5 ms).
+TEST_F(RecordCommandTest, RecordsTheRegionAndItsSoundForTheDuration) {
+    const Window flash = m_x.CreateColouredWindow({kLeft - 10, kTop - 10, 200, 150}, 0);
+    CProgramUnderTest program({}, m_dir.path(), Record("6", ".", false, "desktop"));
+    ASSERT_TRUE(desktop::WaitUntil([&] { return m_dir.Files(R"(Recode_.*)").size() == 1; }));
+    const std::string path = m_dir.path() + "/" + m_dir.Files(R"(Recode_.*)")[0];
+    ASSERT_TRUE(desktop::WaitUntil([&] { return HasAFrame(path); }));
+    FILE* player = popen("pacat --latency-msec=10 --format=float32le --channels=8", "w");
+    fcntl(fileno(player), F_SETPIPE_SZ, 4096);         // 2.7 ms of sound: its writes wait for pacat
+    const std::vector<int> beeps{100, 227, 351, 478};  // in 10 ms blocks from here
+    std::vector<float> block(8 * 480);
+    for (int n = 0, lit = 0; n < 520; ++n) {
+        const int on =
+            std::any_of(beeps.begin(), beeps.end(), [&](int b) { return unsigned(n - b) < 20; });
+        if (on != lit) {
+            XSetWindowBackground(m_x.display(), flash, (lit = on) ? 0xFFFFFF : 0);
+            XClearWindow(m_x.display(), flash);
+            XFlush(m_x.display());
+        }
+        for (size_t i = 0; i < block.size(); ++i) {
+            block[i] = on * 0.5f * std::sin(2 * M_PI * 1000 * double(i / 8) / 48000);
+        }
+        ASSERT_GT(write(fileno(player), block.data(), block.size() * sizeof(float)), 0);
+    }
+    pclose(player);
+    ASSERT_EQ(program.WaitForExit(), 0) << program.StandardError();
+    EXPECT_EQ(program.StandardOutput(), "./" + path.substr(path.rfind('/') + 1) + "\n");
+    EXPECT_EQ(program.StandardError(), "") << "progress lines are for a terminal only";
+    const Recording recording = ReadRecording(path);
+    ASSERT_TRUE(recording.ok());
+    EXPECT_EQ(cv::Size(recording.width, recording.height), cv::Size(152, 104));
+    EXPECT_NEAR(recording.duration, 6.0, 1.0 / 30);
+    EXPECT_EQ(recording.decodeErrors, 0);
+    EXPECT_NEAR(std::stod(probe::Stream(path, "a:0")["duration"]), recording.duration, 0.05);
+
+    const std::vector<double> video =
+        Rises("movie=" + path + ",fps=30,signalstats", "signalstats.YAVG", 128, 1.0 / 30);
+    const std::vector<double> audio =
+        Rises("amovie=" + path + ",asetnsamples=240,astats=metadata=1:reset=1",
+              "astats.1.RMS_level", -30, 0.005);
+    ASSERT_TRUE(video.size() == beeps.size() && audio.size() == beeps.size())
+        << video.size() << " flashes, " << audio.size() << " beeps";
+    for (size_t i = 0; i < beeps.size(); ++i) {
+        std::printf("beep at %.3f s: sound - picture %+.0f ms\n", video[i],
+                    1000 * (audio[i] - video[i]));
+        EXPECT_NEAR(audio[i], video[i], 1.0 / 30 + 0.007);
+    }
+    m_x.Destroy(flash);
+}
+
+// SIGINT and SIGTERM end the recording early; the file is finished and the status is 0. A
+// microphone unplugged on the way (in SIGTERM's round) is reported, and silence takes its place.
 TEST_F(RecordCommandTest, SignalEndsItEarlyWithAFinishedFile) {
     for (int signal : {SIGINT, SIGTERM}) {
         const std::string path = m_dir.path() + "/stopped_" + std::to_string(signal) + ".avi";
-        CProgramUnderTest program({}, "", Record("600", path));
+        const std::string mic = std::to_string(std::stoi(probe::Shell(
+            "pactl load-module module-null-sink media.class=Audio/Source/Virtual sink_name=mic "
+            "&& pactl set-default-source mic")));
+        CProgramUnderTest program({}, "", Record("600", path, false, "mic"));
         ASSERT_TRUE(desktop::WaitUntil([&] { return HasAFrame(path); }));
+        if (signal == SIGTERM) {
+            probe::Shell("sleep 0.5; pactl unload-module " + mic);
+            EXPECT_TRUE(desktop::WaitUntil(
+                [&] { return program.StandardError().find("brintelshot: microphone lost") == 0; }));
+        }
         kill(program.Pid(), signal);
         ASSERT_EQ(program.WaitForExit(), 0) << program.StandardError();
         EXPECT_EQ(program.StandardOutput(), path + "\n");
+        probe::Shell("pactl unload-module " + mic + " >/dev/null 2>&1");
         const Recording recording = ReadRecording(path);
         ASSERT_GT(recording.frameCount, 0) << signal;
         EXPECT_LT(recording.duration, 600);
         EXPECT_EQ(recording.decodeErrors, 0);
+        EXPECT_NEAR(std::stod(probe::Stream(path, "a:0")["duration"]), recording.duration, 0.05);
     }
 }
 
-// A duration that is no positive finite number is a usage error (2); a region off the screen
-// fails (1). Neither writes a file.
-TEST_F(RecordCommandTest, RefusesBadDurationsAndRegions) {
-    for (const char* duration : {"0", "-1", "inf", "nan", "1"}) {
-        const bool offScreen = duration == std::string("1");
-        CProgramUnderTest program(
-            {}, m_dir.path(),
-            {"--record", offScreen ? "10x10+5000+5000" : Geometry(), "--duration", duration});
-        EXPECT_EQ(program.WaitForExit(), offScreen ? 1 : 2) << duration;
-        EXPECT_NE(program.StandardError().find(offScreen ? "outside the screen" : "--duration"),
-                  std::string::npos)
+// Bad durations and sources are usage errors (2); a region off the screen and a source that
+// cannot be recorded (there is no microphone) fail (1). None of them leaves a file.
+TEST_F(RecordCommandTest, RefusesBadArgumentsRegionsAndSources) {
+    const std::vector<std::vector<std::string>> cases{
+        {Geometry(), "0", "none", "2--duration"},
+        {Geometry(), "nan", "none", "2--duration"},
+        {Geometry(), "1", "loud", "2--audio"},
+        {"10x10+5000+5000", "1", "none", "1outside the screen"},
+        {Geometry(), "1", "mic", "1Recode Failed: no microphone"}};
+    for (const std::vector<std::string>& c : cases) {
+        CProgramUnderTest program({}, m_dir.path(),
+                                  {"--record", c[0], "--duration", c[1], "--audio", c[2]});
+        EXPECT_EQ(program.WaitForExit(), c[3][0] - '0') << c[1] << c[2];
+        EXPECT_NE(program.StandardError().find(c[3].substr(1)), std::string::npos)
             << program.StandardError();
         EXPECT_EQ(program.StandardOutput(), "");
     }
@@ -193,11 +265,13 @@ TEST_F(RecordCommandTest, AMovedPointerShowsAndStillStretchesKeepTheirTime) {
 }
 
 // The capture window's "Record mouse pointer" switch (remembered in the settings) puts the
-// pointer into F4's still and F3's recording.
+// pointer into F4's still and F3's recording; its remembered sound choice gives F3's recording
+// the desktop's sound.
 TEST_F(RecordCommandTest, TheWindowsPointerSwitchCoversF3AndF4) {
     const std::string config = m_dir.path() + "/config";
     std::filesystem::create_directories(config + "/Brintel Shot");
-    std::ofstream(config + "/Brintel Shot/BrintelShot.ini") << "[recording]\npointer=true\n";
+    std::ofstream(config + "/Brintel Shot/BrintelShot.ini")
+        << "[recording]\npointer=true\naudio=desktop\n";
     CProgramUnderTest program({"XDG_CONFIG_HOME=" + config}, m_dir.path());
     Window dlg = 0;
     ASSERT_TRUE(desktop::WaitUntil([&] {
@@ -234,6 +308,8 @@ TEST_F(RecordCommandTest, TheWindowsPointerSwitchCoversF3AndF4) {
     const Recording recording = ReadTheRecording(m_dir, R"(Recode_.*)");
     ASSERT_TRUE(recording.ok());
     EXPECT_TRUE(ShowsPointerAt(recording.frames.back(), x, y, region)) << "F3";
+    const std::string path = m_dir.path() + "/" + m_dir.Files(R"(Recode_.*)")[0];
+    EXPECT_EQ(probe::Stream(path, "a:0")["codec_name"], "mp3");
     kill(program.Pid(), SIGTERM);
     EXPECT_EQ(program.WaitForExit(), 0);
 }
@@ -249,8 +325,7 @@ TEST_F(RecordCommandTest, OnWaylandTheDesktopSharesTheScreen) {
     }
     const std::vector<std::string> config{"XDG_CONFIG_HOME=" +
                                           std::string(getenv("XDG_CONFIG_HOME"))};
-    cv::Mat expected(kHeight, kWidth, CV_8UC3, cv::Scalar(128, 128, 128));
-    expected.colRange(0, 500 - kLeft).setTo(cv::Scalar(0, 0xA0, 0));
+    const cv::Mat expected = Screen();
     const std::string shot = m_dir.path() + "/shot.bmp";
     auto captured = [&] {  // the desktop may still be showing the windows
         CProgramUnderTest capture(config, "", {"--capture", Geometry(), "--output", shot});
@@ -260,5 +335,7 @@ TEST_F(RecordCommandTest, OnWaylandTheDesktopSharesTheScreen) {
     ASSERT_TRUE(desktop::WaitUntil(captured, 60000));
     CProgramUnderTest record(config, m_dir.path(), Record("1", "rec.avi"));
     ASSERT_EQ(record.WaitForExit(), 0) << record.StandardError();
-    EXPECT_TRUE(ShowsEveryFrame(ReadRecording(m_dir.path() + "/rec.avi"), expected));
+    const Recording recording = ReadRecording(m_dir.path() + "/rec.avi");
+    EXPECT_TRUE(Shows(recording.frames.front(), expected) &&
+                Shows(recording.frames.back(), expected));
 }

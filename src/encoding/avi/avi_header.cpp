@@ -13,6 +13,8 @@ constexpr std::uint32_t kFlagMustUseIndex = 0x20;
 constexpr std::uint32_t kFlagWasCaptureFile = 0x10000;
 constexpr int kVideoListBytes = 132;  // "strl" list: strh and strf, without the super index
 constexpr int kAudioListBytes = 108;
+constexpr int kMp3ListBytes = kAudioListBytes + 14;  // its format record is 30 bytes long
+constexpr std::uint32_t kMp3FrameSamples = 1152;     // MPEG-1 Layer III
 constexpr int kOdmlListBytes = 268;
 constexpr int kMoviListAt = 2036;
 
@@ -131,12 +133,13 @@ void PutVideoStreamList(HeaderCursor& out, const avi_file* AVI, std::uint32_t fr
     out.Zeros(16);
 }
 
-void PutAudioStreamList(HeaderCursor& out, const avi_file* AVI, int super_index_bytes) {
-    long long sample_bytes = avi_sample_frame_bytes(AVI->audio_bits, AVI->audio_channels);
-    // Only the low 32 bits are stored, so the product may wrap.
-    std::uint32_t bytes_per_second = std::uint32_t(sample_bytes) * std::uint32_t(AVI->audio_rate);
+// The audio stream list up to its format record's first fields: the stream header counts
+// `length` units of scale / rate seconds, each `sample_size` bytes (0: one chunk each).
+void PutAudioStreamHead(HeaderCursor& out, const avi_file* AVI, int list_bytes, std::uint32_t scale,
+                        std::uint32_t rate, std::uint32_t length, std::uint32_t sample_size,
+                        int format_bytes) {
     out.Id("LIST");
-    out.U32(std::uint32_t(kAudioListBytes - 8 + super_index_bytes));
+    out.U32(std::uint32_t(list_bytes - 8));
     out.Id("strl");
     out.Id("strh");
     out.U32(64);
@@ -145,19 +148,51 @@ void PutAudioStreamList(HeaderCursor& out, const avi_file* AVI, int super_index_
     out.U32(0);  // flags
     out.U32(0);  // priority and language
     out.U32(0);  // initial frames
-    out.U32(std::uint32_t(sample_bytes));
-    out.U32(bytes_per_second);
+    out.U32(scale);
+    out.U32(rate);
     out.U32(0);  // start
-    out.U32(std::uint32_t(AVI->audio_total / sample_bytes));
+    out.U32(length);
     out.U32(0);            // suggested buffer size
     out.U32(0xFFFFFFFFu);  // quality: default
-    out.U32(std::uint32_t(sample_bytes));
+    out.U32(sample_size);
     out.Zeros(16);
     out.Id("strf");
-    out.U32(16);
+    out.U32(std::uint32_t(format_bytes));
     out.U16(std::uint32_t(AVI->audio_format));
     out.U16(std::uint32_t(AVI->audio_channels));
     out.U32(std::uint32_t(AVI->audio_rate));
+}
+
+// MP3: one frame per chunk, each one unit of the stream's length, and the 30-byte
+// MPEGLAYER3WAVEFORMAT that players expect.
+void PutMp3StreamList(HeaderCursor& out, const avi_file* AVI, int super_index_bytes) {
+    std::uint32_t chunks = std::uint32_t(AVI->audio_chunk_count);
+    std::uint32_t frame_bytes = chunks != 0 ? std::uint32_t(AVI->audio_total / chunks) : 0;
+    PutAudioStreamHead(out, AVI, kMp3ListBytes + super_index_bytes, kMp3FrameSamples,
+                       std::uint32_t(AVI->audio_rate), chunks, 0, 30);
+    out.U32(std::uint32_t(std::uint64_t(frame_bytes) * std::uint32_t(AVI->audio_rate) /
+                          kMp3FrameSamples));  // average bytes per second
+    out.U16(kMp3FrameSamples);                 // block align
+    out.U16(0);                                // bits per sample
+    out.U16(12);                               // bytes that follow
+    out.U16(1);                                // MPEGLAYER3_ID_MPEG
+    out.U32(2);                                // MPEGLAYER3_FLAG_PADDING_OFF
+    out.U16(frame_bytes);                      // block size
+    out.U16(1);                                // frames per block
+    out.U16(0);                                // codec delay
+}
+
+void PutAudioStreamList(HeaderCursor& out, const avi_file* AVI, int super_index_bytes) {
+    if (avi_audio_is_mp3(AVI)) {
+        PutMp3StreamList(out, AVI, super_index_bytes);
+        return;
+    }
+    long long sample_bytes = avi_sample_frame_bytes(AVI->audio_bits, AVI->audio_channels);
+    // Only the low 32 bits are stored, so the product may wrap.
+    std::uint32_t bytes_per_second = std::uint32_t(sample_bytes) * std::uint32_t(AVI->audio_rate);
+    PutAudioStreamHead(out, AVI, kAudioListBytes + super_index_bytes, std::uint32_t(sample_bytes),
+                       bytes_per_second, std::uint32_t(AVI->audio_total / sample_bytes),
+                       std::uint32_t(sample_bytes), 16);
     out.U32(bytes_per_second);
     out.U16(std::uint32_t(sample_bytes));
     out.U16(std::uint32_t(AVI->audio_bits));
@@ -189,6 +224,10 @@ unsigned avi_frame_time_us(double fps) {
     return static_cast<unsigned>(1000000.0 / fps + 0.5);
 }
 
+bool avi_audio_is_mp3(const avi_file* AVI) {
+    return AVI->audio_format == 0x0055;
+}
+
 long long avi_sample_frame_bytes(int bits, int channels) {
     long long bytes = (static_cast<long long>(bits) + 7) / 8 * channels;
     return bytes != 0 ? bytes : 1;
@@ -200,7 +239,8 @@ bool avi_build_header(const avi_file* AVI, bool index_written, unsigned char* he
     int super_index_bytes = avi_super_index_bytes(AVI->stream_count);
     int header_list_end = 88 + kVideoListBytes + super_index_bytes + kOdmlListBytes;
     if (with_audio_list) {
-        header_list_end += kAudioListBytes + super_index_bytes;
+        header_list_end +=
+            (avi_audio_is_mp3(AVI) ? kMp3ListBytes : kAudioListBytes) + super_index_bytes;
     }
     int junk_length = kMoviListAt - header_list_end - 8;
     if (junk_length < 0) {

@@ -15,10 +15,10 @@ constexpr std::uint32_t kNotKeyBit = 0x80000000u;
 constexpr std::uint8_t kIndexOfIndexes = 0;
 constexpr std::uint8_t kIndexOfChunks = 1;
 // Header room the reservations share: the header less the fixed lists (one video stream of
-// 220 bytes, the audio stream's 108), the odml list (268 bytes), a filler chunk's head and
-// the movi list's head.
+// 220 bytes, the audio stream's at most 122 (MP3)), the odml list (268 bytes), a filler chunk's
+// head and the movi list's head.
 constexpr int kReservableBytes = AVI_HEADER_BYTES - 12 - 220 - 268 - 8;
-constexpr int kAudioListBytes = 108;
+constexpr int kAudioListBytes = 122;
 
 void avi_put_index_head(unsigned char* at, int longs_per_entry, std::uint8_t type,
                         std::uint32_t entries, const char* chunk_id) {

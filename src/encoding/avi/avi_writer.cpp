@@ -353,7 +353,7 @@ std::int64_t avi_chunk_start_before(const avi_file* AVI, std::int64_t at) {
 // Takes back the index entries of the chunks from `cut` on (and those written after them);
 // the frames and audio bytes they held no longer count.
 void avi_unindex_from(avi_file* AVI, std::int64_t cut) {
-    int frames = 0;
+    int frames = 0, audio_chunks = 0;
     std::int64_t audio_bytes = 0, data_bytes = 0;
     bool first_part = avi_in_first_part(AVI);
     if (first_part) {
@@ -370,6 +370,7 @@ void avi_unindex_from(avi_file* AVI, std::int64_t cut) {
                 ++frames;
             } else {
                 audio_bytes += length;
+                ++audio_chunks;
             }
         }
         AVI->index_count = keep;
@@ -386,6 +387,7 @@ void avi_unindex_from(avi_file* AVI, std::int64_t cut) {
         if (!first_part) {
             bool video = std::memcmp(stream->chunk_id, kVideoChunkId, 4) == 0;
             frames += video ? dropped : 0;
+            audio_chunks += video ? 0 : dropped;
             audio_bytes += video ? 0 : bytes;
             data_bytes += bytes;
         }
@@ -394,6 +396,7 @@ void avi_unindex_from(avi_file* AVI, std::int64_t cut) {
     AVI->frames_dropped += frames;
     AVI->data_bytes_dropped += data_bytes;
     AVI->audio_total -= audio_bytes;
+    AVI->audio_chunk_count -= audio_chunks;
 }
 
 // Gives up the open part's last chunks, at least `bytes` of them, to make room for the index
@@ -520,7 +523,8 @@ void AVI_set_audio_format(avi_file* AVI, int channels, int rate, int bits, int f
     AVI->audio_rate = rate;
     AVI->audio_bits = bits;
     AVI->audio_format = format;
-    int sample_bytes = int(avi_sample_frame_bytes(bits, channels));
+    // MP3 is counted in frames, one per chunk.
+    int sample_bytes = avi_audio_is_mp3(AVI) ? 0 : int(avi_sample_frame_bytes(bits, channels));
     if (avi_stream* audio = avi_find_stream(AVI, kAudioChunkId)) {
         audio->sample_bytes = sample_bytes;
     } else if (channels != 0 && AVI->file_pos == AVI_HEADER_BYTES) {
@@ -603,6 +607,7 @@ int AVI_put_audio_block(avi_file* AVI, const char* data, int length) {
         return -1;
     }
     AVI->audio_total += length;
+    AVI->audio_chunk_count += 1;
     return 0;
 }
 
