@@ -30,6 +30,7 @@
 
 #include "encoding/avi_recorder.h"
 #include "imaging/sv_rect.h"
+#include "platform/unique_fd.h"
 #include "recording/frame_ring.h"
 #include "recording/frame_source.h"
 
@@ -146,6 +147,7 @@ private:
     CSvRect m_referenceRegion;  // where the reference slot's pixels come from
     // Written by the grab thread before it finishes grabbing, read by the encode thread after.
     std::string m_grabFailure;
+    CUniqueFd m_fileWatch;  // the file being written, to see at the end whether it still exists
     // Written by the encode thread, read by the caller's thread after joining it.
     CRecordingResult m_result;
     std::string m_lastError;
