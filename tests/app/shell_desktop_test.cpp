@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -356,6 +358,16 @@ std::uint32_t HeaderFlags(const std::string& path) {
     return probe::U32At(std::vector<unsigned char>(flags, flags + 4), 0);
 }
 
+long Kilobytes(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return 0;
+}
+
 // The quit signals in the program's status: held (blocked) or caught.
 bool HoldsSigterm(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -402,12 +414,43 @@ TEST(ShellStartTest, NothingAtStartStopsTheProgram) {
     low = saved;
     low.rlim_cur = 1u << 30;
     setrlimit(RLIMIT_DATA, &low);
-    CProgramUnderTest program({"XDG_CONFIG_HOME=" + config}, dir.path(), {}, out[1]);
+    // Without XDG_RUNTIME_DIR the lock and socket are in a private folder in TMPDIR.
+    const std::vector<std::string> env{"-u", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME=" + config,
+                                       "TMPDIR=" + dir.path()};
+    CProgramUnderTest program(env, dir.path(), {}, out[1]);
     setrlimit(RLIMIT_DATA, &saved);
     close(out[1]);
     CXWindows x;
     Window dlg = 0;
     ASSERT_TRUE(FindWindows(x, program.Pid(), dlg)) << program.StandardError();
+    const std::string runtime = dir.Path("brintelshot-" + std::to_string(getuid()));
+    struct stat info {};
+    ASSERT_EQ(lstat(runtime.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    // Clients that send endless bytes and no request cost the program nothing.
+    const long before = Kilobytes(program.Pid());
+    std::vector<int> clients;
+    for (int i = 0; i < 60; ++i) {
+        clients.push_back(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        sockaddr_un address{AF_UNIX, {}};
+        const std::string name =
+            runtime + "/brintelshot-" + std::to_string(getuid()) + "-" + std::getenv("DISPLAY");
+        std::strncpy(address.sun_path, name.c_str(), sizeof address.sun_path - 1);
+        connect(clients.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    const std::vector<char> junk(1 << 16, 'j');
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+         std::chrono::steady_clock::now() < end;) {
+        for (int client : clients) {
+            send(client, junk.data(), junk.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        }
+    }
+    EXPECT_LT(Kilobytes(program.Pid()) - before, 30000);
+    for (int client : clients) {
+        close(client);
+    }
+    CProgramUnderTest second(env, dir.path());
+    EXPECT_EQ(second.WaitForExit(), 0) << "the second start did not find the first";
     EXPECT_TRUE(desktop::WaitUntil([&] {
         return probe::U32At(probe::ReadFile(killed), 44) == 0x10010 &&
                HeaderFlags(crafted) == 0x10010 && dir.Files("Recode_empty.avi").empty();
@@ -417,14 +460,17 @@ TEST(ShellStartTest, NothingAtStartStopsTheProgram) {
     EXPECT_NE(program.StandardError().find("not a regular file"), std::string::npos);
     EXPECT_NE(program.StandardError().find("removed"), std::string::npos);
 
-    probe::WriteFile(killed, unfinished);  // for the repair that the signal interrupts
+    probe::WriteFile(killed, unfinished);        // for the repair that the signal interrupts
+    ASSERT_EQ(chmod(runtime.c_str(), 0777), 0);  // as if another user had made it
     for (std::vector<std::string> arguments :
          {std::vector<std::string>{}, {"--record", "64x48+0+0", "--duration", "9"}}) {
-        CProgramUnderTest early({"XDG_CONFIG_HOME=" + config}, dir.path(), arguments);
+        CProgramUnderTest early(env, dir.path(), arguments);
         ASSERT_TRUE(desktop::WaitUntil([&] { return HoldsSigterm(early.Pid()); }, 5000));
         ASSERT_EQ(kill(early.Pid(), SIGTERM), 0);
         const int status = early.WaitForExit();  // -1: ended by the signal
         EXPECT_TRUE(status == 0 || (!arguments.empty() && status == 1)) << early.StandardError();
+        EXPECT_EQ(early.StandardError().find("not a private folder") == std::string::npos,
+                  !arguments.empty());
     }
 }
 
