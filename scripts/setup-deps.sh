@@ -9,7 +9,7 @@ PACKAGES=(
   # user interface, X11, keyboard hook
   qt6-base-dev libx11-dev libxext-dev libxi-dev libxdamage-dev libxfixes-dev libgl-dev
   # imaging and video
-  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libxvidcore-dev
+  libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libxvidcore-dev libyuv-dev
   # fonts with Hangul for the caption band and dialogs
   fonts-nanum
   # tests and benchmarks

@@ -2,7 +2,8 @@
 # Runs a command on a private X desktop as a user has one: Xvfb 1920x1080x24, the openbox
 # window manager and the trayer notification-area host. Everything started here is ended
 # when the command ends; its exit status is the command's.
-#   scripts/with-desktop.sh [--bare] COMMAND...   (--bare: no window manager, no tray host)
+#   scripts/with-desktop.sh [--bare] COMMAND...   (--bare: no window manager, no tray host;
+#   BRINTEL_SCREEN=3840x2160x24 gives another screen size)
 set -uo pipefail
 
 bare=0
@@ -22,7 +23,7 @@ trap cleanup EXIT
 
 # Xvfb picks a free display number itself and writes it to the given descriptor once it
 # accepts connections, so two desktops started at the same moment never share a number.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -noreset -nolisten tcp 3>"$runtime/display" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 "${BRINTEL_SCREEN:-1920x1080x24}" -noreset -nolisten tcp 3>"$runtime/display" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 200); do [ -s "$runtime/display" ] && break; sleep 0.05; done
 [ -s "$runtime/display" ] || { echo "with-desktop: Xvfb did not start" >&2; exit 1; }

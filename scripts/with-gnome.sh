@@ -6,7 +6,8 @@
 # stored in the program's settings (under a private XDG_CONFIG_HOME), so no dialog appears.
 # The command sees DISPLAY (XWayland), WAYLAND_DISPLAY, XAUTHORITY and XDG_CONFIG_HOME.
 # Everything started here ends with the command; its exit status is the command's.
-# The compositor refuses to run as root: from root, the session runs as the user nobody.
+# From root, the session runs as the user nobody (as a desktop user's would) when that user can
+# run the command.
 #   scripts/with-gnome.sh COMMAND...
 set -uo pipefail
 self=$(readlink -f "$0")
@@ -15,15 +16,19 @@ if [ "${1:-}" != "--in-session" ]; then
   base=$(mktemp -d /tmp/brintel-gnome.XXXXXX)
   chmod 755 "$base"
   as_user=()
-  if [ "$(id -u)" -eq 0 ]; then
+  nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+  # Root stays root only where nobody cannot reach the command (a checkout under /root).
+  if [ "$(id -u)" -eq 0 ] && "${nobody[@]}" test -x "$(command -v "$1")"; then
     chown nobody:nogroup "$base"
-    as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    as_user=("${nobody[@]}")
   fi
   # The desktop's own messages go to a log, shown when the command fails.
   "${as_user[@]}" env -i PATH="$PATH" LANG=C.UTF-8 BASE="$base" \
     dbus-run-session -- bash "$self" --in-session "$@" 3>&2 2>"$base/session.log"
   status=$?
   [ $status -eq 0 ] || cat "$base/session.log" "$base/mutter.log" >&2 2>/dev/null
+  # The document portal mounts its folder where FUSE lets it (as root).
+  fusermount3 -u -z "$base/runtime/doc" 2>/dev/null
   rm -rf "$base"
   exit $status
 fi

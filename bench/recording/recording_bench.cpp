@@ -3,28 +3,40 @@
 // and ffmpeg's x11grab + libxvid (closest settings, one thread and its default threads) record
 // it for a fixed time in the same run. Each recorder runs in a child process of its own, so
 // its CPU time and peak memory come from the kernel's account of that process alone.
+//
+// The recorders take turns (ours, ffmpeg -threads 1, ffmpeg default threads, ours, ...) for a
+// number of rounds, so that a change of load on the machine between two runs does not pass for
+// a difference between them; each figure is the median over the rounds, and each ratio the
+// median of the rounds' ratios ours / ffmpeg.
+//
 // Prints paced (30 fps) CPU use, unpaced frames per second, our stop latency and peak RSS,
 // and the ratios ours / ffmpeg (whose x11grab draws the mouse pointer by default). The moving
-// 1920 x 1080 picture is recorded once more with our pointer on too (row "mv+ptr"). A last case
-// drives the real program (its capture window at about 1280 x 720, F3, its process's CPU time from
-// /proc, F3), so that the window's own cost is counted too.
+// picture of the largest size is recorded once more with our pointer on too (row "mv+ptr").
+// Last, the real program (its capture window's region 1280 x 720, F3, its process's CPU time
+// from /proc, F3), over a still screen and over ffplay's moving testsrc2 picture, so that the
+// window's own cost is counted too.
 //
-//   recording_bench [seconds [WIDTHxHEIGHT]]   (default 10 seconds, both sizes; run it on a
-//                                               bare display, e.g. through
-//                                               scripts/with-desktop.sh --bare)
+//   recording_bench [seconds [rounds [WIDTHxHEIGHT|program]]]
+//       defaults: 5 seconds, 3 rounds, 640x480 and 1920x1080 and the program. Run it on a bare
+//       display, e.g. through scripts/with-desktop.sh --bare (BRINTEL_SCREEN=3840x2160x24 for
+//       a larger screen).
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "recording/recording_session.h"
 #include "recording/x11_frame_source.h"
@@ -167,11 +179,12 @@ int CountFrames(const std::string& path) {
 
 // threads: "1", or nullptr for ffmpeg's default.
 Figures RecordFfmpeg(int width, int height, double seconds, bool paced, const char* threads,
-                     const std::string& path) {
+                     const std::string& path, int left = 0, int top = 0) {
     const char* display = std::getenv("DISPLAY");
     std::string size = std::to_string(width) + "x" + std::to_string(height);
     std::string duration = std::to_string(seconds);
-    std::string input = std::string(display ? display : ":0") + "+0,0";
+    std::string input = std::string(display ? display : ":0") + "+" + std::to_string(left) + "," +
+                        std::to_string(top);
     std::fflush(stdout);
     Clock::time_point start = Clock::now();
     pid_t pid = fork();
@@ -233,8 +246,8 @@ double ProcessCpuSeconds(pid_t pid) {
     return double(utime + stime) / sysconf(_SC_CLK_TCK);
 }
 
-// The real program records for `seconds` with F3; *width and *height get its region's size.
-Figures RecordProgram(double seconds, const std::string& dir, int* width, int* height) {
+// The real program records for `seconds` with F3; *region gets its region on the screen.
+Figures RecordProgram(double seconds, const std::string& dir, CSvRect* region) {
     Figures figures;
     const std::string out = dir + "/program.out";
     std::fflush(stdout);
@@ -253,9 +266,16 @@ Figures RecordProgram(double seconds, const std::string& dir, int* width, int* h
     const std::string window =
         Output("xdotool search --sync --onlyvisible --pid " + std::to_string(pid) + " | head -n 1");
     const std::string id = window.substr(0, window.find('\n'));
-    std::system(("xdotool windowsize --sync " + id + " 1288 790 windowmove --sync " + id +
+    // A region of 1280 x 720: the window is 8 pixels wider and its bands 68 pixels higher.
+    std::system(("xdotool windowsize --sync " + id + " 1288 788 windowmove --sync " + id +
                  " 0 0 windowfocus --sync " + id)
                     .c_str());
+    int windowHeight = 0;
+    const std::string geometry = Output("xdotool getwindowgeometry " + id);
+    const size_t size = geometry.find("Geometry: ");
+    if (size != std::string::npos) {
+        std::sscanf(geometry.c_str() + size, "Geometry: %*dx%d", &windowHeight);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::system("xdotool key F3");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -273,11 +293,15 @@ Figures RecordProgram(double seconds, const std::string& dir, int* width, int* h
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     const size_t written = text.find(" written: ");
+    int width = 0;
+    int height = 0;
     if (written == std::string::npos ||
-        std::sscanf(text.c_str() + written, " written: %dx%d, %d frames", width, height,
+        std::sscanf(text.c_str() + written, " written: %dx%d, %d frames", &width, &height,
                     &figures.frames) != 3) {
         return figures;
     }
+    // The region ends 4 pixels inside the window's left, right and bottom edges.
+    *region = CSvRect{4, windowHeight - 4 - height, 4 + width, windowHeight - 4};
     for (size_t at = 0; (at = text.find(" : 0 bytes\n", at)) != std::string::npos; ++at) {
         ++figures.repeats;
     }
@@ -290,64 +314,111 @@ double Ratio(double ours, double theirs) {
     return theirs > 0 ? ours / theirs : 0.0;
 }
 
-// One paced case: CPU use of ours and ffmpeg's, their ratios, our stop latency and memory.
-void PrintCpuRow(const std::string& name, const Figures& ours, const Figures& ff1,
-                 const Figures& ffd) {
-    std::printf("%-16s %-9s %9.1f %9.1f %9.1f %9.2f %9.2f %9.1f %9.1f %4d/%d\n", name.c_str(),
-                "CPU%", ours.cpuPercent, ff1.cpuPercent, ffd.cpuPercent,
-                Ratio(ours.cpuPercent, ff1.cpuPercent), Ratio(ours.cpuPercent, ffd.cpuPercent),
-                ours.stopMs, ours.peakRssKb / 1024.0, ours.repeats, ours.frames);
+double Median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The runs of one case: ours, ffmpeg with one thread and with its default threads, taking
+// turns for `rounds` rounds.
+struct Rounds {
+    std::vector<Figures> ours, ff1, ffd;
+
+    static Rounds Run(int rounds, const std::function<Figures()>& ours,
+                      const std::function<Figures()>& ff1, const std::function<Figures()>& ffd) {
+        Rounds r;
+        for (int i = 0; i < rounds; ++i) {
+            r.ours.push_back(ours());
+            r.ff1.push_back(ff1());
+            r.ffd.push_back(ffd());
+        }
+        return r;
+    }
+};
+
+// One row: the medians of a measure, and the medians of the rounds' ratios.
+void PrintRow(const std::string& name, const char* measure, const Rounds& r,
+              double Figures::*value) {
+    std::vector<double> ours, ff1, ffd, ratio1, ratioDefault, stop;
+    long peakRssKb = 0;
+    for (size_t i = 0; i < r.ours.size(); ++i) {
+        ours.push_back(r.ours[i].*value);
+        ff1.push_back(r.ff1[i].*value);
+        ffd.push_back(r.ffd[i].*value);
+        ratio1.push_back(Ratio(r.ours[i].*value, r.ff1[i].*value));
+        ratioDefault.push_back(Ratio(r.ours[i].*value, r.ffd[i].*value));
+        stop.push_back(r.ours[i].stopMs);
+        peakRssKb = std::max(peakRssKb, r.ours[i].peakRssKb);
+    }
+    const Figures& last = r.ours.back();
+    std::printf("%-22s %-5s %8.1f %8.1f %8.1f %8.2f %8.2f %8.1f %8.1f %5d/%d\n", name.c_str(),
+                measure, Median(ours), Median(ff1), Median(ffd), Median(ratio1),
+                Median(ratioDefault), Median(stop), peakRssKb / 1024.0, last.repeats, last.frames);
     std::fflush(stdout);
+}
+
+void MoveMouse(int x, int y) {
+    std::system(("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y)).c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const std::string only = argc > 3 ? argv[3] : "";
     if (seconds <= 0 || std::getenv("DISPLAY") == nullptr) {
-        std::fprintf(stderr, "usage: DISPLAY=:N recording_bench [seconds]\n");
+        std::fprintf(stderr, "usage: DISPLAY=:N recording_bench [seconds [rounds [case]]]\n");
         return 2;
     }
     char pattern[] = "/tmp/brintel-bench.XXXXXX";
-    std::string dir = mkdtemp(pattern);
-    const int sizes[][2] = {{640, 480}, {1920, 1080}};
-    std::printf("%-16s %-9s %9s %9s %9s %9s %9s %9s %9s %8s\n", "case", "measure", "ours", "ff-t1",
-                "ff-tdef", "ratio-t1", "ratio-def", "stop-ms", "rss-MB", "repeats");
-    const std::string only = argc > 2 ? argv[2] : "";
-    for (const auto& size : sizes) {
-        const int width = size[0];
-        const int height = size[1];
-        if (!only.empty() && only != std::to_string(width) + "x" + std::to_string(height)) {
-            continue;
-        }
+    const std::string dir = mkdtemp(pattern);
+    std::printf("%d rounds of %.0f s; medians\n", rounds, seconds);
+    std::printf("%-22s %-5s %8s %8s %8s %8s %8s %8s %8s %8s\n", "case", "what", "ours", "ff-t1",
+                "ff-tdef", "ratio-t1", "ratio-df", "stop-ms", "rss-MB", "repeats");
+    std::vector<std::pair<int, int>> sizes = {{640, 480}, {1920, 1080}};
+    int w = 0;
+    int h = 0;
+    if (std::sscanf(only.c_str(), "%dx%d", &w, &h) == 2) {
+        sizes = {{w, h}};
+    } else if (!only.empty()) {
+        sizes.clear();
+    }
+    const std::string ff1Path = dir + "/ff1.avi";
+    const std::string ffdPath = dir + "/ffd.avi";
+    const std::string oursPath = dir + "/ours.avi";
+    for (const auto& [width, height] : sizes) {
+        const std::string size = std::to_string(width) + "x" + std::to_string(height);
+        MoveMouse(width + 10, height + 10);  // off the region where the screen has room
         for (bool moving : {false, true}) {
             pid_t animator = StartAnimator(width, height, moving);
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            const std::string name = std::to_string(width) + "x" + std::to_string(height) +
-                                     (moving ? " moving" : " idle");
-            const std::string base = dir + "/" + std::to_string(width);
-            Figures ours = RecordOurs(width, height, seconds, true, base + "_ours.avi");
-            Figures ff1 = RecordFfmpeg(width, height, seconds, true, "1", base + "_ff1.avi");
-            Figures ffd = RecordFfmpeg(width, height, seconds, true, nullptr, base + "_ffd.avi");
-            PrintCpuRow(name, ours, ff1, ffd);
-            if (moving && width == 1920) {
-                // The pointer in the middle of the region, drawn into every frame.
-                std::system(("xdotool mousemove " + std::to_string(width / 2) + " " +
-                             std::to_string(height / 2))
-                                .c_str());
-                ours = RecordOurs(width, height, seconds, true, base + "_ours.avi", true);
-                PrintCpuRow(std::to_string(width) + "x" + std::to_string(height) + " mv+ptr", ours,
-                            ff1, ffd);
+            const std::string name = size + (moving ? " moving" : " idle");
+            auto paced = [&, width = width, height = height](bool pointer) {
+                return Rounds::Run(
+                    rounds,
+                    [&] { return RecordOurs(width, height, seconds, true, oursPath, pointer); },
+                    [&] { return RecordFfmpeg(width, height, seconds, true, "1", ff1Path); },
+                    [&] { return RecordFfmpeg(width, height, seconds, true, nullptr, ffdPath); });
+            };
+            PrintRow(name, "CPU%", paced(false), &Figures::cpuPercent);
+            if (moving && width == sizes.back().first) {
+                MoveMouse(width / 2, height / 2);  // in the middle of the region
+                PrintRow(size + " mv+ptr", "CPU%", paced(true), &Figures::cpuPercent);
+                MoveMouse(width + 10, height + 10);
             }
             if (moving) {
-                ours = RecordOurs(width, height, seconds, false, base + "_ours.avi");
-                ff1 = RecordFfmpeg(width, height, seconds, false, "1", base + "_ff1.avi");
-                ffd = RecordFfmpeg(width, height, seconds, false, nullptr, base + "_ffd.avi");
-                std::printf("%-16s %-9s %9.1f %9.1f %9.1f %9.2f %9.2f %9.1f %9.1f %4d/%d\n",
-                            name.c_str(), "fps", ours.fps, ff1.fps, ffd.fps,
-                            Ratio(ours.fps, ff1.fps), Ratio(ours.fps, ffd.fps), ours.stopMs,
-                            ours.peakRssKb / 1024.0, ours.repeats, ours.frames);
-                std::fflush(stdout);
+                const int cw = width;
+                const int ch = height;
+                const Rounds unpaced = Rounds::Run(
+                    rounds, [&] { return RecordOurs(cw, ch, seconds, false, oursPath); },
+                    [&] { return RecordFfmpeg(cw, ch, seconds, false, "1", ff1Path); },
+                    [&] { return RecordFfmpeg(cw, ch, seconds, false, nullptr, ffdPath); });
+                PrintRow(name, "fps", unpaced, &Figures::fps);
             }
             kill(animator, SIGTERM);
             waitpid(animator, nullptr, 0);
@@ -356,25 +427,41 @@ int main(int argc, char** argv) {
 #ifdef BRINTELSHOT_PATH
     if (only.empty() || only == "program") {
         for (bool moving : {false, true}) {
-            pid_t animator = StartAnimator(1920, 1080, moving);
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            int width = 0;
-            int height = 0;
-            const Figures ours = RecordProgram(seconds, dir, &width, &height);
-            const std::string base = dir + "/program";
-            const Figures ff1 = RecordFfmpeg(width, height, seconds, true, "1", base + "_ff1.avi");
-            const Figures ffd =
-                RecordFfmpeg(width, height, seconds, true, nullptr, base + "_ffd.avi");
-            const std::string name = "program " + std::to_string(width) + "x" +
-                                     std::to_string(height) + (moving ? " moving" : " idle");
-            std::printf("%-16s %-9s %9.1f %9.1f %9.1f %9.2f %9.2f %9s %9s %4d/%d\n", name.c_str(),
-                        "CPU%", ours.cpuPercent, ff1.cpuPercent, ffd.cpuPercent,
-                        Ratio(ours.cpuPercent, ff1.cpuPercent),
-                        Ratio(ours.cpuPercent, ffd.cpuPercent), "-", "-", ours.repeats,
-                        ours.frames);
-            std::fflush(stdout);
-            kill(animator, SIGTERM);
-            waitpid(animator, nullptr, 0);
+            // Idle: the still pattern; moving: ffplay's test picture fills the screen under the
+            // capture window.
+            pid_t player = moving ? -1 : StartAnimator(1920, 1080, false);
+            if (moving) {
+                std::fflush(stdout);
+                player = fork();
+                if (player == 0) {
+                    if (std::freopen("/dev/null", "w", stderr) == nullptr) {
+                        _exit(127);
+                    }
+                    execlp("ffplay", "ffplay", "-loglevel", "quiet", "-an", "-noborder", "-left",
+                           "0", "-top", "0", "-f", "lavfi", "-i", "testsrc2=size=1920x1080:rate=30",
+                           static_cast<char*>(nullptr));
+                    _exit(127);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            }
+            CSvRect region{4, 64, 1284, 784};  // until the program's first run tells
+            const Rounds r = Rounds::Run(
+                rounds, [&] { return RecordProgram(seconds, dir, &region); },
+                [&] {
+                    return RecordFfmpeg(region.Width(), region.Height(), seconds, true, "1",
+                                        ff1Path, region.left, region.top);
+                },
+                [&] {
+                    return RecordFfmpeg(region.Width(), region.Height(), seconds, true, nullptr,
+                                        ffdPath, region.left, region.top);
+                });
+            PrintRow("program " + std::to_string(region.Width()) + "x" +
+                         std::to_string(region.Height()) + (moving ? " moving" : " idle"),
+                     "CPU%", r, &Figures::cpuPercent);
+            if (player > 0) {
+                kill(player, SIGTERM);
+                waitpid(player, nullptr, 0);
+            }
         }
     }
 #endif

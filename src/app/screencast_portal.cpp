@@ -9,6 +9,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 
@@ -124,6 +125,11 @@ void CScreenCastPortal::Start(bool pointer, const QString& restoreToken) {
         Fail("this desktop's portal cannot share the screen (no ScreenCast interface)");
         return;
     }
+    // A portal that goes away answers no request: that ends the wait, too.
+    auto* watcher =
+        new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this,
+            [this] { Fail("the screen-sharing portal went away"); });
     m_bPointer = pointer;
     m_strToken = restoreToken;
     QVariantMap options;
@@ -223,11 +229,13 @@ void CScreenCastPortal::OpenRemote() {
         Fail("cannot keep the PipeWire connection");
         return;
     }
+    m_bFinished = true;
     emit finished(true);
 }
 
 void CScreenCastPortal::Fail(const QString& reason) {
-    if (m_strError.isEmpty()) {
+    if (!m_bFinished) {
+        m_bFinished = true;
         m_strError = reason;
         m_step = Step::kIdle;
         emit finished(false);

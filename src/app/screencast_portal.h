@@ -69,5 +69,6 @@ private:
     QString m_strRestoreToken;
     int m_remoteFd = -1;
     QString m_strError;
+    bool m_bFinished = false;  // `finished` has come
     uint m_requestCount = 0;
 };

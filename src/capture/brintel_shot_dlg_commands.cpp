@@ -30,7 +30,9 @@ const char kStatusEmptyRegion[] = "Empty Region!";
 const char kStatusCaptureFailed[] = "Capture Failed: ";
 const char kStatusCopyFailed[] = "Copy Failed: ";
 const char kStatusNoHelpPage[] = "Help Page Missing!";
-const char kStatusWaitingForScreen[] = "Waiting for the desktop to share the screen...";
+const char kStatusWaitingForScreen[] = "Waiting for screen sharing...";
+const char kWaitingForScreenInFull[] =
+    "Waiting for the desktop to share the screen (its dialog may be open)";
 const char kStatusNoScreen[] = "Screen Not Shared: ";
 
 bool IsCtrlAlone(Qt::KeyboardModifiers modifiers) {
@@ -190,7 +192,7 @@ bool CBrintelShotDlg::ScreenShared(void (CBrintelShotDlg::*command)()) {
     ask->returned = true;
     if (!ask->answered) {
         m_bAskingForScreen = true;
-        SetLastingStatusText(kStatusWaitingForScreen);
+        SetLastingStatusText(kStatusWaitingForScreen, kWaitingForScreenInFull);
     }
     return ask->shared;
 }

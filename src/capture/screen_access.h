@@ -43,8 +43,8 @@ public:
         return m_pSource->Locate(target, previous);
     }
     Change TakeChange(const CSvRect& region) override { return m_pSource->TakeChange(region); }
-    bool Grab(const CSvRect& region, cv::Mat& bgrx, std::string* error) override {
-        return m_pSource->Grab(region, bgrx, error);
+    bool Grab(const CSvRect& region, CBgrxPicture* picture, std::string* error) override {
+        return m_pSource->Grab(region, picture, error);
     }
 
 private:

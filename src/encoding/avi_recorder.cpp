@@ -3,8 +3,9 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <utility>
+
+#include <opencv2/imgproc.hpp>
 
 #include "encoding/venc_interface.h"
 #include "imaging/sv_image.h"
@@ -15,8 +16,7 @@ namespace {
 constexpr int kFrameAlignment = 4;
 constexpr float kQualityLevel = 1.0f;
 constexpr int kBgrPixelBytes = 3;
-// The frame buffer holds a frame of either pixel size.
-constexpr int kFrameBufferPixelBytes = 4;
+constexpr int kLumaSampleBytes = 1;
 
 const char* StatusText(Venc_Status status) {
     switch (status) {
@@ -124,44 +124,16 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path, CUniqueFd fi
         return false;
     }
 
-    const size_t bufferBytes =
-        static_cast<size_t>(frameWidth) * static_cast<size_t>(frameHeight) * kFrameBufferPixelBytes;
-    m_frameBuffer = new (std::nothrow) unsigned char[bufferBytes];
-    if (m_frameBuffer == nullptr) {
-        m_lastError =
-            std::string("Allocating the frame buffer failed: ") + StatusText(Venc_Status_NoMemory);
-        Venc_FinishEncoding(handle, nullptr);
-        Venc_FreeEncoder(handle);
-        return false;
-    }
-    std::memset(m_frameBuffer, 0, bufferBytes);
-
     m_picture.picWidth = frameWidth;
     m_picture.picHeight = frameHeight;
-    m_picture.pixelBytes = kBgrPixelBytes;
-    m_picture.layout = Venc_Layout_Bgr24;
-    m_picture.pixelData = m_frameBuffer;
+    m_picture.pixelBytes = kLumaSampleBytes;
+    m_picture.layout = Venc_Layout_I420;
+    m_picture.pixelData = nullptr;
 
     m_hEncoder = handle;
     m_region = region;
     m_outputPath = std::move(path);
     return true;
-}
-
-bool CAviRecorder::EncodeScaled(const cv::Mat& source, int32_t layout) {
-    // The frame buffer's rows are packed (pixel bytes x frame width each), so the scaling
-    // writes the frame in place: no image is allocated and no row is copied a second time.
-    const int pixelBytes = static_cast<int>(source.elemSize());
-    if (!m_scaler.Scale(source, m_frameBuffer, m_frameRect.Width(), m_frameRect.Height(),
-                        static_cast<size_t>(pixelBytes) * m_frameRect.Width())) {
-        m_lastError = "Frame skipped: the image could not be scaled to the frame size";
-        return false;
-    }
-    m_picture.pixelBytes = static_cast<uint8_t>(pixelBytes);
-    m_picture.layout = layout;
-    int32_t encodedSize = 0;
-    const Venc_Status status = Venc_PutFrame(m_hEncoder, &m_picture, &encodedSize);
-    return CountFrame(status, encodedSize);
 }
 
 bool CAviRecorder::AddFrame(CSvImage* image) {
@@ -172,18 +144,48 @@ bool CAviRecorder::AddFrame(CSvImage* image) {
         m_lastError = "Frame skipped: not a 3-channel image";
         return false;
     }
-    return EncodeScaled(*image->m_pImage, Venc_Layout_Bgr24);
+    try {
+        cv::cvtColor(*image->m_pImage, m_bgrx, cv::COLOR_BGR2BGRA);
+    } catch (const cv::Exception& e) {
+        m_lastError = std::string("Frame skipped: ") + e.what();
+        return false;
+    }
+    return AddFrame(CBgrxPicture{m_bgrx.data, m_bgrx.cols, m_bgrx.rows, m_bgrx.step[0]});
 }
 
-bool CAviRecorder::AddFrame(const cv::Mat& bgrx) {
+bool CAviRecorder::AddFrame(const CBgrxPicture& picture) {
     if (!IsRecording()) {
         return false;
     }
-    if (bgrx.type() != CV_8UC4 || bgrx.empty()) {
-        m_lastError = "Frame skipped: not a 32-bit image";
+    if (picture.IsEmpty()) {
+        m_lastError = "Frame skipped: the picture is empty";
         return false;
     }
-    return EncodeScaled(bgrx, Venc_Layout_Bgra32);
+    try {
+        CI420Converter::CreateFrame(FrameWidth(), FrameHeight(), m_frame);
+    } catch (const cv::Exception& e) {
+        m_lastError = std::string("Frame skipped: ") + e.what();
+        return false;
+    }
+    m_converter.Convert(picture, m_frame);
+    return AddPlanarFrame(m_frame);
+}
+
+bool CAviRecorder::AddPlanarFrame(const cv::Mat& frame) {
+    if (!IsRecording()) {
+        return false;
+    }
+    if (frame.type() != CV_8UC1 || !frame.isContinuous() ||
+        CI420Converter::FrameWidthOf(frame) != FrameWidth() ||
+        CI420Converter::FrameHeightOf(frame) != FrameHeight()) {
+        m_lastError = "Frame skipped: not a planar frame of the frame size";
+        return false;
+    }
+    m_picture.pixelData = frame.data;
+    int32_t encodedSize = 0;
+    const Venc_Status status = Venc_PutFrame(m_hEncoder, &m_picture, &encodedSize);
+    m_picture.pixelData = nullptr;
+    return CountFrame(status, encodedSize);
 }
 
 bool CAviRecorder::AddRepeatFrame() {
@@ -257,7 +259,6 @@ void CAviRecorder::DiscardEmptyFile(bool* failed) {
 void CAviRecorder::ReleaseRecording() {
     Venc_FreeEncoder(m_hEncoder);
     m_hEncoder = -1;
-    delete[] m_frameBuffer;
-    m_frameBuffer = nullptr;
-    m_picture.pixelData = nullptr;
+    m_frame.release();
+    m_bgrx.release();
 }

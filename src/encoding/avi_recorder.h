@@ -1,13 +1,14 @@
 #pragma once
 // The recording front: turns a capture region's size into encoder settings, opens one AVI file
 // through the encoder handle interface, takes grabbed images one at a time, brings each to the
-// fixed frame size and closes the file at the end. Progress and error lines go to standard
-// output; failures are returned to the caller, never end the process.
+// fixed frame size and the codec's planar YUV 4:2:0 input and closes the file at the end. Progress
+// and error lines go to standard output; failures are returned to the caller, never end the
+// process.
 
 #include <cstdint>
 #include <string>
 
-#include "encoding/nearest_scaler.h"
+#include "encoding/i420_converter.h"
 #include "encoding/venc_types.h"
 #include "imaging/sv_rect.h"
 #include "platform/unique_fd.h"
@@ -44,10 +45,13 @@ public:
     // is left as it is. False when no recording runs, the image is empty or not 3-channel
     // 8-bit, or the encoder failed (see LastError()).
     bool AddFrame(CSvImage* image);
-    // The same for a 32-bit grab (CV_8UC4, bytes blue, green, red, unused): scaled into the
-    // frame buffer in one pass and handed to the codec as 32-bit pixels. The frame in the file
-    // is the one a 3-channel image of the same blue, green and red bytes gives.
-    bool AddFrame(const cv::Mat& bgrx);
+    // The same for a 32-bit grab: scaled and converted into the codec's planar input in one
+    // pass (CI420Converter). The frame in the file is the one a 3-channel image of the same
+    // blue, green and red bytes gives.
+    bool AddFrame(const CBgrxPicture& picture);
+    // Encodes a frame that is already the codec's input: an I420 frame of the frame size (made
+    // by CI420Converter::CreateFrame), handed over without a copy.
+    bool AddPlanarFrame(const cv::Mat& frame);
 
     // Appends a repeat of the previous frame (a zero-length frame) without encoding anything.
     // It counts as a frame of the file (FrameCount) and is printed as a frame of 0 bytes.
@@ -81,8 +85,6 @@ private:
                        int32_t handle);
     // Prints and counts a frame the encoder took, or reports why it did not.
     bool CountFrame(Venc_Status status, int32_t encodedSize);
-    // Scales source into the frame buffer and encodes it as `layout` pixels.
-    bool EncodeScaled(const cv::Mat& source, int32_t layout);
     void ReleaseRecording();
     // Removes the file of a recording that holds no picture and reports it as failed.
     void DiscardEmptyFile(bool* failed);
@@ -96,7 +98,10 @@ private:
     int m_repeatCount = 0;
     CSvRect m_frameRect;
 
-    unsigned char* m_frameBuffer = nullptr;
-    CNearestScaler m_scaler;
+    // For grabs that come as pictures: the converted frame (made at the first one) and, for
+    // 3-channel images, their 32-bit form.
+    CI420Converter m_converter;
+    cv::Mat m_frame;
+    cv::Mat m_bgrx;
     std::string m_lastError;
 };

@@ -49,6 +49,8 @@ size_t Venc_BaseEncoder::FrameBufferSizeFor(int32_t frameWidth, int32_t frameHei
 
 int Venc_BaseEncoder::BytesPerPixelOf(int32_t layout) {
     switch (layout) {
+        case Venc_Layout_I420:
+            return 1;
         case Venc_Layout_Bgr24:
             return 3;
         case Venc_Layout_Rgb555:
@@ -138,8 +140,12 @@ Venc_Status Venc_BaseEncoder::PutFrame(const Venc_Picture& picture, int32_t* /*e
         return Venc_Status_WrongState;
     }
     if (picture.picWidth != m_settings.frameWidth || picture.picHeight != m_settings.frameHeight ||
-        picture.layout < Venc_Layout_Bgra32 || picture.layout > Venc_Layout_Rgb565) {
+        picture.layout < Venc_Layout_Bgra32 || picture.layout > Venc_Layout_I420) {
         return Venc_Status_BadArgument;
+    }
+    if (picture.layout == Venc_Layout_I420 &&
+        (picture.picWidth % 2 != 0 || picture.picHeight % 2 != 0)) {
+        return Venc_Status_BadArgument;  // the colour planes cover 2 x 2 blocks
     }
     // A stride narrower than the layout's pixels would make the codec read past the rows.
     if (picture.pixelData != nullptr && picture.pixelBytes < BytesPerPixelOf(picture.layout)) {

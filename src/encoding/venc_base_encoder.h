@@ -45,7 +45,7 @@ public:
     // minimum that holds the headers and worst-case data of a tiny frame. 0 when the frame is
     // so large that the buffer could not be addressed with an int length.
     static size_t FrameBufferSizeFor(int32_t frameWidth, int32_t frameHeight);
-    // Bytes of one pixel in a layout (0..6).
+    // Bytes of one pixel in a layout (0..7; of a luma sample for the planar layout).
     static int BytesPerPixelOf(int32_t layout);
 
 protected:

@@ -19,11 +19,13 @@ struct Venc_Settings {
 };
 
 // One raw picture. Rows run top to bottom with no gap: the stride is pixelBytes * picWidth.
+// A planar picture (Venc_Layout_I420) has 1-byte luma samples in picWidth-byte rows, followed
+// by its two colour planes of half the width and height, each with no gap.
 struct Venc_Picture {
     int32_t picWidth;          // must equal frameWidth of the running settings
     int32_t picHeight;         // must equal frameHeight
     uint8_t pixelBytes;        // bytes per pixel
-    int32_t layout;            // Venc_PixelLayout, 0..6
+    int32_t layout;            // Venc_PixelLayout, 0..7
     unsigned char* pixelData;  // first byte of the top row; null gives the codec no input
 };
 
@@ -35,6 +37,10 @@ enum Venc_PixelLayout : int32_t {
     Venc_Layout_Bgr24 = 4,   // blue, green, red
     Venc_Layout_Rgb555 = 5,  // 5 bits each of red, green, blue
     Venc_Layout_Rgb565 = 6,  // 5 bits red, 6 bits green, 5 bits blue
+    // Planar YUV 4:2:0 (BT.601, limited range): the luma plane, then the blue and the red
+    // difference planes; picture dimensions even. The codec's own input, taken without
+    // conversion.
+    Venc_Layout_I420 = 7,
 };
 
 enum Venc_Codec : int32_t {

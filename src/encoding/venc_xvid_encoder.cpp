@@ -103,6 +103,8 @@ int Venc_XvidEncoder::XvidColorspaceOf(int32_t layout) {
             return XVID_CSP_RGB555;
         case Venc_Layout_Rgb565:
             return XVID_CSP_RGB565;
+        case Venc_Layout_I420:
+            return XVID_CSP_PLANAR;  // with a pointer and a stride per plane
         default:
             return XVID_CSP_NULL;
     }
@@ -171,7 +173,19 @@ Venc_Status Venc_XvidEncoder::PutFrame(const Venc_Picture& picture, int32_t* enc
     frame.bitstream = m_frameBuffer;
     frame.length = static_cast<int>(m_frameBufferSize);
 
-    if (picture.pixelData != nullptr) {
+    if (picture.pixelData != nullptr && picture.layout == Venc_Layout_I420) {
+        const int lumaStride = picture.pixelBytes * picture.picWidth;
+        const int chromaStride = lumaStride / 2;
+        const size_t lumaBytes = static_cast<size_t>(lumaStride) * picture.picHeight;
+        const size_t chromaBytes = static_cast<size_t>(chromaStride) * (picture.picHeight / 2);
+        frame.input.csp = XvidColorspaceOf(picture.layout);
+        frame.input.plane[0] = picture.pixelData;
+        frame.input.plane[1] = picture.pixelData + lumaBytes;
+        frame.input.plane[2] = picture.pixelData + lumaBytes + chromaBytes;
+        frame.input.stride[0] = lumaStride;
+        frame.input.stride[1] = chromaStride;
+        frame.input.stride[2] = chromaStride;
+    } else if (picture.pixelData != nullptr) {
         frame.input.plane[0] = picture.pixelData;
         frame.input.csp = XvidColorspaceOf(picture.layout);
         frame.input.stride[0] = picture.pixelBytes * picture.picWidth;

@@ -141,16 +141,29 @@ bool CScreenGrabber::ReadPointer(CPointerOverlay* pointer) {
     return m_pSession->ReadPointer(*pointer, &m_strLastError);
 }
 
-bool CScreenGrabber::GrabBgrx(CSvRect rect, cv::Mat& bgrx) {
+bool CScreenGrabber::GrabPicture(CSvRect rect, CBgrxPicture* picture) {
     if (!CheckRect(rect)) {
         return false;
     }
-    if (bgrx.type() != CV_8UC4 || bgrx.cols != rect.Width() || bgrx.rows != rect.Height()) {
-        m_strLastError = "the target does not match the rectangle";
+    CSvRect screen;
+    if (!m_pSession->ScreenRect(&screen, &m_strLastError)) {
         return false;
     }
+    if (rect.Intersected(screen) == rect) {
+        if (!m_pSession->GrabPicture(rect, picture, &m_strLastError)) {
+            return false;
+        }
+        m_strLastError.clear();
+        return true;
+    }
+    m_offScreen.create(rect.Height(), rect.Width(), CV_8UC4);
     const cv::Scalar opaqueBlack(0, 0, 0, 255);
-    return GrabInto(rect, bgrx, &opaqueBlack);
+    if (!GrabInto(rect, m_offScreen, &opaqueBlack)) {
+        return false;
+    }
+    *picture =
+        CBgrxPicture{m_offScreen.data, m_offScreen.cols, m_offScreen.rows, m_offScreen.step[0]};
+    return true;
 }
 
 bool CScreenGrabber::WindowOrigin(unsigned long window, int* x, int* y) {

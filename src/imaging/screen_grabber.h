@@ -5,6 +5,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "imaging/bgrx_picture.h"
 #include "imaging/sv_image.h"
 #include "imaging/sv_rect.h"
 
@@ -62,10 +63,12 @@ public:
     // layout: bytes blue, green, red, 255 (a QImage Format_RGB32 / ARGB32 can wrap it as is).
     void GrabBitmap(CSvRect rect, cv::Mat* bitmap);
 
-    // Fills bgrx, a CV_8UC4 matrix of rect's size that the caller keeps (nothing is
-    // allocated), with rect's screen contents in the layout of GrabBitmap. False, with the
-    // reason in GetLastError(), when nothing could be grabbed.
-    bool GrabBgrx(CSvRect rect, cv::Mat& bgrx);
+    // Grabs rect's screen contents and points picture at them, in the grabber's own memory:
+    // with MIT-SHM the shared-memory segment the server wrote them into, so nothing is copied.
+    // The parts of rect off the screen are black. The pixels stay valid, and may be drawn
+    // into, until the next grab through this grabber. False, with the reason in
+    // GetLastError(), when nothing could be grabbed.
+    bool GrabPicture(CSvRect rect, CBgrxPicture* picture);
 
     // Screen position of an X window's top-left corner, asked of the server now.
     bool WindowOrigin(unsigned long window, int* x, int* y);
@@ -87,4 +90,5 @@ private:
     std::unique_ptr<CX11GrabSession> m_pSession;
     std::string m_strLastError;
     bool m_bIncludePointer = false;
+    cv::Mat m_offScreen;  // GrabPicture's pixels for a rectangle partly off the screen
 };

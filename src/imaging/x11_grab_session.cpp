@@ -156,6 +156,7 @@ void CX11GrabSession::Return(std::unique_ptr<CX11GrabSession> session) {
         return;
     }
     session->StopDamage();
+    session->ReleasePlainImage();
     SessionPool& pool = Pool();
     std::unique_lock<std::mutex> lock(pool.mutex);
     if (pool.idle.size() < kMaxIdleSessions) {
@@ -180,6 +181,7 @@ CX11GrabSession::CX11GrabSession(std::unique_ptr<Connection> connection, bool al
 }
 
 CX11GrabSession::~CX11GrabSession() {
+    ReleasePlainImage();
     StopDamage();
     DetachSharedMemory();
 }
@@ -309,12 +311,19 @@ XImage* CX11GrabSession::FetchPlain(const CSvRect& area) {
     return image;
 }
 
-bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* error) {
+void CX11GrabSession::ReleasePlainImage() {
+    if (m_plainImage != nullptr) {
+        XDestroyImage(m_plainImage);
+        m_plainImage = nullptr;
+    }
+}
+
+XImage* CX11GrabSession::Fetch(const CSvRect& area, std::string* error) {
+    ReleasePlainImage();
     bool sharedFailed = false;
     if (m_bShmAttached) {
         if (XImage* image = FetchShared(area)) {
-            Convert(image, target);
-            return true;
+            return image;
         }
         sharedFailed = true;
     }
@@ -322,15 +331,41 @@ bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* er
     if (image == nullptr) {
         *error = "the X server refused to give the screen contents (error code " +
                  std::to_string(Errors().LastErrorCode()) + ")";
-        return false;
+        return nullptr;
     }
-    Convert(image, target);
-    XDestroyImage(image);
     if (sharedFailed) {
         // The plain request worked where the shared one did not: shared memory is what fails,
         // so this connection stops using it.
         DetachSharedMemory();
     }
+    m_plainImage = image;
+    return image;
+}
+
+bool CX11GrabSession::Grab(const CSvRect& area, cv::Mat& target, std::string* error) {
+    XImage* image = Fetch(area, error);
+    if (image == nullptr) {
+        return false;
+    }
+    Convert(image, target);
+    ReleasePlainImage();
+    return true;
+}
+
+bool CX11GrabSession::GrabPicture(const CSvRect& area, CBgrxPicture* picture, std::string* error) {
+    XImage* image = Fetch(area, error);
+    if (image == nullptr) {
+        return false;
+    }
+    if (IsLittleEndianBgrx(image)) {
+        *picture = CBgrxPicture{reinterpret_cast<uint8_t*>(image->data), area.Width(),
+                                area.Height(), static_cast<size_t>(image->bytes_per_line)};
+        return true;
+    }
+    m_converted.create(area.Height(), area.Width(), CV_8UC4);
+    ConvertGeneric(image, m_converted);
+    *picture =
+        CBgrxPicture{m_converted.data, m_converted.cols, m_converted.rows, m_converted.step[0]};
     return true;
 }
 

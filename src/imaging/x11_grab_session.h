@@ -5,6 +5,7 @@
 
 #include <opencv2/core.hpp>
 
+#include "imaging/bgrx_picture.h"
 #include "imaging/pointer_overlay.h"
 #include "imaging/sv_rect.h"
 
@@ -33,6 +34,11 @@ public:
     // Copies area (which must lie inside the screen) into target, a CV_8UC3 (blue, green, red)
     // or CV_8UC4 (blue, green, red, 255) matrix of area's size.
     bool Grab(const CSvRect& area, cv::Mat& target, std::string* error);
+    // Fetches area (which must lie inside the screen) and points picture at its pixels, with
+    // no copy where the server's pixels are 32-bit blue, green, red (the shared-memory segment
+    // itself, or the image the plain request returned). The pixels stay valid, and may be
+    // drawn into, until the next grab through this session.
+    bool GrabPicture(const CSvRect& area, CBgrxPicture* picture, std::string* error);
     // Reads the mouse pointer now and blends it into target (CV_8UC3 or CV_8UC4), which shows
     // area of the screen. The pointer image stays with the session, so it is converted again
     // only when the pointer changes shape.
@@ -61,12 +67,17 @@ private:
     struct _XImage* SharedImage(int width, int height);
     struct _XImage* FetchShared(const CSvRect& area);
     struct _XImage* FetchPlain(const CSvRect& area);
+    // The shared image, else the plain one (kept in m_plainImage until the next fetch).
+    struct _XImage* Fetch(const CSvRect& area, std::string* error);
+    void ReleasePlainImage();
     CXErrorTrap& Errors();
 
     std::unique_ptr<Connection> m_pConnection;
     bool m_bAllowShm;  // as asked for at Acquire; the pool key
     bool m_bShmAttached = false;
     CPointerOverlay m_pointer;
-    unsigned long m_damage = 0;       // the DAMAGE object on the root window, 0 when none
+    struct _XImage* m_plainImage = nullptr;  // the last plain grab, for GrabPicture's caller
+    cv::Mat m_converted;         // GrabPicture's pixels when the server's are laid out otherwise
+    unsigned long m_damage = 0;  // the DAMAGE object on the root window, 0 when none
     unsigned long m_damageParts = 0;  // XFIXES region the damage is moved into
 };

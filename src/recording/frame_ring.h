@@ -13,7 +13,7 @@
 // A slot is free, being filled (grab side), queued, being encoded (encode side), or kept as
 // the reference: the last queued grab, which the grab side compares the next grab with. Only
 // the side that holds a slot touches its pixels; the reference is only read. The slots' pixel
-// memory is kept from one recording to the next and reallocated only when the grab size
+// memory is kept from one recording to the next and reallocated only when the frame size
 // changes, so a recording allocates nothing per frame.
 //
 // One mutex guards the state; it is a leaf lock (nothing else is locked or called while it is

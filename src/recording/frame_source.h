@@ -2,8 +2,7 @@
 
 #include <string>
 
-#include <opencv2/core.hpp>
-
+#include "imaging/bgrx_picture.h"
 #include "imaging/sv_rect.h"
 
 // What a recording records: a rectangle inside a window, followed wherever the window is on
@@ -35,7 +34,9 @@ public:
     virtual CSvRect Locate(const CCaptureTarget& target, const CSvRect& previous) = 0;
     // Whether anything may have been drawn into `screenRegion` since the last call.
     virtual Change TakeChange(const CSvRect& screenRegion) = 0;
-    // Fills bgrx (CV_8UC4 of the region's size, blue, green, red, unused byte) with the
-    // region's pixels. False, with the reason, when it could not.
-    virtual bool Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) = 0;
+    // Points picture at the region's pixels now, 32-bit (blue, green, red, unused byte), of
+    // the region's size, with any row stride, in memory the source owns (where it can, the very
+    // memory the pixels arrived in). The session converts them into the codec's input before
+    // the next call to the source. False, with the reason, when it could not.
+    virtual bool Grab(const CSvRect& screenRegion, CBgrxPicture* picture, std::string* error) = 0;
 };

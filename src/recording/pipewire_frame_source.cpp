@@ -40,10 +40,17 @@ CFrameSource::Change CPipeWireFrameSource::TakeChange(const CSvRect&) {
     return changed ? Change::kSome : Change::kNone;
 }
 
-bool CPipeWireFrameSource::Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) {
+bool CPipeWireFrameSource::Grab(const CSvRect& screenRegion, CBgrxPicture* picture,
+                                std::string* error) {
     if (m_pStream == nullptr) {
         *error = "the frame source is not open";
         return false;
     }
-    return m_pStream->CopyRegion(screenRegion, bgrx, error);
+    // The stream's buffer is only ours while the stream holds it: the region is copied out.
+    m_region.create(screenRegion.Height(), screenRegion.Width(), CV_8UC4);
+    if (!m_pStream->CopyRegion(screenRegion, m_region, error)) {
+        return false;
+    }
+    *picture = CBgrxPicture{m_region.data, m_region.cols, m_region.rows, m_region.step[0]};
+    return true;
 }

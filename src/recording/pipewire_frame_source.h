@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 
+#include <opencv2/core.hpp>
+
 #include "recording/frame_source.h"
 
 class CPipeWireStream;
@@ -30,11 +32,12 @@ public:
     void Close() override;
     CSvRect Locate(const CCaptureTarget& target, const CSvRect& previous) override;
     Change TakeChange(const CSvRect& screenRegion) override;
-    bool Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) override;
+    bool Grab(const CSvRect& screenRegion, CBgrxPicture* picture, std::string* error) override;
 
 private:
     CPipeWireStream* m_pStream = nullptr;
     std::unique_ptr<CScreenGrabber> m_pWindows;  // asks where windows are, nothing else
     uint64_t m_lastCount = 0;
+    cv::Mat m_region;  // the last grab, kept from one grab to the next
     std::atomic<bool> m_bOpen{false};
 };

@@ -44,6 +44,8 @@ bool CRecordingSession::Start(const CCaptureTarget& target, const std::string& p
     m_result = CRecordingResult();
     m_grabFailure.clear();
     m_referenceRegion = CSvRect{};
+    m_frameWidth = m_recorder.FrameWidth();
+    m_frameHeight = m_recorder.FrameHeight();
     {
         std::lock_guard<std::mutex> lock(m_regionLock);
         m_target = target;
@@ -107,7 +109,7 @@ bool CRecordingSession::SameAsReference(int slot, const CSvRect& region) const {
     if (reference < 0 || region != m_referenceRegion) {
         return false;
     }
-    // Both are continuous buffers of the same size; the reference is only read while kept.
+    // Both are frames of the recording's size; the reference is only read while kept.
     const cv::Mat& previous = m_ring.Pixels(reference);
     const cv::Mat& current = m_ring.Pixels(slot);
     return previous.size() == current.size() &&
@@ -137,9 +139,11 @@ CRecordingSession::Outcome CRecordingSession::GrabFrame(bool* grabbedAny) {
         if (slot < 0) {
             return Outcome::kStop;
         }
-        cv::Mat& pixels = m_ring.Pixels(slot);
-        pixels.create(region.Height(), region.Width(), CV_8UC4);  // kept when the size is
-        if (m_source.Grab(region, pixels, &error)) {
+        // The frame's memory is kept from one grab (and recording) to the next.
+        cv::Mat& frame = m_ring.Pixels(slot);
+        CI420Converter::CreateFrame(m_frameWidth, m_frameHeight, frame);
+        CBgrxPicture picture;
+        if (m_source.Grab(region, &picture, &error) && m_converter.Convert(picture, frame)) {
             if (m_bPaced && SameAsReference(slot, region)) {
                 m_ring.Discard(slot);
                 return Outcome::kRepeat;
@@ -228,7 +232,7 @@ bool CRecordingSession::WriteItem(const CFrameRing::Item& item) {
             return false;
         }
     }
-    if (item.slot >= 0 && !m_recorder.AddFrame(m_ring.Pixels(item.slot))) {
+    if (item.slot >= 0 && !m_recorder.AddPlanarFrame(m_ring.Pixels(item.slot))) {
         return false;
     }
     if (m_onFrame) {

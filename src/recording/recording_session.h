@@ -4,18 +4,19 @@
 // - The grab thread paces the frames to the file's rate. For every frame slot it asks the
 //   frame source where the target is on the screen now and whether anything was drawn there
 //   since the last grab; when nothing was, or the new grab equals the previous one, the slot
-//   becomes a repeat frame. Otherwise it grabs into a free buffer of the frame ring and queues
+//   becomes a repeat frame. Otherwise it grabs, converts the grab in one pass into the codec's
+//   input (planar YUV 4:2:0 of the frame size) in a free buffer of the frame ring, and queues
 //   it. It calls the frame source (Open to Close) and the region callback.
 // - The encode thread takes the queued frames and repeats in order and feeds the recorder
-//   (scaling, encoding, writing), then finishes the file. It calls the recorder from the
+//   (encoding, writing), then finishes the file. It calls the recorder from the
 //   first frame to EndRecording, and the status, frame and finished callbacks.
 // - The caller's thread (the window thread) starts and stops, changes the target and reads
 //   the last region. Stop signals both stages and waits for them; the encode stage writes
 //   every frame grabbed before the stop, then finishes the file.
 //
-// Buffers: the ring owns the grab buffers (a few, reused for the whole recording; see
-// frame_ring.h for who may touch which); the recorder owns the frame buffer the codec reads;
-// the frame source owns its X connection and shared-memory segment.
+// Buffers: the ring owns the frames (a few, reused for the whole recording; see frame_ring.h
+// for who may touch which), which the codec reads in place; the frame source owns its X
+// connection and the shared-memory segment the grabs arrive in.
 //
 // Locks: the region lock (target and last region) and the ring's lock. Every lock is a leaf
 // lock: none is held while another is taken or while a callback, the source or the recorder
@@ -29,6 +30,7 @@
 #include <thread>
 
 #include "encoding/avi_recorder.h"
+#include "encoding/i420_converter.h"
 #include "imaging/sv_rect.h"
 #include "platform/unique_fd.h"
 #include "recording/frame_ring.h"
@@ -143,8 +145,11 @@ private:
     int64_t m_frameLimit = 0;
     std::atomic<bool> m_bWorkerEnded{false};
 
-    // Grab thread only.
+    // Grab thread only (the frame size is set before it starts).
     CSvRect m_referenceRegion;  // where the reference slot's pixels come from
+    CI420Converter m_converter;
+    int m_frameWidth = 0;
+    int m_frameHeight = 0;
     // Written by the grab thread before it finishes grabbing, read by the encode thread after.
     std::string m_grabFailure;
     CUniqueFd m_fileWatch;  // the file being written, to see at the end whether it still exists

@@ -79,17 +79,18 @@ bool CX11FrameSource::TakePointerChange(const CSvRect& screenRegion) {
     return before.Overlaps(screenRegion) || after.Overlaps(screenRegion);
 }
 
-bool CX11FrameSource::Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) {
+bool CX11FrameSource::Grab(const CSvRect& screenRegion, CBgrxPicture* picture, std::string* error) {
     if (m_pGrabber == nullptr) {
         *error = "the frame source is not open";
         return false;
     }
-    if (!m_pGrabber->GrabBgrx(screenRegion, bgrx)) {
+    if (!m_pGrabber->GrabPicture(screenRegion, picture)) {
         *error = m_pGrabber->GetLastError();
         return false;
     }
     if (m_bIncludePointer) {
-        m_pointer.Blend(screenRegion, bgrx);
+        m_pointer.Blend(screenRegion, picture->pixels, picture->width, picture->height,
+                        picture->stride, 4);
     }
     return true;
 }

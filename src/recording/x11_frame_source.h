@@ -29,7 +29,7 @@ public:
     void Close() override;
     CSvRect Locate(const CCaptureTarget& target, const CSvRect& previous) override;
     Change TakeChange(const CSvRect& screenRegion) override;
-    bool Grab(const CSvRect& screenRegion, cv::Mat& bgrx, std::string* error) override;
+    bool Grab(const CSvRect& screenRegion, CBgrxPicture* picture, std::string* error) override;
 
 private:
     Change TakeScreenChange(const CSvRect& screenRegion);

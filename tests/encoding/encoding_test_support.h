@@ -44,44 +44,22 @@ inline cv::Mat FullMotionFrame(int width, int height, int n) {
     });
 }
 
-// Luma as the codec computes it from blue-green-red (studio range).
-inline std::vector<uint8_t> LumaOf(const cv::Mat& bgr) {
-    std::vector<uint8_t> luma;
-    for (auto p = bgr.begin<cv::Vec3b>(); p != bgr.end<cv::Vec3b>(); ++p) {
-        luma.push_back(
-            uint8_t(std::lround(0.098 * (*p)[0] + 0.504 * (*p)[1] + 0.257 * (*p)[2] + 16)));
-    }
-    return luma;
-}
-
-inline double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    if (a.size() != b.size() || a.empty()) {
-        return 0.0;
-    }
-    double sum = 0.0;
-    for (size_t i = 0; i < a.size(); ++i) {
-        sum += (double(a[i]) - b[i]) * (double(a[i]) - b[i]);
-    }
-    return sum == 0.0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * double(a.size()) / sum);
-}
-
-// Decodes every coded video frame in order and returns each one's luma plane; clean tells
-// whether ffmpeg decoded without any error.
-inline std::vector<std::vector<uint8_t>> DecodeLuma(const std::string& path, int width, int height,
-                                                    bool* clean) {
+// Decodes every coded video frame in order into a blue-green-red picture; clean tells whether
+// ffmpeg decoded without any error.
+inline std::vector<cv::Mat> DecodeFrames(const std::string& path, int width, int height,
+                                         bool* clean) {
     int status = -1;
-    const std::string errors = Shell(
-        "ffmpeg -nostdin -v error -xerror -i " + Quote(path) +
-            " -vsync passthrough -f rawvideo -pix_fmt yuv420p - 2>&1 >" + Quote(path + ".yuv"),
-        &status);
+    const std::string errors =
+        Shell("ffmpeg -nostdin -v error -xerror -i " + Quote(path) +
+                  " -vsync passthrough -f rawvideo -pix_fmt bgr24 - 2>&1 >" + Quote(path + ".bgr"),
+              &status);
     *clean = status == 0 && errors.empty();
-    const auto raw = ReadFile(path + ".yuv");
-    std::remove((path + ".yuv").c_str());
-    const size_t luma = size_t(width) * height;
-    const size_t frame = luma + 2 * size_t((width + 1) / 2) * size_t((height + 1) / 2);
-    std::vector<std::vector<uint8_t>> frames;
+    auto raw = ReadFile(path + ".bgr");
+    std::remove((path + ".bgr").c_str());
+    std::vector<cv::Mat> frames;
+    const size_t frame = size_t(width) * height * 3;
     for (size_t at = 0; at + frame <= raw.size(); at += frame) {
-        frames.emplace_back(raw.begin() + long(at), raw.begin() + long(at + luma));
+        frames.push_back(cv::Mat(height, width, CV_8UC3, raw.data() + at).clone());
     }
     return frames;
 }

@@ -36,9 +36,10 @@ public:
     void Close() override {}
     CSvRect Locate(const CCaptureTarget& target, const CSvRect&) override { return target.region; }
     Change TakeChange(const CSvRect&) override { return m_change; }
-    bool Grab(const CSvRect&, cv::Mat& bgrx, std::string*) override {
+    bool Grab(const CSvRect&, CBgrxPicture* picture, std::string*) override {
         const int grab = m_grabs++;
-        m_pictures[m_bNewPictureEveryGrab ? grab % kPictures : 0].copyTo(bgrx);
+        cv::Mat& p = m_pictures[m_bNewPictureEveryGrab ? grab % kPictures : 0];
+        *picture = CBgrxPicture{p.data, p.cols, p.rows, p.step[0]};
         return true;
     }
 

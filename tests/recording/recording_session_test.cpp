@@ -66,11 +66,11 @@ public:
         }
         return m_x11.TakeChange(region);
     }
-    bool Grab(const CSvRect& region, cv::Mat& bgrx, std::string* error) override {
+    bool Grab(const CSvRect& region, CBgrxPicture* picture, std::string* error) override {
         if (m_bDrawn && !m_bMissed) {
             m_bGrabbedAfterDrawing = true;
         }
-        return m_x11.Grab(region, bgrx, error);
+        return m_x11.Grab(region, picture, error);
     }
 
     static constexpr int kPixelX = 150;
