@@ -4,7 +4,6 @@
 
 #include "app/command_args.h"
 #include "app/command_line.h"
-#include "app/app_settings.h"
 #include "app/wayland_screen.h"
 #include "recording/output_names.h"
 #include "imaging/screen_grabber.h"
@@ -20,10 +19,9 @@ int Fail(const std::string& reason) {
 // The region as the screen shows it: from the X server, or shared by a Wayland desktop.
 bool GrabRegion(const CSvRect& region, bool pointer, CSvImage* image, std::string* error) {
     if (IsWaylandSession()) {
-        const auto application = ApplicationForCommandLine();
-        CAppSettings settings;
-        CWaylandScreen screen(settings);
-        return screen.PrepareAndWait(pointer, error) && GrabStill(screen, region, image, error);
+        CCommandLineScreen wayland;
+        return wayland.screen.PrepareAndWait(pointer, error) &&
+               GrabStill(wayland.screen, region, image, error);
     }
     CScreenGrabber grabber;
     grabber.SetIncludePointer(pointer);

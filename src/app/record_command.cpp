@@ -19,7 +19,6 @@
 
 #include "app/command_args.h"
 #include "app/command_line.h"
-#include "app/app_settings.h"
 #include "app/wayland_screen.h"
 #include "encoding/avi_recorder.h"
 #include "platform/console_line.h"
@@ -166,19 +165,16 @@ int RunRecordCommand(const CCommandLine& commandLine) {
     }
 
     // A Wayland desktop shares its screen through its portal (perhaps after asking the user).
-    const auto application = IsWaylandSession() ? ApplicationForCommandLine() : nullptr;
-    CAppSettings settings;
-    CWaylandScreen waylandScreen(settings);
-    if (IsWaylandSession() &&
-        !waylandScreen.PrepareAndWait(commandLine.cursor, &error, endSignals.Get())) {
+    const auto wayland = IsWaylandSession() ? std::make_unique<CCommandLineScreen>() : nullptr;
+    if (wayland && !wayland->screen.PrepareAndWait(commandLine.cursor, &error, endSignals.Get())) {
         std::remove(path.c_str());
         return Fail(error);
     }
     CX11FrameSource x11Source;
     x11Source.SetIncludePointer(commandLine.cursor);
     CAviRecorder recorder;
-    CRecordingSession session(recorder, IsWaylandSession() ? waylandScreen.Frames()
-                                                           : static_cast<CFrameSource&>(x11Source));
+    CRecordingSession session(
+        recorder, wayland ? wayland->screen.Frames() : static_cast<CFrameSource&>(x11Source));
     session.SetFrameLimit(std::max<int64_t>(
         1, std::llround(commandLine.durationSeconds * CAviRecorder::kFramesPerSecond)));
     session.SetFinishedCallback([fd = finished.Get()] {

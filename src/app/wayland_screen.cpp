@@ -97,6 +97,8 @@ bool CWaylandScreen::PrepareAndWait(bool pointer, std::string* error, int stopFd
     return finished && error->empty();
 }
 
+namespace {
+
 std::unique_ptr<QCoreApplication> ApplicationForCommandLine() {
     if (QCoreApplication::instance() != nullptr) {
         return nullptr;
@@ -106,3 +108,9 @@ std::unique_ptr<QCoreApplication> ApplicationForCommandLine() {
     static char* argv[] = {name, nullptr};
     return std::make_unique<QCoreApplication>(argc, argv);
 }
+
+}  // namespace
+
+CCommandLineScreen::CCommandLineScreen() : application(ApplicationForCommandLine()) {}
+
+CCommandLineScreen::~CCommandLineScreen() = default;

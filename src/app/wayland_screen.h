@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "app/app_settings.h"
 #include "app/session_check.h"
 #include "capture/screen_access.h"
 #include "recording/pipewire_frame_source.h"
 #include "recording/pipewire_stream.h"
 
-class CAppSettings;
 class CScreenCastPortal;
 
 // The screen of a Wayland desktop, shared through the ScreenCast portal once per program run
@@ -49,6 +49,13 @@ private:
     CPipeWireFrameSource m_frames;
 };
 
-// The application object D-Bus needs, for a command-line run that has none yet (null when one
-// exists).
-std::unique_ptr<QCoreApplication> ApplicationForCommandLine();
+// The Wayland screen for a command-line run: the application object D-Bus needs (unless one
+// exists), and the settings that keep the desktop's token.
+struct CCommandLineScreen {
+    CCommandLineScreen();
+    ~CCommandLineScreen();
+
+    std::unique_ptr<QCoreApplication> application;
+    CAppSettings settings;
+    CWaylandScreen screen{settings};
+};

@@ -145,16 +145,15 @@ bool CScreenGrabber::GrabPicture(CSvRect rect, CBgrxPicture* picture) {
     if (!CheckRect(rect)) {
         return false;
     }
-    CSvRect screen;
-    if (!m_pSession->ScreenRect(&screen, &m_strLastError)) {
-        return false;
-    }
-    if (rect.Intersected(screen) == rect) {
-        if (!m_pSession->GrabPicture(rect, picture, &m_strLastError)) {
-            return false;
-        }
+    // Grabbed at once: the screen's size is asked only when the server refuses the rectangle,
+    // so a recording's grab costs one request to the server, not two.
+    if (m_pSession->GrabPicture(rect, picture, &m_strLastError)) {
         m_strLastError.clear();
         return true;
+    }
+    CSvRect screen;
+    if (!m_pSession->ScreenRect(&screen, &m_strLastError) || rect.Intersected(screen) == rect) {
+        return false;  // the rectangle lies on the screen: the grab failed for another reason
     }
     m_offScreen.create(rect.Height(), rect.Width(), CV_8UC4);
     const cv::Scalar opaqueBlack(0, 0, 0, 255);
