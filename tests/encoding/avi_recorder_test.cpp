@@ -147,33 +147,9 @@ TEST(AviRecorderTest, EnlargedImagesAreScaledAndUnusableOnesRefused) {
     EXPECT_GE(cv::PSNR(frame, decoded[0]), 36.0);
 }
 
-TEST(AviRecorderTest, FailedBeginLeavesEverythingAlone) {
-    TempDir dir;
-    CAviRecorder recorder;
-    const std::string first = dir.Path("first.avi");
-    ASSERT_TRUE(recorder.BeginRecording(CSvRect{0, 0, 32, 32}, first));
-    CSvImage image;
-    FillImage(image, FullMotionFrame(36, 36, 0));
-    ASSERT_TRUE(recorder.AddFrame(&image));
-    recorder.EndRecording();
-    const auto firstBytes = ReadFile(first);
-
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(recorder.BeginRecording(CSvRect{0, 0, 32, 32}, dir.Path("missing/x.avi")));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Venc Error while starting encoding: 4\n");
-    EXPECT_STREQ(recorder.LastError(), "Starting the encoder failed: No such file or directory");
-    EXPECT_FALSE(recorder.IsRecording());
-    EXPECT_FALSE(recorder.AddFrame(&image));
-    EXPECT_FALSE(recorder.AddRepeatFrame());
-    bool failed = true;
-    EXPECT_EQ(recorder.EndRecording(&failed), 0);
-    EXPECT_FALSE(failed);
-    EXPECT_EQ(ReadFile(first), firstBytes);
-}
-
-// The video header holds 13 bits per dimension: a region of 8187 (frame 8188) records and
-// decodes at its size; one pixel more is refused before any file exists.
-TEST(AviRecorderTest, RegionsBeyondTheVideoFormatAreRefusedBeforeAnyFile) {
+// A begin that fails (no folder; a region beyond the 13 bits per dimension of the video
+// header) writes nothing and leaves the recorder idle; a region of 8187 (frame 8188) records.
+TEST(AviRecorderTest, FailedBeginsLeaveEverythingAlone) {
     TempDir dir;
     CAviRecorder recorder;
     const std::string largest = dir.Path("largest.avi");
@@ -184,14 +160,24 @@ TEST(AviRecorderTest, RegionsBeyondTheVideoFormatAreRefusedBeforeAnyFile) {
     recorder.EndRecording();
     auto video = Stream(largest, "v:0");
     EXPECT_EQ(video["width"] + "x" + video["height"], "8188x4");
+    const auto largestBytes = ReadFile(largest);
 
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(recorder.BeginRecording(CSvRect{0, 0, 32, 32}, dir.Path("missing/x.avi")));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Venc Error while starting encoding: 4\n");
+    EXPECT_STREQ(recorder.LastError(), "Starting the encoder failed: No such file or directory");
+    EXPECT_FALSE(recorder.AddFrame(&image));
+    EXPECT_FALSE(recorder.AddRepeatFrame());
+    bool failed = true;
+    EXPECT_EQ(recorder.EndRecording(&failed), 0);
+    EXPECT_FALSE(failed);
     for (const CSvRect region : {CSvRect{0, 0, 8188, 3}, CSvRect{0, 0, 3, 8188}}) {
-        const std::string path = dir.Path("too_large.avi");
-        EXPECT_FALSE(recorder.BeginRecording(region, path));
+        EXPECT_FALSE(recorder.BeginRecording(region, dir.Path("too_large.avi")));
         EXPECT_STREQ(recorder.LastError(), "region too large for the video format");
         EXPECT_FALSE(recorder.IsRecording());
-        EXPECT_TRUE(ReadFile(path).empty());
+        EXPECT_TRUE(ReadFile(dir.Path("too_large.avi")).empty());
     }
+    EXPECT_EQ(ReadFile(largest), largestBytes);
 }
 
 // A recording that ends with no picture in it leaves no file, and says so.

@@ -13,6 +13,7 @@
 #include "encoding/avi/avi_chunk_walk.h"
 #include "encoding/avi/avi_fd_io.h"
 #include "encoding/avi/avi_header.h"
+#include "encoding/avi/avi_repair_parts.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ void avi_read_header_fields(const unsigned char* header, avi_file* fields) {
     fields->file_pos = avi_load_u32le(header + 4) + 8LL;
     fields->data_end = avi_load_u32le(header + 2040) + 2044LL;
     fields->repeats_via_index = (avi_load_u32le(header + 44) & kFlagMustUseIndex) != 0 ? 1 : 0;
+    avi_read_parts_fields(header, fields);  // a finished file of several parts
 }
 
 bool avi_all_zero(const unsigned char* bytes, std::size_t n) {
@@ -101,6 +103,9 @@ HeaderKind avi_classify_header(const unsigned char* header, avi_file* fields) {
 
 // A finished file ends with its idx1 chunk right after the data, as its header says.
 bool avi_finished_file_is_whole(int fd, const avi_file& fields, std::int64_t file_size) {
+    if (fields.first_part_end > 0) {
+        return avi_parts_file_is_whole(fd, fields, file_size);
+    }
     unsigned char chunk[8];
     return file_size == fields.file_pos && fields.data_end + 8 <= file_size &&
            avi_read_at(fd, fields.data_end, chunk, sizeof chunk) &&
@@ -187,6 +192,43 @@ bool avi_finish(int fd, avi_file* fields, const AviChunkWalk& walk) {
            fdatasync(fd) == 0;
 }
 
+// Refused: the repair would keep fewer frames than a plain reader finds in the file now.
+AviRepairReport avi_keeps_fewer(int kept, int readable) {
+    return avi_outcome(AviRepairOutcome::kRefused,
+                       "it would keep " + std::to_string(kept) + " frames of the " +
+                           std::to_string(readable) + " a player reads now");
+}
+
+// A file whose first part was closed and a next one begun: every part is finished as the
+// writer's close would have finished it.
+AviRepairReport avi_repair_parts(int fd, avi_file* fields, const AviPartsWalk& parts,
+                                 std::int64_t file_size) {
+    if (parts.cancelled) {
+        return avi_outcome(AviRepairOutcome::kFailed, "cancelled");
+    }
+    if (parts.out_of_memory) {
+        return avi_outcome(AviRepairOutcome::kRefused, "not enough memory to index it");
+    }
+    if (parts.frames < parts.frames_readable_before) {
+        return avi_keeps_fewer(parts.frames, parts.frames_readable_before);
+    }
+    if (!avi_finish_parts(fd, fields, parts)) {
+        return avi_io_failure("cannot write the file");
+    }
+    AviRepairReport report = avi_outcome(AviRepairOutcome::kRepaired, "");
+    report.frames = parts.frames;
+    report.frames_readable_before = parts.frames_readable_before;
+    report.seconds = fields->fps > 0 ? parts.frames / fields->fps : 0.0;
+    for (const AviPartsWalk::Part& part : parts.parts) {
+        report.headers_mended += part.walk.headers_mended;
+        report.bytes_skipped += part.walk.bytes_skipped;
+    }
+    const std::int64_t data_end = parts.parts.back().walk.data_end;
+    report.bytes_kept = data_end - report.bytes_skipped;
+    report.bytes_dropped = std::max<std::int64_t>(0, file_size - data_end);
+    return report;
+}
+
 constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
 
 // A file of this program's name that holds nothing but zeros, at most a header's worth, and
@@ -227,18 +269,18 @@ AviRepairReport AVI_repair_recording_fd(int fd, const std::atomic<bool>* cancel)
     if (walk.out_of_memory) {
         return avi_outcome(AviRepairOutcome::kRefused, "not enough memory to index it");
     }
+    if (walk.next_part) {
+        AviPartsWalk parts = avi_walk_parts(fd, walk, file_size, cancel);
+        if (parts.first_closed || parts.cancelled || parts.out_of_memory) {
+            return avi_repair_parts(fd, &fields, parts, file_size);
+        }
+    }
     report.frames_readable_before = avi_count_readable_frames(fd, AVI_HEADER_BYTES, file_size);
     if (walk.frames == 0) {
         return avi_outcome(AviRepairOutcome::kRefused, "no complete frame to keep");
     }
     if (walk.frames < report.frames_readable_before) {
-        return avi_outcome(AviRepairOutcome::kRefused,
-                           "it would keep " + std::to_string(walk.frames) + " frames of the " +
-                               std::to_string(report.frames_readable_before) +
-                               " a player reads now");
-    }
-    if (walk.next_part) {
-        return avi_outcome(AviRepairOutcome::kRefused, "a recording of more than one part");
+        return avi_keeps_fewer(walk.frames, report.frames_readable_before);
     }
     if (!avi_finish(fd, &fields, walk)) {
         return avi_io_failure("cannot write the file");
