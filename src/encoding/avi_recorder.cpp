@@ -71,6 +71,7 @@ bool CAviRecorder::BeginRecording(CSvRect region, std::string path, CUniqueFd fi
     }
     m_frameCount = 0;
     m_repeatCount = 0;
+    m_repeatHeld = false;
     m_lastError.clear();
     // A frame dimension is the next multiple of 4 above the region's, so a region dimension
     // below kMaxFrameDimension fits.
@@ -161,6 +162,10 @@ bool CAviRecorder::AddFrame(const CBgrxPicture& picture) {
         m_lastError = "Frame skipped: the picture is empty";
         return false;
     }
+    // Before the frame takes the new picture: a held-back repeat may need the last one.
+    if (!WriteHeldRepeat(false)) {
+        return false;
+    }
     try {
         CI420Converter::CreateFrame(FrameWidth(), FrameHeight(), m_frame);
     } catch (const cv::Exception& e) {
@@ -181,16 +186,38 @@ bool CAviRecorder::AddPlanarFrame(const cv::Mat& frame) {
         m_lastError = "Frame skipped: not a planar frame of the frame size";
         return false;
     }
+    if (!WriteHeldRepeat(false)) {
+        return false;
+    }
     m_picture.pixelData = frame.data;
     int32_t encodedSize = 0;
     const Venc_Status status = Venc_PutFrame(m_hEncoder, &m_picture, &encodedSize);
     m_picture.pixelData = nullptr;
+    m_lastPicture = frame;
     return CountFrame(status, encodedSize);
 }
 
 bool CAviRecorder::AddRepeatFrame() {
-    if (!IsRecording()) {
+    if (!IsRecording() || !WriteHeldRepeat(false)) {
         return false;
+    }
+    m_repeatHeld = true;
+    return true;
+}
+
+bool CAviRecorder::WriteHeldRepeat(bool closing) {
+    if (!m_repeatHeld) {
+        return true;
+    }
+    m_repeatHeld = false;
+    if (HoldsPicture() && (closing || Venc_KeyFrameDue(m_hEncoder) != 0)) {
+        // A key frame: the same picture coded against the previous one would be a frame
+        // that decoders skip, which is what a repeat is already.
+        m_picture.pixelData = m_lastPicture.data;
+        int32_t encodedSize = 0;
+        const Venc_Status status = Venc_PutKeyFrame(m_hEncoder, &m_picture, &encodedSize);
+        m_picture.pixelData = nullptr;
+        return CountFrame(status, encodedSize);
     }
     if (!CountFrame(Venc_PutRepeatFrame(m_hEncoder), 0)) {
         return false;
@@ -217,6 +244,7 @@ int64_t CAviRecorder::EndRecording(bool* failed) {
     if (!IsRecording()) {
         return 0;
     }
+    const bool closed = WriteHeldRepeat(true);
     int64_t total = 0;
     int32_t framesKept = m_frameCount;
     const Venc_Status status = Venc_FinishEncoding(m_hEncoder, &total, &framesKept);
@@ -228,11 +256,11 @@ int64_t CAviRecorder::EndRecording(bool* failed) {
     if (status != Venc_Status_Ok) {
         ReportFailure("Venc Error while ending encoding: %d\n", "Finishing the file failed", status,
                       m_hEncoder);
-        if (failed != nullptr) {
-            *failed = true;
-        }
     }
-    const bool holdsPicture = m_frameCount > m_repeatCount;
+    if ((status != Venc_Status_Ok || !closed) && failed != nullptr) {
+        *failed = true;
+    }
+    const bool holdsPicture = HoldsPicture();
     if (status == Venc_Status_Ok && holdsPicture) {
         ConsoleLine("%s written: %dx%d, %d frames, %lld bytes\n", m_outputPath.c_str(),
                     m_region.Width(), m_region.Height(), m_frameCount,
@@ -261,4 +289,5 @@ void CAviRecorder::ReleaseRecording() {
     m_hEncoder = -1;
     m_frame.release();
     m_bgrx.release();
+    m_lastPicture.release();
 }

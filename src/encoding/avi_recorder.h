@@ -50,16 +50,24 @@ public:
     // blue, green and red bytes gives.
     bool AddFrame(const CBgrxPicture& picture);
     // Encodes a frame that is already the codec's input: an I420 frame of the frame size (made
-    // by CI420Converter::CreateFrame), handed over without a copy.
+    // by CI420Converter::CreateFrame), handed over without a copy. Its pixels must stay as they
+    // are until the next frame is added or the recording ends: a repeat after it may need the
+    // picture encoded again.
     bool AddPlanarFrame(const cv::Mat& frame);
 
     // Appends a repeat of the previous frame (a zero-length frame) without encoding anything.
     // It counts as a frame of the file (FrameCount) and is printed as a frame of 0 bytes.
+    // Players drop a zero-length frame unless a later one carries its time, so the newest
+    // repeat is held back until the next frame comes or the file ends, where it becomes the
+    // last picture encoded again. A repeat in the place where a key frame is due (one comes
+    // at least every 240 frames, repeats included) is that picture again as a key frame.
     bool AddRepeatFrame();
 
     // Finishes the file, frees the handle and the frame buffer and returns the total bytes.
-    // *failed (optional) tells whether finishing failed. A recording that holds no picture
-    // (no frame, or repeats only) is unplayable: its file is removed and *failed is set.
+    // The last frame of the file is a picture: a held-back repeat is written as the last
+    // picture encoded again. *failed (optional) tells whether finishing failed. A recording
+    // that holds no picture (no frame, or repeats only) is unplayable: its file is removed
+    // and *failed is set.
     // Without a running recording (never begun, or the begin failed) it does nothing and
     // returns 0 with *failed false.
     int64_t EndRecording(bool* failed = nullptr);
@@ -67,7 +75,8 @@ public:
     bool IsRecording() const { return m_hEncoder >= 0; }
     int FrameWidth() const { return m_frameRect.Width(); }
     int FrameHeight() const { return m_frameRect.Height(); }
-    // Frames in the file since BeginRecording, repeat frames included.
+    // Frames in the file since BeginRecording, repeat frames included (a held-back repeat
+    // counts once it is written).
     int FrameCount() const { return m_frameCount; }
     // Of those, the repeat frames.
     int RepeatFrameCount() const { return m_repeatCount; }
@@ -85,6 +94,10 @@ private:
                        int32_t handle);
     // Prints and counts a frame the encoder took, or reports why it did not.
     bool CountFrame(Venc_Status status, int32_t encodedSize);
+    // Writes the held-back repeat, if any: as a repeat frame, or as the last picture again
+    // where a key frame is due or `closing` the file.
+    bool WriteHeldRepeat(bool closing);
+    bool HoldsPicture() const { return m_frameCount > m_repeatCount; }
     void ReleaseRecording();
     // Removes the file of a recording that holds no picture and reports it as failed.
     void DiscardEmptyFile(bool* failed);
@@ -96,6 +109,8 @@ private:
     CSvRect m_region;
     int m_frameCount = 0;
     int m_repeatCount = 0;
+    bool m_repeatHeld = false;
+    cv::Mat m_lastPicture;  // the planar frame last encoded (not a copy)
     CSvRect m_frameRect;
 
     // For grabs that come as pictures: the converted frame (made at the first one) and, for

@@ -154,6 +154,13 @@ Venc_Status Venc_BaseEncoder::PutFrame(const Venc_Picture& picture, int32_t* /*e
     return Venc_Status_Ok;
 }
 
+Venc_Status Venc_BaseEncoder::PutKeyFrame(const Venc_Picture& picture, int32_t* encodedSize) {
+    m_keyFrameRequested = true;
+    const Venc_Status status = PutFrame(picture, encodedSize);
+    m_keyFrameRequested = false;
+    return status;
+}
+
 Venc_Status Venc_BaseEncoder::PutRepeatFrame() {
     if (!m_encoding) {
         return Venc_Status_WrongState;
@@ -172,6 +179,7 @@ Venc_Status Venc_BaseEncoder::WriteVideoFrame(const unsigned char* data, int32_t
         return Venc_Status_Failure;
     }
     m_totalBytes += length;
+    m_framesSinceKeyFrame = keyFrame ? 0 : m_framesSinceKeyFrame + 1;
     return Venc_Status_Ok;
 }
 
@@ -249,5 +257,6 @@ void Venc_BaseEncoder::ReleaseAll() {
     m_fileName.clear();
     m_settings = Venc_Settings{};
     m_totalBytes = 0;
+    m_framesSinceKeyFrame = 0;
     m_encoding = false;
 }

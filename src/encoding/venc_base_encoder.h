@@ -26,6 +26,8 @@ public:
                                   const Venc_Settings& settings);
     // Checks the picture against the settings; writes nothing.
     virtual Venc_Status PutFrame(const Venc_Picture& picture, int32_t* encodedSize);
+    // PutFrame, coded as a key frame (one that decoding can start from).
+    Venc_Status PutKeyFrame(const Venc_Picture& picture, int32_t* encodedSize);
     // Appends a zero-length video frame: players show the previous frame again.
     virtual Venc_Status PutRepeatFrame();
     virtual Venc_Status PutAudio(const void* data, int32_t byteCount, int64_t* audioTotal);
@@ -33,6 +35,13 @@ public:
     // the frames it holds.
     virtual Venc_Status FinishEncoding(int64_t* totalBytes, int32_t* framesKept = nullptr);
     virtual void ReleaseAll();
+
+    // A key frame comes at least every kMaxKeyFrameDistance frames of the file, repeat
+    // frames included, so that a still stretch can be entered and sought into.
+    static constexpr int32_t kMaxKeyFrameDistance = 240;
+    // True when the next frame must be a key frame; PutFrame then codes one, while a repeat
+    // frame in its place would leave the distance too long.
+    bool KeyFrameDue() const { return m_framesSinceKeyFrame + 1 >= kMaxKeyFrameDistance; }
 
     bool IsEncoding() const { return m_encoding; }
     const Venc_Settings& Settings() const { return m_settings; }
@@ -53,6 +62,8 @@ protected:
     Venc_Status WriteVideoFrame(const unsigned char* data, int32_t length, bool keyFrame);
     // Records the AVI writer's reason for the call that just failed (on this thread).
     void NoteWriterFailure();
+    // Whether the frame being encoded must be a key frame: asked for, or due.
+    bool KeyFrameRequired() const { return m_keyFrameRequested || KeyFrameDue(); }
 
     std::string m_failureReason;
 
@@ -67,6 +78,8 @@ protected:
 private:
     avi_file* OpenOutputFile(const std::string& fileName);
 
-    int m_pendingFd = -1;  // the descriptor BeginEncodingInto hands to the begin
+    int m_pendingFd = -1;               // the descriptor BeginEncodingInto hands to the begin
+    int32_t m_framesSinceKeyFrame = 0;  // frames written after the last key frame
+    bool m_keyFrameRequested = false;   // during PutKeyFrame
     static bool AudioFormatInRange(const Venc_Settings& settings);
 };

@@ -67,6 +67,21 @@ Venc_Status EncoderForBegin(int32_t handle, int32_t codecKind, Venc_BaseEncoder*
     return LookUpEncoder(handle, &codecKind, encoder);
 }
 
+// Venc_PutFrame and Venc_PutKeyFrame: the picture is checked before the handle.
+Venc_Status PutPicture(int32_t handle, const Venc_Picture* picture, int32_t* encodedSize,
+                       bool keyFrame) {
+    if (picture == nullptr) {
+        return Venc_Status_BadArgument;
+    }
+    Venc_BaseEncoder* encoder = nullptr;
+    const Venc_Status found = FindEncoder(handle, &encoder);
+    if (found != Venc_Status_Ok) {
+        return found;
+    }
+    return keyFrame ? encoder->PutKeyFrame(*picture, encodedSize)
+                    : encoder->PutFrame(*picture, encodedSize);
+}
+
 }  // namespace
 
 int32_t Venc_LibraryVersion() {
@@ -149,15 +164,19 @@ Venc_Status Venc_BeginEncodingInto(int32_t handle, int fd, const char* fileName,
 }
 
 Venc_Status Venc_PutFrame(int32_t handle, const Venc_Picture* picture, int32_t* encodedSize) {
-    if (picture == nullptr) {
-        return Venc_Status_BadArgument;
-    }
+    return PutPicture(handle, picture, encodedSize, false);
+}
+
+Venc_Status Venc_PutKeyFrame(int32_t handle, const Venc_Picture* picture, int32_t* encodedSize) {
+    return PutPicture(handle, picture, encodedSize, true);
+}
+
+int32_t Venc_KeyFrameDue(int32_t handle) {
     Venc_BaseEncoder* encoder = nullptr;
-    const Venc_Status found = FindEncoder(handle, &encoder);
-    if (found != Venc_Status_Ok) {
-        return found;
-    }
-    return encoder->PutFrame(*picture, encodedSize);
+    return FindEncoder(handle, &encoder) == Venc_Status_Ok && encoder->IsEncoding() &&
+                   encoder->KeyFrameDue()
+               ? 1
+               : 0;
 }
 
 Venc_Status Venc_PutRepeatFrame(int32_t handle) {

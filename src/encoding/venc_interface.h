@@ -28,7 +28,15 @@ Venc_Status Venc_BeginEncodingInto(int32_t handle, int fd, const char* fileName,
                                    const Venc_Settings* settings);
 
 // Encodes one picture and appends it to the file. encodedSize (optional) receives its size.
+// The picture is coded as a key frame when one is due (Venc_KeyFrameDue).
 Venc_Status Venc_PutFrame(int32_t handle, const Venc_Picture* picture, int32_t* encodedSize);
+// The same, always coded as a key frame: a picture that every decoder shows, also when it
+// equals the previous one.
+Venc_Status Venc_PutKeyFrame(int32_t handle, const Venc_Picture* picture, int32_t* encodedSize);
+// 1 when the handle's file needs a key frame next: the last one lies 239 frames back, repeat
+// frames included, and a key frame comes at least every 240. A repeat frame does not serve
+// there; a picture (Venc_PutFrame) does. 0 otherwise, also for an unknown handle.
+int32_t Venc_KeyFrameDue(int32_t handle);
 
 // Appends a repeat of the previous frame without encoding anything: a zero-length video frame,
 // which players show as the previous picture again.

@@ -36,7 +36,6 @@ const int Venc_XvidEncoder::kVopFlagsByLevel[kPresetCount] = {
 namespace {
 
 constexpr int kFallbackTimeBase = 24;  // frames per second when the settings give no usable rate
-constexpr int kMaxKeyInterval = 240;   // frames
 constexpr int kMaxTimeResolution = 65535;  // the bitstream stores the resolution in 16 bits
 constexpr int kBQuantRatio = 150;
 constexpr int kBQuantOffset = 100;
@@ -147,7 +146,8 @@ int Venc_XvidEncoder::CreateXvidInstance() {
     // The stream's own time base is the frame rate of the file, so that decoders that read
     // timing from the bitstream see the same rate as the AVI header gives.
     CodecTimeBaseOf(m_settings.framesPerSecond, &create.fincr, &create.fbase);
-    create.max_key_interval = kMaxKeyInterval;
+    // The codec counts only the frames it encodes; PutFrame also counts the repeat frames.
+    create.max_key_interval = kMaxKeyFrameDistance;
     create.frame_drop_ratio = 0;
     create.bquant_ratio = kBQuantRatio;
     create.bquant_offset = kBQuantOffset;
@@ -196,7 +196,7 @@ Venc_Status Venc_XvidEncoder::PutFrame(const Venc_Picture& picture, int32_t* enc
     frame.vol_flags = 0;
     frame.quant_intra_matrix = nullptr;
     frame.quant_inter_matrix = nullptr;
-    frame.type = XVID_TYPE_AUTO;
+    frame.type = KeyFrameRequired() ? XVID_TYPE_IVOP : XVID_TYPE_AUTO;
     frame.quant = 0;
 
     const int preset = QualityPresetIndex(m_settings.qualityLevel);

@@ -24,11 +24,16 @@ bool CFrameRing::WaitForStop(Clock::time_point until) {
     return m_changed.wait_until(lock, until, [this] { return m_bStop || m_bHalted; });
 }
 
+bool CFrameRing::RefusesGrabs() const {
+    // A stop does not keep out the first picture: a recording holds at least one.
+    return m_bHalted || (m_bStop && m_reference >= 0);
+}
+
 int CFrameRing::AcquireFree() {
     std::unique_lock<std::mutex> lock(m_lock);
     int found = -1;
     m_changed.wait(lock, [this, &found] {
-        if (m_bStop || m_bHalted) {
+        if (RefusesGrabs()) {
             return true;
         }
         for (int i = 0; i < kSlotCount; ++i) {
@@ -39,7 +44,7 @@ int CFrameRing::AcquireFree() {
         }
         return false;
     });
-    if (m_bStop || m_bHalted) {
+    if (RefusesGrabs()) {
         return -1;
     }
     m_slots[found].state = State::kFilling;

@@ -38,7 +38,8 @@ public:
     // --- grab side ---
     // Waits until `until` or a stop; true when the recording is to stop.
     bool WaitForStop(Clock::time_point until);
-    // A free slot to fill, waiting for one if needed; -1 when the recording is to stop first.
+    // A free slot to fill, waiting for one if needed; -1 when the recording is to stop first,
+    // unless nothing has been queued yet (the first picture is grabbed even then).
     int AcquireFree();
     // Queues a filled slot as the next frame; it becomes the reference.
     void Publish(int slot);
@@ -54,7 +55,7 @@ public:
     // --- encode side ---
     // Waits for the next item; false when grabbing has finished and the queue is empty.
     bool Take(Item* item);
-    // The frame of a taken slot has been encoded.
+    // The encode side is done with a taken slot (it may keep one past its encoding).
     void Release(int slot);
     // The encode side cannot go on: the grab side stops (as if asked to) and queues nothing.
     void Halt();
@@ -70,6 +71,7 @@ private:
         int64_t repeatsBefore = 0;  // repeat frames that go into the file before this frame
     };
     bool IsReusable(int slot) const;
+    bool RefusesGrabs() const;
 
     mutable std::mutex m_lock;
     std::condition_variable m_changed;

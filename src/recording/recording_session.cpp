@@ -200,7 +200,7 @@ void CRecordingSession::GrabThreadProc() {
             if (FramesWithinLimit(1, produced) == 0) {
                 break;
             }
-        } else if (m_ring.WaitForStop(Clock::now())) {
+        } else if (grabbedAny && m_ring.WaitForStop(Clock::now())) {
             break;
         }
         const Outcome outcome = GrabFrame(&grabbedAny);
@@ -245,10 +245,17 @@ bool CRecordingSession::WriteItem(const CFrameRing::Item& item) {
 void CRecordingSession::EncodeThreadProc() {
     bool ok = true;
     CFrameRing::Item item;
+    // The slot last encoded stays out of the ring until the next one is encoded or the file
+    // is finished: the recorder encodes that picture again in place of a repeat where a key
+    // frame is due, and at the end of a still tail.
+    int encoded = -1;
     while (m_ring.Take(&item)) {
         ok = WriteItem(item);
         if (item.slot >= 0) {
-            m_ring.Release(item.slot);
+            if (encoded >= 0) {
+                m_ring.Release(encoded);
+            }
+            encoded = item.slot;
         }
         if (!ok) {
             m_ring.Halt();
@@ -260,6 +267,9 @@ void CRecordingSession::EncodeThreadProc() {
         m_result.error = m_grabFailure;
     }
     FinishFile(ok);
+    if (encoded >= 0) {
+        m_ring.Release(encoded);
+    }
 }
 
 void CRecordingSession::FinishFile(bool ok) {

@@ -12,7 +12,8 @@
 //   first frame to EndRecording, and the status, frame and finished callbacks.
 // - The caller's thread (the window thread) starts and stops, changes the target and reads
 //   the last region. Stop signals both stages and waits for them; the encode stage writes
-//   every frame grabbed before the stop, then finishes the file.
+//   every frame grabbed before the stop, then finishes the file. A stop that comes before
+//   the first grab still lets that one picture be grabbed, so every file holds one.
 //
 // Buffers: the ring owns the frames (a few, reused for the whole recording; see frame_ring.h
 // for who may touch which), which the codec reads in place; the frame source owns its X

@@ -28,7 +28,7 @@ Recording ReadRecording(const std::string& path) {
     const std::string raw = path + ".raw";
     const std::string log =
         probe::Shell("ffmpeg -v error -nostdin -y -i " + probe::Quote(path) +
-                     " -f rawvideo -pix_fmt bgr24 " + probe::Quote(raw) + " 2>&1");
+                     " -vf fps=30 -f rawvideo -pix_fmt bgr24 " + probe::Quote(raw) + " 2>&1");
     r.decodeErrors = static_cast<int>(std::count(log.begin(), log.end(), '\n'));
     const std::vector<unsigned char> bytes = probe::ReadFile(raw);
     std::remove(raw.c_str());
@@ -36,9 +36,6 @@ Recording ReadRecording(const std::string& path) {
     for (size_t at = 0; frameBytes > 0 && at + frameBytes <= bytes.size(); at += frameBytes) {
         r.frames.push_back(
             cv::Mat(r.height, r.width, CV_8UC3, const_cast<uchar*>(&bytes[at])).clone());
-    }
-    while (!r.frames.empty() && int(r.frames.size()) < r.frameCount) {
-        r.frames.push_back(r.frames.back());
     }
     return r;
 }

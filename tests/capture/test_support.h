@@ -22,9 +22,8 @@ struct Recording {
     int height = 0;
     int frameCount = 0;  // nb_frames of the stream (repeat frames included)
     double duration = 0;
-    // The picture of every frame slot, blue-green-red, as a player shows it: a decoder does
-    // not output the repeat frames at the end of a file again, so the last picture is
-    // repeated up to frameCount here.
+    // The picture of every frame slot, blue-green-red, as ffmpeg shows it at 30 frames per
+    // second: a still tail counts only when a picture closes it.
     std::vector<cv::Mat> frames;
     int decodeErrors = -1;  // lines ffmpeg printed at error level
     bool ok() const { return !codecName.empty(); }

@@ -138,6 +138,22 @@ inline std::map<std::string, std::string> Stream(const std::string& path,
     return fields;
 }
 
+// The longest distance in frames from a key frame (or frame 0) to the next key frame or to the
+// last coded frame, as the file's index flags them.
+inline int LongestKeyFrameGap(const std::string& path) {
+    int longest = 0, lastKey = 0, number = 0;
+    char flag = 0;
+    for (const std::string& line : Lines(Shell("ffprobe -v error -select_streams v:0 -of csv=p=0 "
+                                               "-show_entries packet=pts,flags " +
+                                               Quote(path)))) {
+        if (std::sscanf(line.c_str(), "%d,%c", &number, &flag) == 2) {
+            longest = std::max(longest, number - lastKey);
+            lastKey = flag == 'K' ? number : lastKey;
+        }
+    }
+    return longest;
+}
+
 // Lines ffmpeg prints at error level while decoding the whole file; empty for a clean file.
 inline std::string DecodeErrors(const std::string& path) {
     return Shell("ffmpeg -v error -nostdin -i " + Quote(path) + " -f null - 2>&1");
