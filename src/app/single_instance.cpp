@@ -2,11 +2,14 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QSysInfo>
 #include <QThread>
+#include <QTimer>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,9 +20,31 @@ const QByteArray kShowRequest = "show\n";
 const QByteArray kShowAnswer = "shown\n";
 constexpr int kAnswerLimitMs = 10000;
 
-QString RuntimeFolder() {
+// Pending input of one client, and the clients served at once: a later start sends one short
+// line, so neither can grow with what others send.
+constexpr qint64 kMaxRequestBytes = 64;
+constexpr int kMaxClients = 16;
+constexpr int kClientLimitMs = 5000;
+
+// Where the lock and the socket live: $XDG_RUNTIME_DIR, which is the user's own, else a folder
+// of the program's own in the temporary folder, private (0700) and owned by the user, so that
+// entries another user put there are never trusted. Empty, with *problem set, when the
+// temporary folder holds something else under that name.
+QString RuntimeFolder(std::string* problem) {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !runtime.isEmpty() && QFileInfo(runtime).isDir() ? runtime : QDir::tempPath();
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) {
+        return runtime;
+    }
+    const QString folder = QStringLiteral("%1/brintelshot-%2").arg(QDir::tempPath()).arg(getuid());
+    const QByteArray path = QFile::encodeName(folder);
+    mkdir(path.constData(), 0700);
+    struct stat info {};
+    if (lstat(path.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid() ||
+        (info.st_mode & 077) != 0) {
+        *problem = path.toStdString() + " is not a private folder of this user";
+        return QString();
+    }
+    return folder;
 }
 
 }  // namespace
@@ -51,7 +76,8 @@ QString CSingleInstance::SocketPath(const QString& folder, uint userId, const QS
 }
 
 CSingleInstance::CSingleInstance(const QString& display)
-    : m_socketPath(SocketPath(RuntimeFolder(), getuid(), display)),
+    : m_folder(RuntimeFolder(&m_folderProblem)),
+      m_socketPath(SocketPath(m_folder, getuid(), display)),
       m_lock(m_socketPath + QStringLiteral(".lock")) {
     connect(&m_server, &QLocalServer::newConnection, this, &CSingleInstance::OnNewConnection);
 }
@@ -59,6 +85,11 @@ CSingleInstance::CSingleInstance(const QString& display)
 CSingleInstance::~CSingleInstance() = default;
 
 bool CSingleInstance::Claim() {
+    if (m_folder.isEmpty()) {
+        std::fprintf(stderr, "brintelshot: a second start will not find this one: %s.\n",
+                     m_folderProblem.c_str());
+        return true;
+    }
     if (!m_lock.tryLock(0)) {
         return m_lock.error() != QLockFile::LockFailedError;  // unusable lock: run alone
     }
@@ -108,9 +139,21 @@ void CSingleInstance::ReportHungInstance() {
 
 void CSingleInstance::OnNewConnection() {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
+        if (m_clients >= kMaxClients) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_clients;
+        connect(socket, &QObject::destroyed, this, [this] { --m_clients; });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        socket->setReadBufferSize(kMaxRequestBytes);
+        QTimer::singleShot(kClientLimitMs, socket, [socket] { socket->abort(); });
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (!socket->canReadLine()) {
+                if (socket->bytesAvailable() >= kMaxRequestBytes) {
+                    socket->abort();  // no request is that long
+                }
                 return;
             }
             if (socket->readLine() == kShowRequest) {

@@ -5,10 +5,12 @@
 #include <QObject>
 #include <QString>
 
+#include <string>
+
 // One program per user and X display. The first start holds a lock file and listens on a
-// local socket beside it (in $XDG_RUNTIME_DIR, else the temporary folder, named after the user
-// id and the display); a later start finds the lock taken, asks the running program through
-// the socket to bring its capture window forward, and ends.
+// local socket beside it (in $XDG_RUNTIME_DIR, else a private folder of the user's own in the
+// temporary folder, named after the user id and the display); a later start finds the lock taken,
+// asks the running program through the socket to bring its capture window forward, and ends.
 class CSingleInstance : public QObject {
     Q_OBJECT
 
@@ -39,7 +41,10 @@ private:
     // One line on standard error that names the running program that does not answer.
     void ReportHungInstance();
 
+    std::string m_folderProblem;
+    QString m_folder;  // empty when no private folder was to be had: the program runs alone
     QString m_socketPath;
     QLockFile m_lock;
     QLocalServer m_server;
+    int m_clients = 0;  // connections being served
 };

@@ -49,7 +49,10 @@ std::string OutputFolderProblem(const std::string& dir) {
         return "No output folder: the start directory cannot be read";
     }
     struct stat info {};
-    if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (::stat(dir.c_str(), &info) != 0 && errno != ENOENT && errno != ENOTDIR) {
+        return "Output folder " + dir + " unusable (" + std::strerror(errno) + ")";  // too long
+    }
+    if (!S_ISDIR(info.st_mode)) {
         return "Output folder " + dir + " not found";
     }
     if (::access(dir.c_str(), W_OK | X_OK) != 0) {

@@ -1,5 +1,8 @@
 #include "recording/recording_session.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -42,11 +45,13 @@ bool CRecordingSession::Start(const CCaptureTarget& target, const std::string& p
     const bool withSound = m_audio != nullptr && m_audio->IsOpen();
     m_recorder.SetAudioFormat(withSound ? audio_format::kMp3FormatTag : 0,
                               audio_format::kSampleRate, audio_format::kChannels);
+    CUniqueFd watch(file.IsOpen() ? dup(file.Get()) : -1);
     if (!m_recorder.BeginRecording(target.region, path, std::move(file))) {
         m_lastError = m_recorder.LastError();
         return false;
     }
     m_lastError.clear();
+    m_fileWatch = std::move(watch);
     m_result = CRecordingResult();
     m_grabFailure.clear();
     m_referenceRegion = CSvRect{};
@@ -374,6 +379,15 @@ void CRecordingSession::FinishFile(bool ok) {
         m_result.failed = true;
         m_result.error = m_recorder.LastError();
     }
+    // A file whose folder was removed (or that was deleted) during the recording is gone
+    // with it, however well it was finished.
+    struct stat info {};
+    if (!m_result.failed && m_fileWatch.IsOpen() && fstat(m_fileWatch.Get(), &info) == 0 &&
+        info.st_nlink == 0) {
+        m_result.failed = true;
+        m_result.error = "the file was deleted during the recording (with its folder?)";
+    }
+    m_fileWatch.Reset();
     m_result.path = m_recorder.OutputPath();
     m_result.frameCount = m_recorder.FrameCount();
     m_result.repeatFrames = m_recorder.RepeatFrameCount();

@@ -34,6 +34,7 @@
 #include "encoding/avi_recorder.h"
 #include "encoding/i420_converter.h"
 #include "imaging/sv_rect.h"
+#include "platform/unique_fd.h"
 #include "recording/frame_ring.h"
 #include "recording/frame_source.h"
 
@@ -181,6 +182,7 @@ private:
     std::string m_grabFailure;
     // Encode thread only: the status text while recording.
     std::string m_recordingStatus;
+    CUniqueFd m_fileWatch;  // the file being written, to see at the end whether it still exists
     // Written by the encode thread, read by the caller's thread after joining it.
     CRecordingResult m_result;
     std::string m_lastError;

@@ -233,6 +233,21 @@ TEST_F(RecordCommandTest, RefusesBadArgumentsRegionsAndSources) {
     EXPECT_TRUE(m_dir.Files().empty());
 }
 
+// A recording whose folder is removed meanwhile is gone with it: it fails (1) and says so. A
+// folder name longer than the system takes is named as such, not as missing.
+TEST_F(RecordCommandTest, AFileGoneWithItsFolderFailsAndLongNamesAreNamed) {
+    const std::string folder = m_dir.path() + "/gone";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    CProgramUnderTest program({}, m_dir.path(), Record("3", folder + "/x.avi"));
+    ASSERT_TRUE(desktop::WaitUntil([&] { return HasAFrame(folder + "/x.avi"); }));
+    std::filesystem::remove_all(folder);
+    EXPECT_EQ(program.WaitForExit(), 1);
+    EXPECT_NE(program.StandardError().find("deleted during the recording"), std::string::npos);
+    CProgramUnderTest tooLong({}, m_dir.path(), Record("1", std::string(5000, 'd') + "/"));
+    EXPECT_EQ(tooLong.WaitForExit(), 1);
+    EXPECT_NE(tooLong.StandardError().find("File name too long"), std::string::npos);
+}
+
 // The pointer moving over a region where nothing else changes: the frames after the move
 // show it at its new place, while the still stretches before and after are repeat frames.
 // Both keep their time in a player: the still tail ends on a picture, and key frames come at

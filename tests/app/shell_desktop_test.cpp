@@ -418,12 +418,6 @@ TEST(ShellFrameTest, TrayTipShowsTheRecordingsLengthAndSize) {
     EXPECT_EQ(frame.TrayIcon().ToolTip(), QStringLiteral("Brintel's Shot"));
 }
 
-std::uint32_t HeaderFlags(const std::string& path) {
-    unsigned char flags[4] = {};
-    std::ifstream(path, std::ios::binary).seekg(44).read(reinterpret_cast<char*>(flags), 4);
-    return probe::U32At(std::vector<unsigned char>(flags, flags + 4), 0);
-}
-
 // The quit signals in the program's status: held (blocked) or caught.
 bool HoldsSigterm(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -458,41 +452,51 @@ TEST(ShellStartTest, NothingAtStartStopsTheProgram) {
     ASSERT_EQ(truncate(crafted.c_str(), 2056 + 1900000000), 0);  // sparse
     probe::WriteFile(dir.Path("Recode_empty.avi"), std::vector<unsigned char>(2048, 0));
     const std::string config = dir.Path("config");
-    ASSERT_EQ(system(("mkdir -p '" + config + "/Brintel Shot' && mkfifo '" + config +
-                      "/Brintel Shot/BrintelShot.ini'")
-                         .c_str()),
-              0);
+    std::filesystem::create_directories(config + "/Brintel Shot");
+    ASSERT_EQ(mkfifo((config + "/Brintel Shot/BrintelShot.ini").c_str(), 0600), 0);
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     close(out[0]);
-    rlimit saved{}, low{};
+    rlimit saved{};
     getrlimit(RLIMIT_DATA, &saved);
-    low = saved;
-    low.rlim_cur = 1u << 30;
+    const rlimit low{1u << 30, saved.rlim_max};
     setrlimit(RLIMIT_DATA, &low);
-    CProgramUnderTest program({"XDG_CONFIG_HOME=" + config}, dir.path(), {}, out[1]);
+    // Without XDG_RUNTIME_DIR the lock and socket are in a private folder in TMPDIR.
+    const std::vector<std::string> env{"-u", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME=" + config,
+                                       "TMPDIR=" + dir.path()};
+    CProgramUnderTest program(env, dir.path(), {}, out[1]);
     setrlimit(RLIMIT_DATA, &saved);
     close(out[1]);
     CXWindows x;
     Window dlg = 0;
     ASSERT_TRUE(FindWindows(x, program.Pid(), dlg)) << program.StandardError();
+    const std::string runtime = dir.Path("brintelshot-" + std::to_string(getuid()));
+    struct stat info {};
+    ASSERT_EQ(lstat(runtime.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    CProgramUnderTest second(env, dir.path());
+    EXPECT_EQ(second.WaitForExit(), 0) << "the second start did not find the first";
     EXPECT_TRUE(desktop::WaitUntil([&] {
         return probe::U32At(probe::ReadFile(killed), 44) == 0x10010 &&
-               HeaderFlags(crafted) == 0x10010 && dir.Files("Recode_empty.avi").empty();
+               std::filesystem::file_size(crafted) > 2056 + 1900000000 &&  // and an index
+               dir.Files("Recode_empty.avi").empty();
     }));
     ASSERT_EQ(kill(program.Pid(), SIGTERM), 0);
     EXPECT_EQ(program.WaitForExit(), 0);
     EXPECT_NE(program.StandardError().find("not a regular file"), std::string::npos);
     EXPECT_NE(program.StandardError().find("removed"), std::string::npos);
 
-    probe::WriteFile(killed, unfinished);  // for the repair that the signal interrupts
+    probe::WriteFile(killed, unfinished);        // for the repair that the signal interrupts
+    ASSERT_EQ(chmod(runtime.c_str(), 0777), 0);  // as if another user had made it
     for (std::vector<std::string> arguments :
          {std::vector<std::string>{}, {"--record", "64x48+0+0", "--duration", "9"}}) {
-        CProgramUnderTest early({"XDG_CONFIG_HOME=" + config}, dir.path(), arguments);
+        CProgramUnderTest early(env, dir.path(), arguments);
         ASSERT_TRUE(desktop::WaitUntil([&] { return HoldsSigterm(early.Pid()); }, 5000));
         ASSERT_EQ(kill(early.Pid(), SIGTERM), 0);
         const int status = early.WaitForExit();  // -1: ended by the signal
         EXPECT_TRUE(status == 0 || (!arguments.empty() && status == 1)) << early.StandardError();
+        EXPECT_EQ(early.StandardError().find("not a private folder") == std::string::npos,
+                  !arguments.empty());
     }
 }
 

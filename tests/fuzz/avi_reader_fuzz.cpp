@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -128,3 +132,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     return 0;
 }
+
+#ifndef BRINTEL_FUZZ_ENGINE
+// Without libFuzzer: replays every file of the folder given, so the corpus runs in every build.
+int main(int argc, char** argv) {
+    int replayed = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(argc > 1 ? argv[1] : ".")) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+        ++replayed;
+    }
+    std::printf("replayed %d inputs\n", replayed);
+    return replayed > 0 ? 0 : 1;
+}
+#endif

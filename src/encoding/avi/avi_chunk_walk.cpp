@@ -139,8 +139,12 @@ public:
                 continue;
             }
             const std::int64_t found = Resync(pos + 2);
-            if (found < 0 || !Bridge(pos, found, length)) {
-                break;  // nothing readable follows: the torn end of the file
+            if (found < 0) {
+                KeepTornEnd(pos, header);  // nothing readable follows: the end of the file
+                break;
+            }
+            if (!Bridge(pos, found, length)) {
+                break;
             }
             pos = found;
         }
@@ -177,6 +181,25 @@ private:
         return data != nullptr && std::memcmp(data, kStartCode, sizeof kStartCode) == 0;
     }
 
+    // MPEG-4 data with a picture in it: a start code first, a picture start code after.
+    bool HoldsPicture(std::int64_t pos, std::uint32_t length) {
+        const std::size_t n = std::min<std::size_t>(length, kPictureSearchBytes);
+        const unsigned char* data = lookahead_.View(pos, n);
+        return data != nullptr && std::memcmp(data, kStartCode, sizeof kStartCode) == 0 &&
+               avi_picture_is_intra(data, n) >= 0;
+    }
+
+    // A frame whose chunk the end of the file cuts short (the writer was stopped inside it, or
+    // its length was damaged): players decode what there is of its picture, so after complete
+    // frames it is kept with the length that is there.
+    void KeepTornEnd(std::int64_t pos, const unsigned char* header) {
+        const std::int64_t there = file_.FileSize() - pos - 8;
+        if (walk_.frames > 0 && avi_is_id(header, kVideoChunkId) && there >= 5 &&
+            HoldsPicture(pos + 8, std::uint32_t(there))) {
+            Keep(pos, std::uint32_t(there), true);
+        }
+    }
+
     // A place where a frame chunk surely begins: its id, a length within the file, and MPEG-4
     // data with a picture in it (an empty frame: the next chunk right after it).
     bool FrameBeginsAt(std::int64_t pos) {
@@ -188,13 +211,7 @@ private:
         if (!Fits(pos, length)) {
             return false;
         }
-        if (length == 0) {
-            return FollowedByChunk(pos + 8);
-        }
-        const std::size_t n = std::min<std::size_t>(length, kPictureSearchBytes);
-        const unsigned char* data = lookahead_.View(pos + 8, n);
-        return data != nullptr && std::memcmp(data, kStartCode, sizeof kStartCode) == 0 &&
-               avi_picture_is_intra(data, n) >= 0;
+        return length == 0 ? FollowedByChunk(pos + 8) : HoldsPicture(pos + 8, length);
     }
 
     // The first place at or after from (chunks begin at even offsets) where a frame begins;

@@ -31,10 +31,12 @@ struct AviChunkWalk {
 // begin that is not a readable frame is passed over: the walk looks for the next place where a
 // frame chunk begins (its id, a length within the file, an MPEG-4 start code at the start of
 // its data and a picture start code in it) and goes on from there; only what follows the last
-// such place is left out. It stops early at an "idx1" chunk (the index of a repair that was
-// interrupted), at the end of the RIFF part (its standard index "ix##" or the next "RIFF"),
-// or when the finished file would exceed max_file_bytes. Work and memory grow
-// with the file's size and its chunks, never with a length read from the file.
+// such place is left out, but for a last frame that the end of the file cuts short: players
+// decode what there is of it, so after complete frames it is kept with the length there is. It
+// stops early at an "idx1" chunk (the index of a repair that was interrupted), at the end of the
+// RIFF part (its standard index "ix##" or the next "RIFF"), or when the finished file would exceed
+// max_file_bytes. Work and memory grow with the file's size and its chunks, never with a length
+// read from the file.
 AviChunkWalk avi_walk_frame_chunks(int fd, std::int64_t start, std::int64_t file_size,
                                    std::int64_t max_file_bytes, const std::atomic<bool>* cancel);
 

@@ -1,7 +1,8 @@
 // Finishing a recording whose writer never closed it (the process was killed, the session
-// ended, the power failed): every frame a player can find is kept, damaged chunk headers are
-// mended, a torn last chunk is cut off, and the idx1 index and the final header are written,
-// as the writer would have at close.
+// ended, the power failed): every frame a player can find is kept (a last frame that the end
+// of the file cuts short with what there is of it), damaged chunk headers are mended, what
+// follows the last frame is cut off, and the idx1 index and the final header are written, as
+// the writer would have at close.
 #pragma once
 
 #include <atomic>
