@@ -12,7 +12,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -94,34 +93,6 @@ protected:
     std::unique_ptr<CKnownPointer> m_pointer;
     TempDir m_dir;
 };
-
-// Two-second recordings of the region, with the pointer in it, without and with --cursor:
-// the frame size of the rule, sixty frames in a player, every frame what the screen shows (the
-// pointer's own pixels only with --cursor), and the file's name alone on standard output.
-TEST_F(RecordCommandTest, RecordsTheRegionForTheDuration) {
-    const int x = kLeft + 60, y = kTop + 40;
-    const cv::Mat screen = Screen();
-    m_pointer->MoveTo(x, y);
-    cv::Mat withPointer = screen.clone();
-    CKnownPointer::DrawInto(withPointer, kLeft, kTop, x, y);
-    for (bool cursor : {false, true}) {
-        CProgramUnderTest program({}, m_dir.path(), Record("2", ".", cursor));
-        ASSERT_EQ(program.WaitForExit(), 0) << program.StandardError();
-        const std::string out = program.StandardOutput();
-        ASSERT_TRUE(std::regex_match(out, std::regex(R"(\./Recode_\d{8}_\d{6}\.avi\n)"))) << out;
-        EXPECT_EQ(program.StandardError(), "") << "progress lines are for a terminal only";
-
-        const Recording recording = ReadRecording(m_dir.path() + out.substr(1, out.size() - 2));
-        ASSERT_TRUE(recording.ok());
-        EXPECT_EQ(cv::Size(recording.width, recording.height), cv::Size(152, 104));
-        EXPECT_EQ(recording.frames.size(), 60u);
-        EXPECT_EQ(recording.decodeErrors, 0);
-        for (const cv::Mat& frame : recording.frames) {
-            ASSERT_TRUE(Shows(frame, cursor ? withPointer : screen)) << cursor;
-        }
-        EXPECT_EQ(ShowsPointerAt(recording.frames.back(), x, y), cursor);
-    }
-}
 
 // The times at which a value that ffmpeg's filters give every frame of a stream, `step` seconds
 // apart, rises through threshold (ffprobe reads it as the frame tag lavfi.`tag`), 0.3 s apart.
