@@ -172,8 +172,8 @@ bool CPulseAudioSource::FindDevice(std::string* device, std::string* error) {
 }
 
 bool CPulseAudioSource::StartStream(const std::string& device, std::string* error) {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kSampleRate, kChannels};
-    m_stream = pa_stream_new(m_context, "BrintelShot recording", &spec, nullptr);
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, kSampleRate, kChannels};
+    m_stream = pa_stream_new(m_context, "BrintelShot recording", &sampleFormat, nullptr);
     if (m_stream == nullptr) {
         *error = std::string("cannot record the ") + Name();
         return false;
@@ -182,7 +182,7 @@ bool CPulseAudioSource::StartStream(const std::string& device, std::string* erro
     pa_stream_set_read_callback(m_stream, &CPulseAudioSource::OnRead, this);
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<uint32_t>(-1);
-    attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+    attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sampleFormat));
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE |
                                        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_DONT_MOVE);
