@@ -157,9 +157,9 @@ TEST(AviFfmpeg, PartsPlayWholeWhileWrittenAndFinished) {
             EXPECT_EQ(AVI_repair_recording(cut).frames, int(n + 1));
         }
     }
-    // Killed after the last frame (in its fifth part), and after a repair that was itself
-    // interrupted (the index partly or wholly written, not the header), the repair writes what
-    // the close wrote; a second run has nothing to do.
+    // Killed after its last frame (in its fifth part), also after an interrupted repair (the
+    // index partly or wholly written, not the header), the repair writes what the close wrote,
+    // key flags included; a second run has nothing to do.
     const Bytes& killed = r.snapshots.back();
     for (size_t end : {killed.size(), killed.size() + 3, killed.size() + 20, r.finished.size()}) {
         Bytes bytes = end == killed.size()
