@@ -1,6 +1,5 @@
-// Checks against an independent implementation: ffprobe/ffmpeg read what the writer wrote
-// (also while it is still being written, and once repaired), and the reader reads what
-// ffmpeg wrote.
+// ffprobe, ffmpeg and GStreamer read what the writer wrote (also while it is being written and
+// once repaired), and the reader reads what ffmpeg wrote.
 #include <gtest/gtest.h>
 
 #include <sys/inotify.h>
@@ -129,11 +128,9 @@ TEST(AviFfmpeg, PartsPlayWholeWhileWrittenAndFinished) {
     EXPECT_GE(std::make_pair(parts, parts_opened_still), std::make_pair(4, 1));
 
     auto stream = Stream(r.path, "v:0");
-    EXPECT_EQ(stream["codec_name"] + " " + stream["codec_tag_string"], "mpeg4 xvid");
-    EXPECT_EQ(stream["width"] + "x" + stream["height"] + " " + stream["r_frame_rate"],
-              "64x48 30/1");
-    EXPECT_EQ(stream["nb_frames"], std::to_string(kFrames));
-    EXPECT_NEAR(std::atof(stream["duration"].c_str()), kFrames / 30.0, 0.01);
+    EXPECT_EQ(stream["codec_name"] + " " + stream["codec_tag_string"] + " " + stream["width"] +
+                  "x" + stream["height"] + " " + stream["r_frame_rate"] + " " + stream["nb_frames"],
+              "mpeg4 xvid 64x48 30/1 " + std::to_string(kFrames));
     EXPECT_EQ(DecodeErrors(r.path), "");
     Decoded whole = Decode(r.path), end = Decode(r.path, kFrames / 30.0 - 1);
     EXPECT_EQ(std::make_pair(whole.ffmpeg, whole.gstreamer), std::make_pair(kFrames, kFrames));
@@ -157,21 +154,28 @@ TEST(AviFfmpeg, PartsPlayWholeWhileWrittenAndFinished) {
             Decoded part = Decode(cut);
             EXPECT_EQ(std::make_pair(part.ffmpeg, part.gstreamer),
                       std::make_pair(int(n) + 1, int(n) + 1));
-            avi_file* in = AVI_open_for_reading(cut.c_str(), 1);
-            ASSERT_NE(in, nullptr) << "error " << AVI_last_error;
-            EXPECT_EQ(AVI_get_frame_count(in), int(n + 1));
-            AVI_close_file(in);
             EXPECT_EQ(AVI_repair_recording(cut).frames, int(n + 1));
         }
     }
-    // Killed after the last frame (in its fifth part), and after a repair that was itself
-    // interrupted (the index written, not the header), the repair writes what the close wrote.
-    for (bool interrupted : {false, true}) {
-        Bytes bytes = interrupted ? r.finished : r.snapshots.back();
-        std::copy(r.snapshots.back().begin(), r.snapshots.back().begin() + 2048, bytes.begin());
+    // Killed after its last frame (in its fifth part), also after an interrupted repair (the
+    // index partly or wholly written, not the header), the repair writes what the close wrote,
+    // key flags included; a second run has nothing to do.
+    const Bytes& killed = r.snapshots.back();
+    for (size_t end : {killed.size(), killed.size() + 3, killed.size() + 20, r.finished.size()}) {
+        Bytes bytes = end == killed.size()
+                          ? killed
+                          : Bytes(r.finished.begin(), r.finished.begin() + long(end));
+        std::copy(killed.begin(), killed.begin() + 2048, bytes.begin());
         WriteFile(cut, bytes);
-        EXPECT_EQ(AVI_repair_recording(cut).frames, kFrames);
-        EXPECT_EQ(ReadFile(cut), r.finished);
+        AviRepairReport report = AVI_repair_recording(cut);
+        ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
+        EXPECT_EQ(report.frames, kFrames);
+        EXPECT_NEAR(report.seconds, kFrames / 30.0, 0.001);
+        EXPECT_EQ(ReadFile(cut), r.finished) << "index cut at " << end;
+        if (end == killed.size()) {
+            EXPECT_EQ(std::make_pair(report.bytes_kept, report.bytes_dropped),
+                      std::make_pair(std::int64_t(end), std::int64_t(0)));
+        }
     }
     EXPECT_EQ(AVI_repair_recording(cut).outcome, AviRepairOutcome::kNothingToDo);
     EXPECT_EQ(U32At(r.snapshots[second + 2], 140), second + 3);
@@ -225,32 +229,12 @@ int DecodedFrames(const std::string& path) {
                          .c_str());
 }
 
-// Killed after the last frame, the repair writes what the writer's close wrote (key flags from
-// the pictures' coding types included), also after a repair that was itself interrupted (the
-// index partly or wholly written, not the header); a second run has nothing to do.
-TEST(AviRepair, FinishesAsTheWriterWouldHaveAndPassesOverDamage) {
+// Single damages (of its 11th of 34 chunks, its header, its end): every frame is kept, at least
+// all that ffmpeg decodes from the damaged file; a second run finds nothing to do.
+TEST(AviRepair, PassesOverDamage) {
     TempDir dir;
     Recording r = Record(dir, MakePictures(dir));
     const std::string path = dir.Path("killed.avi");
-    WriteFile(path, r.snapshots.back());
-    AviRepairReport report = AVI_repair_recording(path);
-    ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
-    EXPECT_EQ(std::make_tuple(report.frames, report.bytes_kept, report.bytes_dropped),
-              std::make_tuple(34, std::int64_t(r.snapshots.back().size()), std::int64_t(0)));
-    EXPECT_NEAR(report.seconds, 34 / 30.0, 0.001);
-    EXPECT_EQ(ReadFile(path), r.finished);
-    EXPECT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kNothingToDo);
-    const size_t data_end = 2044 + U32At(r.finished, 2040);
-    for (size_t end : {data_end + 3, data_end + 20, r.finished.size()}) {
-        Bytes bytes(r.finished.begin(), r.finished.begin() + long(end));
-        std::copy(r.snapshots.back().begin(), r.snapshots.back().begin() + 2048, bytes.begin());
-        WriteFile(path, bytes);
-        ASSERT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kRepaired);
-        EXPECT_EQ(ReadFile(path), r.finished) << "index cut at " << end;
-    }
-
-    // Single damages (of its 11th of 34 chunks, its header, its end): every frame is kept, at
-    // least all that ffmpeg decodes from the damaged file; a second run finds nothing to do.
     const Bytes killed = r.snapshots.back();
     std::vector<size_t> chunks;
     for (size_t at = 2048; at + 8 <= killed.size(); at += 8 + ((U32At(killed, at + 4) + 1) & ~1u)) {
@@ -275,7 +259,7 @@ TEST(AviRepair, FinishesAsTheWriterWouldHaveAndPassesOverDamage) {
         damage(bytes);
         WriteFile(path, bytes);
         const int before = DecodedFrames(path);
-        report = AVI_repair_recording(path);
+        AviRepairReport report = AVI_repair_recording(path);
         ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
         EXPECT_EQ(report.frames, frames);
         EXPECT_GE(DecodedFrames(path), before);
@@ -358,7 +342,7 @@ TEST(AviFfmpeg, ReaderReadsFfmpegFile) {
         "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=30 -f lavfi -i sine -t 1 "
         "-c:v mpeg4 -vtag xvid -c:a pcm_s16le " +
             Quote(path) + " && ffmpeg -v error -y -i " + Quote(path) + " -map 0:v -c copy -f m4v " +
-            Quote(dir.Path("v.m4v")) + " -map 0:a -c copy -f s16le " + Quote(dir.Path("a.raw")),
+            Quote(dir.Path("v.m4v")),
         &status);
     ASSERT_EQ(status, 0);
     auto video = Stream(path, "v:0");
@@ -366,34 +350,27 @@ TEST(AviFfmpeg, ReaderReadsFfmpegFile) {
 
     avi_file* in = AVI_open_for_reading(path.c_str(), 1);
     ASSERT_NE(in, nullptr) << "error " << AVI_last_error;
-    EXPECT_EQ(std::to_string(AVI_get_frame_count(in)), video["nb_read_packets"]);
-    EXPECT_EQ(std::to_string(AVI_get_width(in)), video["width"]);
-    EXPECT_EQ(std::to_string(AVI_get_height(in)), video["height"]);
+    EXPECT_EQ(std::to_string(AVI_get_frame_count(in)) + " " + std::to_string(AVI_get_width(in)) +
+                  "x" + std::to_string(AVI_get_height(in)) + " " + AVI_get_compressor(in),
+              video["nb_read_packets"] + " " + video["width"] + "x" + video["height"] + " " +
+                  video["codec_tag_string"]);
     EXPECT_NEAR(AVI_get_fps(in), Rate(video["r_frame_rate"]), 1e-6);
-    EXPECT_EQ(AVI_get_compressor(in), video["codec_tag_string"]);
     EXPECT_EQ(std::to_string(AVI_get_audio_channels(in)) + " " +
                   std::to_string(AVI_get_audio_rate(in)) + " " +
-                  std::to_string(AVI_get_audio_bits(in)),
-              audio["channels"] + " " + audio["sample_rate"] + " " + audio["bits_per_sample"]);
-    EXPECT_EQ(AVI_get_audio_format(in), std::strtol(audio["codec_tag"].c_str(), nullptr, 16));
+                  std::to_string(AVI_get_audio_bits(in)) + " " +
+                  std::to_string(AVI_get_audio_format(in)),
+              audio["channels"] + " " + audio["sample_rate"] + " " + audio["bits_per_sample"] +
+                  " " + std::to_string(std::strtol(audio["codec_tag"].c_str(), nullptr, 16)));
 
     // Every frame's bytes, against the stream ffmpeg copies out of the file.
     std::vector<unsigned char> all_frames;
     for (int i = 0; i < AVI_get_frame_count(in); ++i) {
-        int length = AVI_get_frame_length(in, i);
-        std::vector<char> frame(static_cast<size_t>(length));
-        ASSERT_EQ(AVI_fetch_frame(in, frame.data()), length);
+        std::vector<char> frame(size_t(AVI_get_frame_length(in, i)));
+        ASSERT_EQ(AVI_fetch_frame(in, frame.data()), int(frame.size()));
         all_frames.insert(all_frames.end(), frame.begin(), frame.end());
     }
     EXPECT_EQ(all_frames, ReadFile(dir.Path("v.m4v")));
 
-    auto pcm = ReadFile(dir.Path("a.raw"));
-    ASSERT_EQ(size_t(AVI_get_audio_total(in)), pcm.size());
-    std::vector<unsigned char> samples(pcm.size() + 16);
-    ASSERT_EQ(AVI_fetch_audio(in, reinterpret_cast<char*>(samples.data()), int(samples.size())),
-              int(pcm.size()));
-    samples.resize(pcm.size());
-    EXPECT_EQ(samples, pcm);
     AVI_close_file(in);
 }
 

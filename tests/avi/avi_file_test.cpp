@@ -46,7 +46,7 @@ avi_file* CreateXvid(const std::string& path) {
     return avi;
 }
 
-TEST(AviWriter, EmptyFileAndOddFrameLayout) {
+TEST(AviWriter, LayoutOfAnEmptyFileAnOddFrameAndKeyFlags) {
     TempDir dir;
     ASSERT_EQ(AVI_close_file(CreateXvid(dir.Path("empty.avi"))), 0);
     Bytes bytes = ReadFile(dir.Path("empty.avi"));
@@ -81,20 +81,16 @@ TEST(AviWriter, EmptyFileAndOddFrameLayout) {
     // clang-format on
     EXPECT_EQ(bytes[2056 + 1000], 'd');
     EXPECT_EQ(bytes[2056 + 1001], 0);
-}
 
-TEST(AviWriter, KeyFlagsEmptyFramesAndRepeats) {
-    TempDir dir;
-    avi_file* avi = CreateXvid(dir.Path("keys.avi"));
-    const char data[4] = {1, 2, 3, 4};
-    ASSERT_EQ(AVI_put_video_frame(avi, data, 4, 1), 0);     // 2048: key
-    ASSERT_EQ(AVI_put_video_frame(avi, data, 3, 0), 0);     // 2060: delta
-    ASSERT_EQ(AVI_put_video_frame(avi, nullptr, 0, 1), 0);  // 2072: empty, never a key
-    ASSERT_EQ(AVI_repeat_last_frame(avi), 0);               // repeats the empty one
-    ASSERT_EQ(AVI_put_video_frame(avi, data, 2, 1), 0);     // 2080: key
-    ASSERT_EQ(AVI_repeat_last_frame(avi), 0);               // repeats the key
+    avi = CreateXvid(dir.Path("keys.avi"));
+    ASSERT_EQ(AVI_put_video_frame(avi, data.data(), 4, 1), 0);  // 2048: key
+    ASSERT_EQ(AVI_put_video_frame(avi, data.data(), 3, 0), 0);  // 2060: delta
+    ASSERT_EQ(AVI_put_video_frame(avi, nullptr, 0, 1), 0);      // 2072: empty, never a key
+    ASSERT_EQ(AVI_repeat_last_frame(avi), 0);                   // repeats the empty one
+    ASSERT_EQ(AVI_put_video_frame(avi, data.data(), 2, 1), 0);  // 2080: key
+    ASSERT_EQ(AVI_repeat_last_frame(avi), 0);                   // repeats the key
     ASSERT_EQ(AVI_close_file(avi), 0);
-    Bytes bytes = ReadFile(dir.Path("keys.avi"));
+    bytes = ReadFile(dir.Path("keys.avi"));
     ExpectFields(bytes, {{44, 0x10030}, {48, 6}, {2090, Id("idx1")}, {2094, 16 * 6}});
     const std::uint32_t entries[6][3] = {{0x10, 2048, 4}, {0, 2060, 3},    {0, 2072, 0},
                                          {0, 2072, 0},    {0x10, 2080, 2}, {0x10, 2080, 2}};
@@ -153,6 +149,8 @@ TEST(AviWriter, MisuseIsRefusedAndChangesNothing) {
     ASSERT_EQ(AVI_put_video_frame(avi, "abc", 3, 1), 0);
     EXPECT_EQ(ErrorOf([&] { return AVI_put_video_frame(avi, "abc", -5, 1); }), AVI_ERR_WRITE);
     EXPECT_EQ(AVI_put_audio_block(avi, nullptr, 10), -1);
+    char buffer[4];
+    EXPECT_EQ(ErrorOf([&] { return AVI_fetch_frame(avi, buffer); }), AVI_ERR_NOT_PERM);
     EXPECT_EQ(std::make_tuple(avi->frame_count, avi->index_count, avi->audio_total),
               std::make_tuple(1, 1, 0));
     ASSERT_EQ(AVI_close_output_file(avi), 0);
@@ -165,12 +163,7 @@ TEST(AviWriter, MisuseIsRefusedAndChangesNothing) {
     ASSERT_NE(in, nullptr);
     EXPECT_EQ(ErrorOf([&] { return AVI_put_video_frame(in, "abc", 3, 1); }), AVI_ERR_NOT_PERM);
     EXPECT_EQ(AVI_close_file(in), 0);
-    EXPECT_EQ(ReadFile(dir.Path("old.avi")).size(), 2048u + 12 + 8 + 16);
 
-    char buffer[4];
-    avi_file* out = CreateXvid(dir.Path("out.avi"));
-    EXPECT_EQ(ErrorOf([&] { return AVI_fetch_frame(out, buffer); }), AVI_ERR_NOT_PERM);
-    EXPECT_EQ(AVI_close_file(out), 0);
     EXPECT_EQ(ErrorOf([] { return AVI_create_output_file("/nonexistent-dir/x.avi") ? 0 : -1; }),
               AVI_ERR_OPEN);
 }
@@ -232,31 +225,6 @@ TEST(AviWriter, FailedWritesLoseNothingWrittenBefore) {
     EXPECT_EQ(Stream(path, "v:0")["nb_frames"], std::to_string(kept));
 }
 
-TEST(AviError, TextsAndReport) {
-    // The last code, and codes outside the table.
-    const std::pair<int, const char*> texts[] = {{13, "aviio - operation needs an index"},
-                                                 {42, "aviio - Unknown Error"},
-                                                 {-3, "aviio - Unknown Error"}};
-    for (auto [code, text] : texts) {
-        AVI_last_error = code;
-        EXPECT_STREQ(AVI_error_text(), text);
-    }
-    AVI_last_error = 5;
-    errno = ENOSPC;
-    EXPECT_STREQ(
-        AVI_error_text(),
-        "aviio - Error writing index (file may still be useable) - No space left on device");
-    testing::internal::CaptureStderr();
-    AVI_last_error = 9;
-    AVI_report_error("x");
-    AVI_last_error = 2;
-    errno = ENOENT;
-    AVI_report_error("open");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "x: aviio - Not an AVI file\n"
-              "open: aviio - Error opening AVI file\nREASON: No such file or directory\n");
-}
-
 std::vector<char> Pattern(int length, int seed) {
     std::vector<char> bytes(static_cast<size_t>(length));
     for (int i = 0; i < length; ++i) {
@@ -304,7 +272,6 @@ protected:
         ASSERT_NE(in, nullptr);
         ASSERT_EQ(AVI_get_frame_count(in), 5);
         for (int i = 0; i < 5; ++i) {
-            ASSERT_EQ(AVI_get_frame_length(in, i), kFrameLengths[i]);
             std::vector<char> back(size_t(kFrameLengths[i]) + 1);
             ASSERT_EQ(AVI_fetch_frame(in, back.data()), kFrameLengths[i]) << "frame " << i;
             back.pop_back();
@@ -321,32 +288,25 @@ protected:
     size_t index_ = 0;
 };
 
-TEST_F(AviReader, RoundTripFramesAndFields) {
-    ExpectFramesAfter(good_);
-    avi_file* in = Open();  // the video fields are checked against ffprobe in avi_ffmpeg_test
-    EXPECT_EQ(std::make_tuple(AVI_get_audio_channels(in), AVI_get_audio_rate(in),
-                              AVI_get_audio_bits(in), AVI_get_audio_format(in)),
-              std::make_tuple(2, 48000, 16, 1));
-    EXPECT_EQ(in->frame_table[0].offset, 2048u + 8);  // absolute offsets, data after header
+// Every frame and audio byte reads back from the writer's file, also with no idx1 (the data
+// chunks are indexed), offsets counted from the movi list, or marks in lower case.
+TEST_F(AviReader, ReadsBackWithEachIndexLayoutAndMarks) {
+    avi_file* in = Open();  // header fields: avi_ffmpeg_test and record_command_test
     std::vector<char> got(600);
     EXPECT_EQ(AVI_fetch_audio(in, got.data(), 600), 451);  // across chunks, then short
     EXPECT_EQ(std::vector<char>(got.begin(), got.begin() + 451), audio_);
     ASSERT_EQ(AVI_goto_audio_byte(in, 100), 0);  // a boundary selects the later chunk
     EXPECT_EQ(std::make_pair(in->audio_chunk_pos, in->audio_byte_pos), std::make_pair(1, 0));
     AVI_close_file(in);
-}
 
-TEST_F(AviReader, OtherIndexLayoutsAndMarks) {
-    Bytes bytes = good_;
-    bytes.resize(index_);  // no idx1: the data chunks are indexed
-    ExpectFramesAfter(bytes);
-    avi_file* in = Open(0);  // header only: the index-based calls say so
+    ExpectFramesAfter(Bytes(good_.begin(), good_.begin() + long(index_)));
+    in = Open(0);  // header only: the index-based calls say so
     EXPECT_EQ(AVI_get_frame_count(in), 5);
     EXPECT_EQ(AVI_get_frame_length(in, 0), -1);
     EXPECT_EQ(AVI_last_error, AVI_ERR_NO_IDX);
     AVI_close_file(in);
 
-    bytes = good_;  // offsets counted from the movi list
+    Bytes bytes = good_;  // offsets counted from the movi list
     for (size_t at = index_ + 8; at < bytes.size(); at += 16) {
         PutU32At(bytes, at + 8, U32At(bytes, at + 8) - 2044);
     }
