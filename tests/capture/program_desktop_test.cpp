@@ -144,8 +144,7 @@ TEST_F(ProgramTest, RecordedAreaFollowsAWindowManagerDrag) {
     desktop::Xdotool("windowmove --sync " + std::to_string(m_capture) + " 100 100");
     ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.Geometry(m_capture).x == 100; }));
     const ScreenRect start = m_x.Geometry(m_capture);
-    constexpr int kSteps = 10;
-    constexpr int kStep = 50;
+    constexpr int kSteps = 10, kStep = 50;
     const Window blue = m_x.CreateColouredWindow(
         ScreenRect{start.x + kSteps * kStep - 60, start.y - 60, start.w + 120, start.h + 120},
         0x0000FF);
@@ -185,10 +184,8 @@ TEST_F(ProgramTest, KilledDuringARecordingPlaysAndIsRepaired) {
     const std::vector<std::pair<std::string, std::function<bool()>>> moments = {
         {"at the first header", [&] { return HeaderFrames(path) > 0; }},
         {"right after a refresh", [&, seen = std::uint32_t(0)]() mutable {
-             std::uint32_t frames = HeaderFrames(path);
-             bool refreshed = seen != 0 && frames != seen;
-             seen = frames;
-             return refreshed;
+             const std::uint32_t before = std::exchange(seen, HeaderFrames(path));
+             return before != 0 && seen != before;
          }}};
     for (size_t i = 0; i < moments.size(); ++i) {
         SCOPED_TRACE("killed " + moments[i].first);
