@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QFile>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -22,7 +21,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -67,11 +65,10 @@ protected:
     }
 };
 
-// Notes where a widget receives mouse button presses.
+// Notes where a widget receives mouse button presses (a filter that is deleted is removed).
 class CPressWatcher : public QObject {
 public:
-    explicit CPressWatcher(QWidget* target) : m_target(target) { target->installEventFilter(this); }
-    ~CPressWatcher() override { m_target->removeEventFilter(this); }
+    explicit CPressWatcher(QWidget* target) { target->installEventFilter(this); }
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() == QEvent::MouseButtonPress) {
             m_presses.append(static_cast<QMouseEvent*>(event)->position().toPoint());
@@ -79,9 +76,6 @@ public:
         return false;
     }
     QList<QPoint> m_presses;
-
-private:
-    QWidget* m_target;
 };
 
 // Runs a shell script (xdotool steps) while the event loop keeps running, so that the script
@@ -233,20 +227,6 @@ protected:
                      keys);
     }
 
-    // Accepts the region dialog with a width and a height; true once the region has that size.
-    bool SetRegionThroughDialog(int width, int height) {
-        return AnswerRegionDialog(QStringLiteral("xdotool type %1 && xdotool key Tab && xdotool "
-                                                 "type %2 && xdotool key Return")
-                                      .arg(width)
-                                      .arg(height)) &&
-               QTest::qWaitFor(
-                   [&] {
-                       const CaptureRect r = dlg.CaptureRegion();
-                       return r.Width() == width && r.Height() == height;
-                   },
-                   kWaitMs);
-    }
-
     // Presses keys (xdotool key syntax) with the capture window active.
     void Key(const QString& keys) {
         ASSERT_TRUE(Shell(QStringLiteral("xdotool windowactivate --sync %1 && xdotool key %2")
@@ -269,10 +249,10 @@ protected:
     CBrintelShotDlg dlg;
 };
 
+// Clicks fall through the region but not through the band; keys hide the window.
 TEST_F(CaptureDesktopTest, StaysOnTopAndShowsBandsAndTheWindowBelowThroughTheRegion) {
-    // A normal window activated later, over the capture window's caption.
-    QWidget other;
-    other.setGeometry(380, 200, 220, 120);  // over the caption band, above the region
+    QWidget other;  // a normal window activated later, over the caption band
+    other.setGeometry(380, 200, 220, 120);
     other.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
     other.activateWindow();
@@ -282,7 +262,6 @@ TEST_F(CaptureDesktopTest, StaysOnTopAndShowsBandsAndTheWindowBelowThroughTheReg
     EXPECT_TRUE(ScreenShows(Global(2, 2), QColor(255, 0, 0)));       // caption text area
     EXPECT_TRUE(ScreenShows(Global(w - 2, 2), QColor(50, 50, 50)));  // caption band
     EXPECT_TRUE(ScreenShows(Global(1, h - 2), QColor(0, 255, 0)));   // frame band
-    EXPECT_TRUE(ScreenShows(Global(w / 2, h - 1), QColor(0, 255, 0)));
     const CaptureRect region = dlg.CaptureRegion();
     // Inside the region's corners the window below shows; one pixel outside is the band.
     for (QPoint p : {QPoint(region.left, region.top), QPoint(region.right - 1, region.bottom - 1),
@@ -291,22 +270,31 @@ TEST_F(CaptureDesktopTest, StaysOnTopAndShowsBandsAndTheWindowBelowThroughTheReg
     }
     EXPECT_TRUE(ScreenShows(Global(region.left - 1, region.top), QColor(0, 255, 0)));
     EXPECT_TRUE(ScreenShows(Global(region.right - 1, region.bottom), QColor(0, 255, 0)));
-}
 
-TEST_F(CaptureDesktopTest, ClicksFallThroughTheRegionButNotThroughTheBand) {
     const QPoint band = Global(200, dlg.m_nToolbarHeight + 31);  // under the toolbar
     ASSERT_EQ(FrameHitTest(dlg.geometry(), band.x(), band.y()), FrameHit::Nowhere);
     const QPoint inRegion = Global(150, 150);
     CPressWatcher onWindow(&dlg), below(&pattern);
     ASSERT_TRUE(Shell(MoveTo(band) + " click 1 && " + MoveTo(inRegion) + " click 1"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !below.m_presses.isEmpty(); }, kWaitMs));
-    // Each click arrived where it was made: the band's at the capture window, the region's
-    // at the window below.
+    // Each click arrived where it was made: on the band or on the window below.
     EXPECT_EQ(onWindow.m_presses, QList<QPoint>{dlg.mapFromGlobal(band)});
     EXPECT_EQ(below.m_presses, QList<QPoint>{pattern.mapFromGlobal(inRegion)});
+
+    // Enter, Esc and Alt+F4 hide the window.
+    QSignalSpy hidden(&dlg, &CBrintelShotDlg::hiddenByUser);
+    for (const char* key : {"Escape", "Return", "alt+F4"}) {
+        dlg.show();
+        dlg.activateWindow();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.isActiveWindow(); }, kWaitMs)) << key;
+        const int before = int(hidden.count());
+        ASSERT_TRUE(Shell(QStringLiteral("xdotool key ") + key));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.isVisible(); }, kWaitMs)) << key;
+        EXPECT_EQ(hidden.count(), before + 1) << key;
+    }
 }
 
-TEST_F(CaptureDesktopTest, DragCaptionMovesWindowAndCoordinatesFollow) {
+TEST_F(CaptureDesktopTest, DragCaptionMovesWindowAndCoordinatesFollowDragBottomEdgeSizes) {
     const CaptureRect regionBefore = dlg.CaptureRegion();
     const QPoint from = Global(150, 18);
     ASSERT_EQ(FrameHitTest(dlg.geometry(), from.x(), from.y()), FrameHit::Caption);
@@ -320,13 +308,12 @@ TEST_F(CaptureDesktopTest, DragCaptionMovesWindowAndCoordinatesFollow) {
         QTest::qWaitFor([&] { return dlg.pos() == kStart.topLeft() + QPoint(60, 40); }, kWaitMs))
         << dlg.pos().x() << "," << dlg.pos().y();
     EXPECT_EQ(dlg.size(), kStart.size());
-    EXPECT_EQ(dlg.CaptureRegion(), regionBefore);
-    const QString expected = CoordinatesText(dlg.CaptureRegionOnScreen());
-    EXPECT_EQ(expected, QStringLiteral("[%1,%2] %3x%4")
-                            .arg(kStart.left() + 60 + 4)
-                            .arg(kStart.top() + 40 + regionBefore.top)
-                            .arg(regionBefore.Width())
-                            .arg(regionBefore.Height()));
+    const QString expected = QStringLiteral("[%1,%2] %3x%4")
+                                 .arg(kStart.left() + 60 + 4)
+                                 .arg(kStart.top() + 40 + regionBefore.top)
+                                 .arg(regionBefore.Width())
+                                 .arg(regionBefore.Height());
+    EXPECT_EQ(CoordinatesText(dlg.CaptureRegionOnScreen()), expected);
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.LastCoordinatesText() == expected; }, kWaitMs))
         << dlg.LastCoordinatesText().toStdString();
 
@@ -341,20 +328,20 @@ TEST_F(CaptureDesktopTest, DragCaptionMovesWindowAndCoordinatesFollow) {
         dlg.width() - 5 -
         QFontMetrics(dlg.CaptionFont()).horizontalAdvance(dlg.LastCoordinatesText());
     EXPECT_LT(redEnd, textLeft);
-}
 
-TEST_F(CaptureDesktopTest, DragBottomEdgeChangesOnlyRegionHeight) {
-    const QPoint from = Global(200, dlg.height() - 2);
-    ASSERT_EQ(FrameHitTest(dlg.geometry(), from.x(), from.y()), FrameHit::Bottom);
-    ASSERT_TRUE(Drag(from, from + QPoint(0, 50)));
+    // The bottom edge changes only the region's height.
+    const QPoint top = dlg.pos();
+    const QPoint edge = Global(200, dlg.height() - 2);
+    ASSERT_EQ(FrameHitTest(dlg.geometry(), edge.x(), edge.y()), FrameHit::Bottom);
+    ASSERT_TRUE(Drag(edge, edge + QPoint(0, 50)));
     EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.height() == kStart.height() + 50; }, kWaitMs))
         << dlg.height();
-    EXPECT_EQ(dlg.geometry().topLeft(), kStart.topLeft());
-    EXPECT_EQ(dlg.width(), kStart.width());
+    EXPECT_EQ(dlg.pos(), top);
     EXPECT_EQ(dlg.CaptureRegion(),
               CaptureRegionForSize(kStart.width(), kStart.height() + 50, dlg.m_nToolbarHeight));
 }
 
+// The region dialog; regions too large to record, and empty ones.
 TEST_F(CaptureDesktopTest, RegionDialogSetsExactSizesAndRefusesOthers) {
     ASSERT_TRUE(AnswerRegionDialog("xdotool type 500 && xdotool key Escape"));
     QTest::qWait(0);
@@ -386,22 +373,12 @@ TEST_F(CaptureDesktopTest, RegionDialogSetsExactSizesAndRefusesOthers) {
         EXPECT_EQ(dlg.geometry(), kStart);
     }
 
-    EXPECT_TRUE(SetRegionThroughDialog(320, 240));
-    EXPECT_EQ(dlg.pos(), kStart.topLeft());
-}
-
-// An empty region is neither captured nor recorded. The video format holds at most 8188 pixels
-// a side (the frame of a region of 8187); a wider region is still captured and copied, but not
-// recorded.
-TEST_F(CaptureDesktopTest, EmptyAndTooLargeRegions) {
-    dlg.resize(600, dlg.m_nToolbarHeight + 38);  // a region 0 pixels high
-    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.CaptureRegion().Height() == 0; }, kWaitMs));
-    Key("F4");
-    Key("F3");
-    EXPECT_FALSE(dlg.IsRecording());
-    EXPECT_EQ(Caption(), " Brintel Shot - Empty Region!");
-
-    ASSERT_TRUE(SetRegionThroughDialog(9000, 600));
+    // The video format holds at most 8188 pixels a side (the frame of a region of 8187); a
+    // wider region is still captured and copied, but not recorded.
+    ASSERT_TRUE(AnswerRegionDialog(
+        "xdotool type 9000 && xdotool key Tab && xdotool type 600 && xdotool key Return"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.CaptureRegion().Width() == 9000; }, kWaitMs));
+    EXPECT_EQ(dlg.y(), kStart.top());  // (a window wider than the screen starts at its left)
     Key("F3");
     EXPECT_FALSE(dlg.IsRecording());
     EXPECT_EQ(Caption(), " Brintel Shot - Recode Failed: region too large for the video format");
@@ -416,29 +393,22 @@ TEST_F(CaptureDesktopTest, EmptyAndTooLargeRegions) {
     ASSERT_TRUE(
         Shell(QString::fromStdString("xclip -selection clipboard -t image/png -o > " + png)));
     EXPECT_EQ(cv::imread(png).size(), cv::Size(9000, 600));
-}
 
-TEST_F(CaptureDesktopTest, EnterEscAndAltF4HideTheWindow) {
-    QSignalSpy hidden(&dlg, &CBrintelShotDlg::hiddenByUser);
-    for (const char* key : {"Escape", "Return", "alt+F4"}) {
-        dlg.show();
-        dlg.activateWindow();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.isActiveWindow(); }, kWaitMs)) << key;
-        const int before = int(hidden.count());
-        ASSERT_TRUE(Shell(QStringLiteral("xdotool key ") + key));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !dlg.isVisible(); }, kWaitMs)) << key;
-        EXPECT_EQ(hidden.count(), before + 1) << key;
-    }
+    // An empty region is neither captured nor recorded.
+    dlg.resize(600, dlg.m_nToolbarHeight + 38);  // a region 0 pixels high
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.CaptureRegion().Height() == 0; }, kWaitMs));
+    Key("F4");
+    Key("F3");
+    EXPECT_FALSE(dlg.IsRecording());
+    EXPECT_EQ(Caption(), " Brintel Shot - Empty Region!");
+    EXPECT_EQ(m_dir.Files(kCaptures).size(), 1u);
 }
 
 TEST_F(CaptureDesktopTest, F3RecordsTheRegionInRealTime) {
     dlg.resize(640 + 8, 480 + dlg.m_nToolbarHeight + 38);
     ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.CaptureRegion().Width() == 640; }, kWaitMs));
     const CaptureRect region = dlg.CaptureRegionOnScreen();
-    ASSERT_EQ(region.Height(), 480);
     PatternWindow picture(region.left, region.top, 640, 480);
-    ASSERT_TRUE(picture.IsOpen());
-    ASSERT_TRUE(RecordButtonShows(kRecordImage));
 
     double seconds = 0;
     {
@@ -576,13 +546,30 @@ TEST_F(CaptureDesktopTest, FilesAreWrittenOnlyThroughTheNamesTheyReserved) {
     EXPECT_GE(BestPatternPsnr(file.frames.back(), 8, region.Width(), region.Height()), 35.0);
     const std::vector<std::string> bmps = m_dir.Files(std::string(kCaptures) + "\\.moved");
     ASSERT_EQ(bmps.size(), 1u);
-    const CaptureRect large = dlg.CaptureRegion();
     EXPECT_EQ(cv::imread(m_dir.path() + "/" + bmps[0]).size(),
-              cv::Size(large.Width(), large.Height()));
+              cv::Size(1792, dlg.CaptureRegion().Height()));
 }
 
-// F2 snaps as Ctrl+1 does (the shell's tests look at the snap's geometry closely).
-TEST_F(CaptureDesktopTest, F2SnapsOntoTheWindowUnderThePointerAndArrowsNudge) {
+// While recording the size is locked: no sizing cursors. F2 snaps and arrows nudge.
+TEST_F(CaptureDesktopTest, ResizeZonesShowTheirSizingCursorsWhenNotRecordingF2SnapsArrowsNudge) {
+    const int w = dlg.width(), h = dlg.height();
+    const std::pair<QPoint, Qt::CursorShape> zones[] = {
+        {{2, 2}, Qt::SizeFDiagCursor},        {{w / 2, 2}, Qt::SizeVerCursor},
+        {{w - 2, 20}, Qt::SizeBDiagCursor},   {{w / 2, 20}, Qt::ArrowCursor},  // caption
+        {{1, h / 2}, Qt::SizeHorCursor},      {{w - 1, h / 2}, Qt::SizeHorCursor},
+        {{2, h - 2}, Qt::SizeBDiagCursor},    {{w / 2, h - 2}, Qt::SizeVerCursor},
+        {{w - 2, h - 2}, Qt::SizeFDiagCursor}};
+    for (bool recording : {false, true}) {
+        for (const auto& [at, shape] : zones) {
+            ASSERT_TRUE(Shell(MoveTo(Global(at.x(), at.y()))));
+            const auto expected = recording ? Qt::ArrowCursor : shape;
+            EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.cursor().shape() == expected; }, 3000))
+                << at.x() << "," << at.y() << ": " << dlg.cursor().shape();
+        }
+        dlg.OnToolCommand(ID_RECORD);
+    }
+
+    // F2 snaps as Ctrl+1 does (the shell's tests look at the snap's geometry closely).
     PatternWindow target(1200, 420, 333, 211);  // beside the capture and pattern windows
     ASSERT_TRUE(Shell("xdotool mousemove --sync 1300 500"));
     Key("F2");
@@ -600,26 +587,6 @@ TEST_F(CaptureDesktopTest, F2SnapsOntoTheWindowUnderThePointerAndArrowsNudge) {
         Key(key);
         EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.pos() == expected; }, 3000))
             << key << ": at " << dlg.pos().x() << "," << dlg.pos().y();
-    }
-}
-
-// While recording the size is locked: no sizing cursors.
-TEST_F(CaptureDesktopTest, ResizeZonesShowTheirSizingCursorsWhenNotRecording) {
-    const int w = dlg.width(), h = dlg.height();
-    const std::pair<QPoint, Qt::CursorShape> zones[] = {
-        {{2, 2}, Qt::SizeFDiagCursor},         {{w / 2, 2}, Qt::SizeVerCursor},
-        {{w - 2, 20}, Qt::SizeBDiagCursor},    {{w / 2, 20}, Qt::ArrowCursor},  // caption
-        {{1, h / 2}, Qt::SizeHorCursor},       {{w - 1, h / 2}, Qt::SizeHorCursor},
-        {{2, h - 2}, Qt::SizeBDiagCursor},     {{w / 2, h - 2}, Qt::SizeVerCursor},
-        {{w - 2, h - 2}, Qt::SizeFDiagCursor}, {{w / 2, 20}, Qt::ArrowCursor}};
-    for (bool recording : {false, true}) {
-        for (const auto& [at, shape] : zones) {
-            ASSERT_TRUE(Shell(MoveTo(Global(at.x(), at.y()))));
-            const auto expected = recording ? Qt::ArrowCursor : shape;
-            EXPECT_TRUE(QTest::qWaitFor([&] { return dlg.cursor().shape() == expected; }, 3000))
-                << at.x() << "," << at.y() << ": " << dlg.cursor().shape();
-        }
-        dlg.OnToolCommand(ID_RECORD);
     }
 }
 
@@ -663,8 +630,7 @@ TEST_F(CaptureDesktopTest, RecordingBlinkIsRedOrSeeThroughNeverDarkAndPaintsOnly
     ASSERT_FALSE(dlg.IsRecording());
 
     EXPECT_EQ(wrongPixels, 0) << redSamples << " red, " << seeThroughSamples << " see-through";
-    EXPECT_GT(redSamples, 0);
-    EXPECT_GT(seeThroughSamples, 0);
+    EXPECT_TRUE(redSamples > 0 && seeThroughSamples > 0) << redSamples << ", " << seeThroughSamples;
     const Recording file = ReadTheRecording(m_dir, kRecordings);
     ASSERT_TRUE(file.ok());
     EXPECT_LT(paints, file.frameCount / 2) << "paints during " << file.frameCount << " frames";
@@ -699,31 +665,19 @@ TEST_F(CaptureDesktopTest, WriteFailureEndsTheRecordingWithAFinishedFileOrNone) 
 
     const Recording file = ReadTheRecording(m_dir, kRecordings);
     ASSERT_TRUE(file.ok());
-    EXPECT_GT(file.frameCount, 0);
     EXPECT_EQ(file.decodeErrors, 0);
     EXPECT_FALSE(file.frames.empty());
 }
 
-// The output folder: a start directory that was removed before the window read it, and F5 on a
-// folder whose name is not UTF-8.
-// Runs the test in folder (its current directory) and goes back afterwards.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const std::string& folder) { m_ok = chdir(folder.c_str()) == 0; }
-    ~WorkingDirectory() { m_ok = chdir(m_previous.c_str()) == 0; }
-    bool ok() const { return m_ok; }
-
-private:
-    std::string m_previous = std::filesystem::current_path().string();
-    bool m_ok = false;
-};
-
-TEST(OutputFolderTest, RemovedStartDirectoryIsRefusedWithItsName) {
+// The output folder (the current directory): a start directory that was removed before the
+// window read it is refused with its name. Without a launcher F5 says so. A folder whose name is
+// not UTF-8 reaches the shell's opener (here a stand-in xdg-open that notes its argument) as a
+// file URL that decodes to exactly the folder's bytes.
+TEST(OutputFolderTest, RemovedStartDirectoryIsRefusedAndF5OpensAFolderWhoseNameIsNotUtf8) {
     TempDir dir;
     const std::string start = dir.path() + "/started-here";
     ASSERT_EQ(mkdir(start.c_str(), 0755), 0);
-    WorkingDirectory here(start);
-    ASSERT_TRUE(here.ok());
+    ASSERT_EQ(chdir(start.c_str()), 0);
     ASSERT_EQ(rmdir(start.c_str()), 0);
     const std::vector<std::string> rootBefore = probe::FilesIn("/", kOutputFiles);
 
@@ -747,24 +701,18 @@ TEST(OutputFolderTest, RemovedStartDirectoryIsRefusedWithItsName) {
     }
     EXPECT_EQ(probe::FilesIn("/", kOutputFiles), rootBefore) << "a file went to the root folder";
     EXPECT_TRUE(dir.Files().empty());
-}
 
-// Without a launcher F5 says so. The folder reaches the shell's opener (here a stand-in xdg-open
-// that notes its argument) as a file URL that decodes to exactly the folder's bytes.
-TEST(OutputFolderTest, F5OpensAFolderWhoseNameIsNotUtf8) {
-    TempDir dir;
     const std::string folder = dir.path() + "/caf\xe9 \xff\xfe";
     const std::string bin = dir.path() + "/bin";
     const std::string noted = dir.path() + "/opened";
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     ASSERT_EQ(mkdir(bin.c_str(), 0755), 0);
     const std::string path = std::getenv("PATH");
-    WorkingDirectory here(folder);
-    ASSERT_TRUE(here.ok());
-    CBrintelShotDlg dlg;
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+    CBrintelShotDlg inFolder;
     setenv("PATH", bin.c_str(), 1);
     testing::internal::CaptureStderr();
-    dlg.OnToolCommand(ID_OPEN_FOLDER);
+    inFolder.OnToolCommand(ID_OPEN_FOLDER);
     EXPECT_NE(testing::internal::GetCapturedStderr().find(
                   "brintelshot: Open Failed: no launcher (xdg-open) is installed\n"),
               std::string::npos);
@@ -772,17 +720,13 @@ TEST(OutputFolderTest, F5OpensAFolderWhoseNameIsNotUtf8) {
     std::ofstream(bin + "/xdg-open") << "#!/bin/sh\nprintf '%s' \"$1\" > '" << noted << "'\n";
     ASSERT_EQ(chmod((bin + "/xdg-open").c_str(), 0755), 0);
     setenv("PATH", (bin + ":" + path).c_str(), 1);
-    dlg.OnToolCommand(ID_OPEN_FOLDER);
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            std::error_code missing;
-            return std::filesystem::file_size(noted, missing) > 0 && !missing;
-        },
-        10000))
-        << "xdg-open was not run";
-    QFile file(QString::fromStdString(noted));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QByteArray url = file.readAll();
+    inFolder.OnToolCommand(ID_OPEN_FOLDER);
+    QByteArray url;
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        const std::vector<unsigned char> bytes = probe::ReadFile(noted);
+        return !(url = QByteArray(reinterpret_cast<const char*>(bytes.data()), bytes.size()))
+                    .isEmpty();
+    })) << "xdg-open was not run";
     ASSERT_TRUE(url.startsWith("file://")) << url.toStdString();
     EXPECT_EQ(QByteArray::fromPercentEncoding(url.mid(7)).toStdString(), folder);
 }
