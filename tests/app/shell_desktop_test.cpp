@@ -237,13 +237,10 @@ TEST_F(ShellDesktopTest, SecondStartCtrlOneAndTrayBringBackTheWindowAndExitEnds)
 }
 
 // The global keys act while another window has the focus, which never sees them: a recording
-// with sound started, paused for two seconds, resumed and stopped lasts the time recorded; a
-// beep played in the pause is not in it, one played after the resume is, and the sound is as
-// long as the picture. A key another program holds is named in one line on standard error; the
-// others still work.
+// started, paused for two seconds, resumed and stopped lasts the time recorded. A key another
+// program holds is named in one line on standard error; the others still work.
 TEST_F(ShellDesktopTest, GlobalKeysRecordAndPauseFromAnotherWindow) {
     ASSERT_EQ(Terminate(), 0);
-    std::ofstream(SettingsFile(), std::ios::trunc) << "[recording]\naudio=desktop\n";
     Display* x = m_x.display();
     const unsigned int f4 = XKeysymToKeycode(x, XK_F4);
     XGrabKey(x, f4, ControlMask | ShiftMask, DefaultRootWindow(x), False, GrabModeAsync,
@@ -256,24 +253,15 @@ TEST_F(ShellDesktopTest, GlobalKeysRecordAndPauseFromAnotherWindow) {
 
     const Window focused = m_x.CreateColouredWindow({1300, 200, 300, 200}, kMagenta);
     XSelectInput(x, focused, KeyPressMask);
-    const std::string beep = "ffmpeg -v error -f lavfi -i sine=d=0.5 -ac 2 -f wav - | paplay";
     ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(focused) +
-                               " key ctrl+shift+F3 sleep 1 key ctrl+shift+F9"),
+                               " key ctrl+shift+F3 sleep 1 key ctrl+shift+F9 sleep 2 key "
+                               "ctrl+shift+F9 sleep 1 key ctrl+shift+F3"),
               0);
-    probe::Shell("sleep 0.5; " + beep + "; sleep 0.6; xdotool key ctrl+shift+F9; " + beep +
-                 "; sleep 0.3; xdotool key ctrl+shift+F3");
     ASSERT_TRUE(desktop::WaitUntil(
         [&] { return m_program->StandardOutput().find(" written: ") != std::string::npos; }));
     const Recording file = ReadTheRecording(m_dir, R"(Recode_\d{8}_\d{6}\.avi)");
     ASSERT_TRUE(file.ok());
     EXPECT_NEAR(file.duration, 2.0, 0.4);  // each key is acted on when the program gets to it
-    const std::string path = m_dir.path() + "/" + m_dir.Files(R"(Recode_.*)")[0];
-    EXPECT_NEAR(std::stod(probe::Stream(path, "a:0")["duration"]), file.duration, 0.05);
-    const std::string loud = probe::Shell(  // 5 ms pieces of the sound louder than -30 dB
-        "ffprobe -v error -f lavfi -i 'amovie=" + path + ",asetnsamples=240,astats=metadata=1:" +
-        "reset=1' -show_entries frame_tags=lavfi.astats.1.RMS_level -of csv=p=0 | " +
-        "awk '$1 + 0 > -30' | wc -l");
-    EXPECT_NEAR(0.005 * std::stoi(loud), 0.5, 0.1);
     XEvent event;
     while (XCheckWindowEvent(x, focused, KeyPressMask, &event)) {  // Ctrl and Shift only
         EXPECT_TRUE(IsModifierKey(XkbKeycodeToKeysym(x, event.xkey.keycode, 0, 0)));
