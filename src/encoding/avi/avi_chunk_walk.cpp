@@ -416,8 +416,8 @@ int avi_count_readable_frames(int fd, std::int64_t start, std::int64_t file_size
     int frames = 0;
     std::int64_t pos = start;
     while (const unsigned char* header = file.View(pos, 8)) {
-        if (avi_same_id(header, "LIST", 4)) {
-            pos += 12;
+        if (avi_same_id(header, "LIST", 4) || avi_same_id(header, "RIFF", 4)) {
+            pos += 12;  // a reader goes into lists and further parts
             continue;
         }
         const std::uint32_t length = avi_load_u32le(header + 4);

@@ -47,6 +47,6 @@ AviChunkWalk avi_walk_frame_chunks(int fd, std::int64_t start, std::int64_t file
                                    const std::atomic<bool>* cancel);
 
 // The frames a plain reader finds in the file as it is: it follows the chunk lengths from
-// start, counts the frame chunks whose data lies within the file and stops at the first
-// length that runs past the end.
+// start, going into lists and RIFF parts, counts the frame chunks whose data lies within the
+// file and stops at the first length that runs past the end.
 int avi_count_readable_frames(int fd, std::int64_t start, std::int64_t file_size);
