@@ -85,6 +85,7 @@ void CMainFrame::OnCreate() {
     if (IsWaylandSession()) {
         m_pWaylandScreen = std::make_unique<CWaylandScreen>(m_settings);
         m_pShotDlg->SetScreenAccess(m_pWaylandScreen.get());
+        m_pShotDlg->BuildFrameFromSeparateWindows();
     }
     connect(m_pShotDlg.get(), &CBrintelShotDlg::aboutRequested, this, &CMainFrame::ShowAboutBox);
     connect(m_pShotDlg.get(), &CBrintelShotDlg::recordingStarted, this,
@@ -139,7 +140,7 @@ void CMainFrame::ApplySettings() {
             screens.append(screen->geometry());
         }
         if (std::optional<QRect> place = RestoredGeometry(*saved, screens)) {
-            m_pShotDlg->setGeometry(*place);
+            m_pShotDlg->SetFrameGeometry(*place);
         }
     }
 }
@@ -270,7 +271,7 @@ void CMainFrame::OnAppExit() {
         }
     }
     if (m_pShotDlg) {
-        m_settings.SetWindowGeometry(m_pShotDlg->geometry());
+        m_settings.SetWindowGeometry(m_pShotDlg->FrameGeometry());
         m_pShotDlg->OnClose();
     }
     QMetaObject::invokeMethod(this, &CMainFrame::OnClose, Qt::QueuedConnection);

@@ -34,14 +34,14 @@ namespace {
 
 constexpr unsigned long kMagenta = 0xFF00FF;
 
-// Waits for the program's capture window (its large window) and, when trayIcon is given, its
-// tray icon (its small docked window).
+// Waits for the program's capture window (its large window; on a Wayland desktop the caption
+// part of it) and, when trayIcon is given, its tray icon (its small docked window).
 bool FindWindows(CXWindows& x, pid_t pid, Window& dlg, Window* trayIcon = nullptr) {
     dlg = 0;
     return desktop::WaitUntil([&] {
         for (Window window : x.ShownWindowsOf(pid)) {
             ScreenRect rect = x.Geometry(window);
-            if (rect.w >= 100 && rect.h >= 100) {
+            if (rect.w >= 100 && rect.h >= 50) {
                 dlg = window;
             } else if (trayIcon != nullptr && rect.w <= 64 && rect.h <= 64) {
                 *trayIcon = window;
