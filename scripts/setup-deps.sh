@@ -25,8 +25,6 @@ PACKAGES=(
   # frames on Wayland desktops, and the headless GNOME session its tests run on
   libpipewire-0.3-dev mutter xwayland xdg-desktop-portal xdg-desktop-portal-gnome dbus-bin
   libglib2.0-bin
-  # a Wayland program for those tests to click on (zenity's list, GTK on Wayland)
-  zenity
   # a second player's view of the files (GStreamer's AVI demuxer and libav's MPEG-4 decoder)
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
 )
