@@ -48,19 +48,15 @@ std::vector<std::pair<std::vector<char>, bool>> SplitPictures(const std::vector<
 }
 
 // Seconds of MPEG-4 pictures (64 x 48, a key picture every 10) made by ffmpeg.
-std::vector<std::pair<std::vector<char>, bool>> MakePictures(const TempDir& dir, int seconds = 1) {
-    int status = -1;
-    Shell("ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=30 -t " +
-              std::to_string(seconds) + " -c:v mpeg4 -g 10 -f m4v " +
-              Quote(dir.Path("pictures.m4v")),
-          &status);
-    EXPECT_EQ(status, 0);
-    return SplitPictures(ReadFile(dir.Path("pictures.m4v")));
+std::vector<std::pair<std::vector<char>, bool>> MakePictures(int seconds = 1) {
+    const std::string m4v = Shell("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=30 -t " +
+                                  std::to_string(seconds) + " -c:v mpeg4 -g 10 -f m4v -");
+    return SplitPictures(Bytes(m4v.begin(), m4v.end()));
 }
 
-// A recording as it is being written, with a picture of `pictures` or a repeat frame after
-// each of its pictures; the header is refreshed after every frame. snapshots[n] is the file
-// as a killed writer leaves it after n + 1 frames; the finished file is at path.
+// A recording being written: a picture of `pictures` or a repeat frame after each picture, with
+// sound MP3 frames up to each frame's time before it; the header refreshed after every frame.
+// snapshots[n] is the file a writer killed after n + 1 frames leaves; the finished one is at path.
 struct Recording {
     std::string path;
     std::vector<Bytes> snapshots;
@@ -69,19 +65,24 @@ struct Recording {
 
 Recording Record(const TempDir& dir,
                  const std::vector<std::pair<std::vector<char>, bool>>& pictures,
-                 int refresh_ms = 0, std::int64_t part_bytes = AVI_PART_BYTES) {
+                 int refresh_ms = 0, std::int64_t part_bytes = AVI_PART_BYTES, bool sound = false) {
     Recording r{dir.Path("rec.avi"), {}, {}};
+    const std::string mp3 = Shell(
+        "ffmpeg -v error -f lavfi -i sine -t 1 -ar 48000 -ac 2 "
+        "-b:a 32k -write_xing 0 -id3v2_version 0 -f mp3 -");
     avi_file* avi = AVI_create_output_file(r.path.c_str());
     EXPECT_NE(avi, nullptr);
     AVI_set_video_format(avi, 64, 48, 30.0, "xvid");
-    AVI_set_audio_format(avi, 0, 44100, 16, 0);
+    AVI_set_audio_format(avi, sound ? 2 : 0, 48000, 16, sound ? 0x55 : 0);
     AVI_set_header_refresh(avi, refresh_ms);
     AVI_set_part_bytes(avi, part_bytes);
-    for (size_t i = 0; i < pictures.size(); ++i) {
+    for (size_t i = 0, mp3_frames = 0; i < pictures.size(); ++i) {
+        while (sound && mp3_frames * 1152 * 30 < size_t(avi->frame_count + 1) * 48000) {
+            const size_t at = mp3_frames++ * 96 % mp3.size();  // the second's sound over again
+            EXPECT_EQ(AVI_put_audio_block(avi, mp3.data() + at, 96), 0);
+        }
         const auto& [bytes, key] = pictures[i];  // an empty picture is a repeat frame
-        EXPECT_EQ(AVI_put_video_frame(avi, bytes.empty() ? nullptr : bytes.data(),
-                                      int(bytes.size()), key),
-                  0);
+        EXPECT_EQ(AVI_put_video_frame(avi, bytes.data(), int(bytes.size()), key), 0);
         r.snapshots.push_back(ReadFile(r.path));
         if (i % 7 == 3) {
             EXPECT_EQ(AVI_put_video_frame(avi, nullptr, 0, 0), 0);
@@ -101,84 +102,89 @@ struct Decoded {
 };
 Decoded Decode(const std::string& path, double seek = 0) {
     auto md5 = Lines(Shell("ffmpeg -v error -ss " + std::to_string(seek) + " -i " + Quote(path) +
-                           " -fps_mode cfr -f framemd5 - | grep -v '^#'"));
+                           " -map 0:v -fps_mode cfr -f framemd5 - | grep -v '^#'"));
     std::string gst = Shell("gst-launch-1.0 -v filesrc location=" + Quote(path) +
                             " ! avidemux ! avdec_mpeg4 ! videorate ! video/x-raw,framerate=30/1 "
                             "! fakesink silent=false 2>/dev/null | grep -c chain");
     return {int(md5.size()), std::atoi(gst.c_str()), md5.empty() ? "" : md5.back().substr(40)};
 }
 
-// Pictures, then a still stretch longer than a part, then pictures again, in parts of 16 KiB.
-// Killed in its first or second part (also inside the next chunk) the file plays every frame
-// written and is repaired whole; finished, it plays and seeks whole in ffmpeg and GStreamer.
+// Pictures, a still stretch longer than a part, pictures, in parts of 16 KiB, without and with
+// sound. Killed in its first or second part (also inside the next chunk) the file plays every
+// frame written and is repaired whole; finished, it plays and seeks whole in ffmpeg and GStreamer.
 TEST(AviFfmpeg, PartsPlayWholeWhileWrittenAndFinished) {
-    TempDir dir;
-    auto pictures = MakePictures(dir, 4);
-    pictures.insert(pictures.begin() + 60, 1100, {});  // empty pictures: repeat frames
-    Recording r = Record(dir, pictures, 0, 16 * 1024);
-    const int kFrames = int(r.snapshots.size());
-    EXPECT_EQ(Record(dir, pictures, -1, 16 * 1024).finished, r.finished);  // no trace of refreshes
-    int parts = 1, parts_opened_still = 0;
-    for (size_t at = 12; at + 24 < r.finished.size(); at += 2) {
-        if (U32At(r.finished, at) == Id("RIFF") && U32At(r.finished, at + 8) == Id("AVIX")) {
-            ++parts;
-            parts_opened_still += U32At(r.finished, at + 28) == 0;  // the first chunk is a repeat
+    for (bool sound : {false, true}) {
+        SCOPED_TRACE(sound ? "with sound" : "without sound");
+        TempDir dir;
+        auto pictures = MakePictures(4);
+        pictures.insert(pictures.begin() + 60, 1100, {});  // empty pictures: repeat frames
+        Recording r = Record(dir, pictures, 0, 16 * 1024, sound);
+        const int kFrames = int(r.snapshots.size());
+        EXPECT_EQ(Record(dir, pictures, -1, 16 * 1024, sound).finished, r.finished);  // unrefreshed
+        int parts = 1, parts_opened_still = 0;  // parts whose first chunk is a repeat
+        for (size_t at = 12; at + 32 < r.finished.size(); at += 2) {
+            const bool part =
+                U32At(r.finished, at) == Id("RIFF") && U32At(r.finished, at + 8) == Id("AVIX");
+            parts += part;
+            parts_opened_still += part && U32At(r.finished, at + 28) == 0;
         }
-    }
-    EXPECT_GE(std::make_pair(parts, parts_opened_still), std::make_pair(4, 1));
+        EXPECT_GE(std::make_pair(parts, parts_opened_still), std::make_pair(4, 1));
 
-    auto stream = Stream(r.path, "v:0");
-    EXPECT_EQ(stream["codec_name"] + " " + stream["codec_tag_string"] + " " + stream["width"] +
-                  "x" + stream["height"] + " " + stream["r_frame_rate"] + " " + stream["nb_frames"],
-              "mpeg4 xvid 64x48 30/1 " + std::to_string(kFrames));
-    EXPECT_EQ(DecodeErrors(r.path), "");
-    Decoded whole = Decode(r.path), end = Decode(r.path, kFrames / 30.0 - 1);
-    EXPECT_EQ(std::make_pair(whole.ffmpeg, whole.gstreamer), std::make_pair(kFrames, kFrames));
-    EXPECT_NEAR(end.ffmpeg, 30, 1);  // the seek lands a second before the end
-    EXPECT_EQ(end.last, whole.last);
+        auto v = Stream(r.path, "v:0");
+        EXPECT_EQ(v["codec_name"] + " " + v["codec_tag_string"] + " " + v["width"] + "x" +
+                      v["height"] + " " + v["r_frame_rate"] + " " + v["nb_frames"],
+                  "mpeg4 xvid 64x48 30/1 " + std::to_string(kFrames));
+        EXPECT_EQ(DecodeErrors(r.path), "");
+        Decoded whole = Decode(r.path), end = Decode(r.path, kFrames / 30.0 - 1);
+        EXPECT_EQ(std::make_pair(whole.ffmpeg, whole.gstreamer), std::make_pair(kFrames, kFrames));
+        EXPECT_NEAR(end.ffmpeg, 30, 1);  // the seek lands a second before the end
+        EXPECT_EQ(end.last, whole.last);
 
-    // The header counts the first part's frames in the main header, all in the stream header.
-    size_t second = 0;
-    for (; U32At(r.snapshots[second], 48) == second + 1; ++second) {
-        EXPECT_EQ(U32At(r.snapshots[second], 140), second + 1);
-    }
-    const std::string cut = dir.Path("cut.avi");
-    for (size_t n : {size_t(3), second + 2}) {  // in the first part, in the second
-        SCOPED_TRACE("after frame " + std::to_string(n + 1));
-        for (size_t extra : {size_t(0), size_t(5)}) {  // killed inside the next chunk too
-            Bytes bytes = r.snapshots[n];
-            bytes.insert(bytes.end(), r.finished.begin() + long(bytes.size()),
-                         r.finished.begin() + long(bytes.size() + extra));
+        // The header counts the first part's frames in the main header, all in the stream header.
+        size_t second = 0;
+        for (; U32At(r.snapshots[second], 48) == second + 1; ++second) {
+            EXPECT_EQ(U32At(r.snapshots[second], 140), second + 1);
+        }
+        const std::string cut = dir.Path("cut.avi");
+        for (size_t n : {size_t(3), second + 2}) {  // in the first part, in the second
+            SCOPED_TRACE("after frame " + std::to_string(n + 1));
+            for (size_t extra : {size_t(0), size_t(5)}) {  // killed inside the next chunk too
+                Bytes bytes = r.snapshots[n];
+                bytes.insert(bytes.end(), r.finished.begin() + long(bytes.size()),
+                             r.finished.begin() + long(bytes.size() + extra));
+                WriteFile(cut, bytes);
+                EXPECT_EQ(Stream(cut, "v:0")["nb_frames"], std::to_string(n + 1));
+                Decoded part = Decode(cut);
+                EXPECT_EQ(std::make_pair(part.ffmpeg, part.gstreamer),
+                          std::make_pair(int(n) + 1, int(n) + 1));
+                EXPECT_EQ(AVI_repair_recording(cut).frames, int(n + 1));
+            }
+        }
+        // Killed after its last frame (in its last part), also after an interrupted repair (the
+        // index partly or wholly written, not the header), the repair writes what the close wrote,
+        // key flags included; a second run has nothing to do.
+        const Bytes& killed = r.snapshots.back();
+        for (size_t end :
+             {killed.size(), killed.size() + 3, killed.size() + 20, r.finished.size()}) {
+            Bytes bytes = end == killed.size()
+                              ? killed
+                              : Bytes(r.finished.begin(), r.finished.begin() + long(end));
+            std::copy(killed.begin(), killed.begin() + 2048, bytes.begin());
             WriteFile(cut, bytes);
-            EXPECT_EQ(Stream(cut, "v:0")["nb_frames"], std::to_string(n + 1));
-            Decoded part = Decode(cut);
-            EXPECT_EQ(std::make_pair(part.ffmpeg, part.gstreamer),
-                      std::make_pair(int(n) + 1, int(n) + 1));
-            EXPECT_EQ(AVI_repair_recording(cut).frames, int(n + 1));
+            AviRepairReport report = AVI_repair_recording(cut);
+            ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
+            EXPECT_EQ(report.frames, kFrames);
+            EXPECT_NEAR(report.seconds, kFrames / 30.0, 0.001);
+            EXPECT_EQ(ReadFile(cut), r.finished) << "index cut at " << end;
+            if (end == killed.size()) {
+                EXPECT_EQ(std::make_pair(report.bytes_kept, report.bytes_dropped),
+                          std::make_pair(std::int64_t(end), std::int64_t(0)));
+            }
         }
+        EXPECT_EQ(AVI_repair_recording(cut).outcome, AviRepairOutcome::kNothingToDo);
+        EXPECT_NEAR(std::atof(Stream(cut, "a:0")["duration"].c_str()), sound ? kFrames / 30.0 : 0,
+                    0.03);
     }
-    // Killed after its last frame (in its fifth part), also after an interrupted repair (the
-    // index partly or wholly written, not the header), the repair writes what the close wrote,
-    // key flags included; a second run has nothing to do.
-    const Bytes& killed = r.snapshots.back();
-    for (size_t end : {killed.size(), killed.size() + 3, killed.size() + 20, r.finished.size()}) {
-        Bytes bytes = end == killed.size()
-                          ? killed
-                          : Bytes(r.finished.begin(), r.finished.begin() + long(end));
-        std::copy(killed.begin(), killed.begin() + 2048, bytes.begin());
-        WriteFile(cut, bytes);
-        AviRepairReport report = AVI_repair_recording(cut);
-        ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
-        EXPECT_EQ(report.frames, kFrames);
-        EXPECT_NEAR(report.seconds, kFrames / 30.0, 0.001);
-        EXPECT_EQ(ReadFile(cut), r.finished) << "index cut at " << end;
-        if (end == killed.size()) {
-            EXPECT_EQ(std::make_pair(report.bytes_kept, report.bytes_dropped),
-                      std::make_pair(std::int64_t(end), std::int64_t(0)));
-        }
-    }
-    EXPECT_EQ(AVI_repair_recording(cut).outcome, AviRepairOutcome::kNothingToDo);
-    EXPECT_EQ(U32At(r.snapshots[second + 2], 140), second + 3);
 }
 
 // Past 4 GiB through the real writer, with pre-encoded pictures of noise (all key frames):
@@ -206,9 +212,7 @@ TEST(AviFfmpeg, LargeFilePast4GiB) {
     ASSERT_EQ(avi->part_count, 5);
     ASSERT_EQ(AVI_close_file(avi), 0);
 
-    EXPECT_EQ(
-        Lines(Shell("ffprobe -v error -show_entries stream=nb_frames -of csv=p=0 " + Quote(path))),
-        std::vector<std::string>{std::to_string(frames)});
+    EXPECT_EQ(Stream(path, "v:0")["nb_frames"], std::to_string(frames));
     EXPECT_NEAR(Lines(Shell("ffmpeg -v error -ss " + std::to_string(frames / 30.0 - 1) + " -i " +
                             Quote(path) + " -f framemd5 - 2>&1 | grep -v '^#'"))
                     .size(),
@@ -222,60 +226,61 @@ TEST(AviFfmpeg, LargeFilePast4GiB) {
     AVI_close_file(in);
 }
 
-int DecodedFrames(const std::string& path) {
-    return std::atoi(Shell("ffprobe -v quiet -count_frames -select_streams v:0 -show_entries "
-                           "stream=nb_read_frames -of csv=p=0 " +
-                           Quote(path))
+int DecodedFrames(const std::string& path, const std::string& stream = "v:0") {
+    return std::atoi(Shell("ffprobe -v quiet -count_frames -select_streams " + stream +
+                           " -show_entries stream=nb_read_frames -of csv=p=0 " + Quote(path))
                          .c_str());
 }
 
-// Single damages (of its 11th of 34 chunks, its header, its end): every frame is kept, at least
-// all that ffmpeg decodes from the damaged file; a second run finds nothing to do.
+// Single damages (of its 11th of 34 chunks or, with sound, a sound chunk or frame; its header,
+// its end): every frame is kept, all that ffmpeg decodes too; a second run finds nothing to do.
 TEST(AviRepair, PassesOverDamage) {
-    TempDir dir;
-    Recording r = Record(dir, MakePictures(dir));
-    const std::string path = dir.Path("killed.avi");
-    const Bytes killed = r.snapshots.back();
-    std::vector<size_t> chunks;
-    for (size_t at = 2048; at + 8 <= killed.size(); at += 8 + ((U32At(killed, at + 4) + 1) & ~1u)) {
-        chunks.push_back(at);
-    }
-    const size_t c = chunks[10], length = U32At(killed, c + 4);
-    const std::vector<std::tuple<std::string, int, std::function<void(Bytes&)>>> damages = {
-        {"id", 34, [&](Bytes& b) { b[c + 1] ^= 0x04; }},
-        {"length smaller", 34, [&](Bytes& b) { PutU32At(b, c + 4, length - 6); }},
-        {"length larger", 34, [&](Bytes& b) { PutU32At(b, c + 4, length + 40); }},
-        {"length past the end", 34, [&](Bytes& b) { PutU32At(b, c + 4, length | 1u << 30); }},
-        {"picture start code", 34, [&](Bytes& b) { b[c + 10] ^= 0x01; }},
-        {"data", 34, [&](Bytes& b) { b[c + 8 + length / 2] ^= 0x80; }},
-        {"header frame count", 34, [&](Bytes& b) { PutU32At(b, 48, 7); }},
-        {"header filler", 34, [&](Bytes& b) { b[1000] = 0x55; }},
-        {"cut inside the last picture", 34, [&](Bytes& b) { b.resize(b.size() - 9); }},
-        {"zeros over a repeat frame and the next header", 32,
-         [&](Bytes& b) { std::fill(&b[chunks[12] - 4], &b[chunks[13] + 12], 0); }}};
-    for (const auto& [what, frames, damage] : damages) {
-        SCOPED_TRACE(what);
-        Bytes bytes = killed;
-        damage(bytes);
-        WriteFile(path, bytes);
-        const int before = DecodedFrames(path);
-        AviRepairReport report = AVI_repair_recording(path);
-        ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
-        EXPECT_EQ(report.frames, frames);
-        EXPECT_GE(DecodedFrames(path), before);
-        EXPECT_GE(report.frames, report.frames_readable_before);
-        const Bytes repaired = ReadFile(path);
-        EXPECT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kNothingToDo);
-        EXPECT_EQ(ReadFile(path), repaired);
+    for (const auto& [sound, target] : {std::pair(false, 10), {true, 11}, {true, 14}}) {
+        TempDir dir;
+        Recording r = Record(dir, MakePictures(), 0, AVI_PART_BYTES, sound);
+        const std::string path = dir.Path("killed.avi");
+        const Bytes killed = r.snapshots.back();
+        std::vector<size_t> chunks;
+        for (size_t at = 2048; at + 8 <= killed.size();
+             at += 8 + ((U32At(killed, at + 4) + 1) & ~1u)) {
+            chunks.push_back(at);
+        }
+        const size_t c = chunks[size_t(target)], length = U32At(killed, c + 4);
+        const std::vector<std::tuple<std::string, int, std::function<void(Bytes&)>>> damages = {
+            {"id", 34, [&](Bytes& b) { b[c + 1] ^= 0x04; }},
+            {"length smaller", 34, [&](Bytes& b) { PutU32At(b, c + 4, length - 6); }},
+            {"length larger", 34, [&](Bytes& b) { PutU32At(b, c + 4, length + 40); }},
+            {"length past the end", 34, [&](Bytes& b) { PutU32At(b, c + 4, length | 1u << 30); }},
+            {"picture start code and data", 34,
+             [&](Bytes& b) { b[c + 10] ^= 0x01, b[c + 8 + length / 2] ^= 0x80; }},
+            {"header frame count and filler", 34,
+             [&](Bytes& b) { PutU32At(b, 48, 7), b[500] = 0x55; }},
+            {"cut inside the last picture", 34, [&](Bytes& b) { b.resize(b.size() - 9); }},
+            {"zeros over a repeat frame (sound: two sound chunks) and the next header",
+             sound ? 34 : 32,
+             [&](Bytes& b) { std::fill(&b[chunks[12] - 4], &b[chunks[13] + 12], 0); }}};
+        for (const auto& [what, frames, damage] : damages) {
+            SCOPED_TRACE(what + " of chunk " + std::to_string(target) + (sound ? ", sound" : ""));
+            Bytes bytes = killed;
+            damage(bytes);
+            WriteFile(path, bytes);
+            const int before = DecodedFrames(path), sound_before = DecodedFrames(path, "a:0");
+            AviRepairReport report = AVI_repair_recording(path);
+            ASSERT_EQ(report.outcome, AviRepairOutcome::kRepaired) << report.reason;
+            EXPECT_EQ(report.frames, frames);
+            EXPECT_GE(DecodedFrames(path), before);
+            EXPECT_GE(DecodedFrames(path, "a:0"), sound_before);
+            EXPECT_EQ(AVI_repair_recording(path).outcome, AviRepairOutcome::kNothingToDo);
+        }
     }
 }
 
-// The start-up scan repairs the unfinished recordings of this program whatever their names,
-// removes the empty leftovers named as its recordings are, and leaves all else as it was, as
-// `--repair` does; it never follows a link, nor a name swapped for one after it was opened.
+// The start-up scan repairs the unfinished recordings of this program (here with sound) whatever
+// their names, removes the empty leftovers named as its recordings are, and leaves all else as it
+// was, as `--repair` does; it never follows a link, nor a name swapped for one after it was opened.
 TEST(AviRepair, FolderScanRepairsOursRemovesEmptyLeftoversAndLeavesTheRest) {
     TempDir dir, outside;
-    Recording r = Record(dir, MakePictures(dir));
+    Recording r = Record(dir, MakePictures(), 0, AVI_PART_BYTES, true);  // with sound
     Bytes unheaded = r.snapshots[0];
     std::fill(unheaded.begin(), unheaded.begin() + 2048, 0);
     Shell("ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=30 -t 1 -c:v mpeg4 -vtag xvid " +
@@ -318,7 +323,7 @@ TEST(AviRepair, FolderScanRepairsOursRemovesEmptyLeftoversAndLeavesTheRest) {
     EXPECT_EQ(done,
               "Recode_empty.avi- Recode_killed.avi+ Recode_none.avi- Recode_swapped.avi+ "
               "demo.avi+ ");
-    EXPECT_EQ(dir.Files().size(), 13u);  // all written but the two removed, and "moved"
+    EXPECT_EQ(dir.Files().size(), 12u);  // all written but the two removed, and "moved"
     EXPECT_EQ(ReadFile(dir.Path("moved")), ReadFile(dir.Path("demo.avi")));
     EXPECT_EQ(DecodedFrames(dir.Path("demo.avi")), 9);  // 10 chunks, one a repeat
     for (const auto& [name, bytes] : kept) {

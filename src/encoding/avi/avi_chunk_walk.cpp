@@ -11,12 +11,14 @@
 namespace {
 
 constexpr char kVideoChunkId[] = "00db";
+constexpr char kAudioChunkId[] = "01wb";
 // Bytes at the start of a frame searched for its picture: the stream headers before the first
 // picture are short.
 constexpr std::size_t kPictureSearchBytes = 4096;
 constexpr std::size_t kWindowBytes = 256 * 1024;
 constexpr unsigned char kStartCode[] = {0, 0, 1};
 constexpr unsigned char kPictureStart[] = {0, 0, 1, 0xB6};
+constexpr std::uint32_t kSmallestMp3Chunk = 4;  // a frame header at least
 
 bool avi_is_id(const unsigned char* header, const char* id) {
     return std::memcmp(header, id, 4) == 0;
@@ -92,12 +94,13 @@ int avi_picture_is_intra(const unsigned char* data, std::size_t length) {
 
 class FrameWalker {
 public:
-    FrameWalker(int fd, std::int64_t file_size, std::int64_t max_file_bytes,
+    FrameWalker(int fd, std::int64_t file_size, std::int64_t max_file_bytes, bool with_audio,
                 const std::atomic<bool>* cancel)
         : file_(fd, file_size),
           lookahead_(fd, file_size),
           scan_(fd, file_size),
           max_file_bytes_(max_file_bytes),
+          with_audio_(with_audio),
           cancel_(cancel) {}
 
     AviChunkWalk Run(std::int64_t pos) {
@@ -114,20 +117,23 @@ public:
             }
             const std::uint32_t length = avi_load_u32le(header + 4);
             const std::int64_t next = ChunkEnd(pos, length);
-            if (avi_is_id(header, kVideoChunkId) && Fits(pos, length)) {
+            const char* id = avi_is_id(header, kVideoChunkId) ? kVideoChunkId
+                             : IsAudio(header)                ? kAudioChunkId
+                                                              : nullptr;
+            if (id != nullptr && Fits(pos, length)) {
                 if (!FollowedByChunk(next)) {
                     // Something else where the next chunk should begin: this length may be too
-                    // large (a frame begins inside its data) or the next header is damaged.
+                    // large (a chunk begins inside its data) or the next header is damaged.
                     const std::int64_t found = Resync(pos + 8);
                     if (found >= 0 && found < next) {
-                        if (!Keep(pos, std::uint32_t(found - pos - 8), true)) {
+                        if (!Keep(pos, id, std::uint32_t(found - pos - 8), true)) {
                             break;
                         }
                         pos = found;
                         continue;
                     }
                 }
-                if (!Keep(pos, length, false)) {
+                if (!Keep(pos, id, length, false)) {
                     break;
                 }
                 pos = next;
@@ -167,18 +173,28 @@ private:
         return cancelled_ || walk_.out_of_memory;
     }
 
+    bool IsAudio(const unsigned char* header) const {
+        return with_audio_ && avi_is_id(header, kAudioChunkId);
+    }
+
     // Whether a chunk of this file (or its torn remains, or the end) begins at pos.
     bool FollowedByChunk(std::int64_t pos) {
         const unsigned char* header = lookahead_.View(pos, 8);
         return pos + 8 > lookahead_.FileSize() ||
                (header != nullptr &&
-                (avi_is_id(header, kVideoChunkId) || avi_is_id(header, "idx1") ||
+                (avi_is_id(header, kVideoChunkId) || IsAudio(header) || avi_is_id(header, "idx1") ||
                  avi_is_id(header, "JUNK") || avi_ends_part(header)));
     }
 
     bool StartsWithStartCode(std::int64_t pos) {
         const unsigned char* data = lookahead_.View(pos, sizeof kStartCode);
         return data != nullptr && std::memcmp(data, kStartCode, sizeof kStartCode) == 0;
+    }
+
+    // The sound is MP3: its data starts with a frame's 11 sync bits.
+    bool StartsWithMp3Sync(std::int64_t pos) {
+        const unsigned char* data = lookahead_.View(pos, 2);
+        return with_audio_ && data != nullptr && data[0] == 0xFF && (data[1] & 0xE0) == 0xE0;
     }
 
     // MPEG-4 data with a picture in it: a start code first, a picture start code after.
@@ -196,7 +212,7 @@ private:
         const std::int64_t there = file_.FileSize() - pos - 8;
         if (walk_.frames > 0 && avi_is_id(header, kVideoChunkId) && there >= 5 &&
             HoldsPicture(pos + 8, std::uint32_t(there))) {
-            Keep(pos, std::uint32_t(there), true);
+            Keep(pos, kVideoChunkId, std::uint32_t(there), true);
         }
     }
 
@@ -212,6 +228,18 @@ private:
             return false;
         }
         return length == 0 ? FollowedByChunk(pos + 8) : HoldsPicture(pos + 8, length);
+    }
+
+    // A place where a sound chunk surely begins: its id, a length within the file, an MP3 frame
+    // at the start of its data, and a chunk right after it.
+    bool AudioBeginsAt(std::int64_t pos) {
+        const unsigned char* header = lookahead_.View(pos, 8);
+        if (header == nullptr || !IsAudio(header)) {
+            return false;
+        }
+        const std::uint32_t length = avi_load_u32le(header + 4);
+        return length >= kSmallestMp3Chunk && Fits(pos, length) && StartsWithMp3Sync(pos + 8) &&
+               FollowedByChunk(ChunkEnd(pos, length));
     }
 
     // The first place at or after from (chunks begin at even offsets) where a frame begins;
@@ -232,8 +260,8 @@ private:
             }
             std::size_t i = 0;
             for (; i + 4 <= n; i += 2) {
-                if (block[i] == '0' && avi_is_id(block + i, kVideoChunkId) &&
-                    FrameBeginsAt(pos + std::int64_t(i))) {
+                if (block[i] == '0' && (FrameBeginsAt(pos + std::int64_t(i)) ||
+                                        AudioBeginsAt(pos + std::int64_t(i)))) {
                     found = pos + std::int64_t(i);
                     break;
                 }
@@ -249,20 +277,25 @@ private:
         return found < size ? found : -1;
     }
 
-    // The damaged bytes from pos up to the frame found at next: a frame whose chunk header was
-    // damaged (its data starts with a start code) gets its header back; bytes right after a
-    // frame whose length was damaged are given back to that frame; anything else is covered
-    // by a "JUNK" chunk that players pass over.
+    // The damaged bytes from pos up to the chunk found at next: a frame (or sound chunk) whose
+    // header was damaged (its data starts with a start code, or an MP3 frame) gets its header
+    // back; bytes right after a frame whose length was damaged are given back to that frame;
+    // anything else is covered by a "JUNK" chunk that players pass over.
     bool Bridge(std::int64_t pos, std::int64_t next, std::uint32_t damaged_length) {
         const std::int64_t gap = next - pos;
-        if (gap >= 8 + std::int64_t(sizeof kStartCode) && StartsWithStartCode(pos + 8)) {
+        const bool picture =
+            gap >= 8 + std::int64_t(sizeof kStartCode) && StartsWithStartCode(pos + 8);
+        if (picture || (gap >= 8 + kSmallestMp3Chunk && StartsWithMp3Sync(pos + 8))) {
             std::int64_t length = gap - 8;
             if (damaged_length + 1 == length) {  // the length was right: odd, with its pad
                 length = damaged_length;
             }
-            return Keep(pos, std::uint32_t(length), true);
+            return Keep(pos, picture ? kVideoChunkId : kAudioChunkId, std::uint32_t(length), true);
         }
-        if (walk_.frames > 0 && walk_.data_end == pos) {
+        // A sound chunk holds one MP3 frame, which needs no more than its own bytes: what follows
+        // it goes back to it only when too short to be covered.
+        if (!walk_.index.empty() && walk_.data_end == pos &&
+            (last_id_ == kVideoChunkId || gap < 8)) {
             return Extend(next);
         }
         walk_.bytes_skipped += gap;
@@ -275,22 +308,23 @@ private:
         return true;  // too short for a header: players pass over it too
     }
 
-    // Appends a frame to the index (and its new header to the edits when mended).
-    bool Keep(std::int64_t pos, std::uint32_t length, bool mended) {
+    // Appends a chunk to the index (and its new header to the edits when mended).
+    bool Keep(std::int64_t pos, const char* id, std::uint32_t length, bool mended) {
         const std::int64_t end = ChunkEnd(pos, length);
         const std::int64_t finished =
-            end + 8 + std::int64_t(walk_.frames + 1) * AVI_INDEX_ENTRY_BYTES;
+            end + 8 + std::int64_t(walk_.index.size()) + std::int64_t(AVI_INDEX_ENTRY_BYTES);
         if (finished > max_file_bytes_) {
             return false;
         }
+        const bool video = id == kVideoChunkId;
         bool key = false;
-        if (length > 0) {
+        if (video && length > 0) {
             const std::size_t n = std::min<std::size_t>(length, kPictureSearchBytes);
             const unsigned char* data = file_.View(pos + 8, n);
             key = data != nullptr && avi_picture_is_intra(data, n) == 1;
         }
         unsigned char entry[AVI_INDEX_ENTRY_BYTES];
-        std::memcpy(entry, kVideoChunkId, 4);
+        std::memcpy(entry, id, 4);
         avi_store_u32le(entry + 4, key ? AVI_KEYFRAME_FLAG : 0);
         avi_store_u32le(entry + 8, std::uint32_t(pos));
         avi_store_u32le(entry + 12, length);
@@ -303,7 +337,7 @@ private:
         last_edit_ = -1;
         if (mended) {
             AviChunkEdit edit{pos, {}};
-            std::memcpy(edit.header, kVideoChunkId, 4);
+            std::memcpy(edit.header, id, 4);
             avi_store_u32le(edit.header + 4, length);
             if (!Add(walk_.edits, edit)) {
                 return false;
@@ -312,19 +346,26 @@ private:
             ++walk_.headers_mended;
         }
         last_pos_ = pos;
-        ++walk_.frames;
+        last_id_ = id;
+        walk_.frames += video ? 1 : 0;
+        walk_.audio_chunks += video ? 0 : 1;
+        walk_.audio_bytes += video ? 0 : length;
         walk_.data_end = end;
         walk_.pad_missing = end > file_.FileSize();
         return true;
     }
 
-    // The last frame kept reaches up to end: its length was damaged to less than it is.
+    // The last chunk kept reaches up to end: its length was damaged to less than it is.
     bool Extend(std::int64_t end) {
         const std::uint32_t length = std::uint32_t(end - last_pos_ - 8);
-        avi_store_u32le(walk_.index.data() + walk_.index.size() - 4, length);
+        unsigned char* stored = walk_.index.data() + walk_.index.size() - 4;
+        if (last_id_ == kAudioChunkId) {
+            walk_.audio_bytes += std::int64_t(length) - avi_load_u32le(stored);
+        }
+        avi_store_u32le(stored, length);
         if (last_edit_ < 0) {
             AviChunkEdit edit{last_pos_, {}};
-            std::memcpy(edit.header, kVideoChunkId, 4);
+            std::memcpy(edit.header, last_id_, 4);
             if (!Add(walk_.edits, edit)) {
                 return false;
             }
@@ -350,9 +391,11 @@ private:
     FileWindow lookahead_;  // what follows a chunk, and the candidates of a search
     FileWindow scan_;       // the bytes searched after damage
     std::int64_t max_file_bytes_;
+    bool with_audio_;
     const std::atomic<bool>* cancel_;
     AviChunkWalk walk_;
     std::int64_t last_pos_ = 0;
+    const char* last_id_ = kVideoChunkId;
     std::int64_t last_edit_ = -1;
     std::int64_t resync_from_ = -1;
     std::int64_t resync_found_ = -2;
@@ -363,8 +406,9 @@ private:
 }  // namespace
 
 AviChunkWalk avi_walk_frame_chunks(int fd, std::int64_t start, std::int64_t file_size,
-                                   std::int64_t max_file_bytes, const std::atomic<bool>* cancel) {
-    return FrameWalker(fd, file_size, max_file_bytes, cancel).Run(start);
+                                   std::int64_t max_file_bytes, bool with_audio,
+                                   const std::atomic<bool>* cancel) {
+    return FrameWalker(fd, file_size, max_file_bytes, with_audio, cancel).Run(start);
 }
 
 int avi_count_readable_frames(int fd, std::int64_t start, std::int64_t file_size) {
@@ -372,8 +416,8 @@ int avi_count_readable_frames(int fd, std::int64_t start, std::int64_t file_size
     int frames = 0;
     std::int64_t pos = start;
     while (const unsigned char* header = file.View(pos, 8)) {
-        if (avi_same_id(header, "LIST", 4)) {
-            pos += 12;
+        if (avi_same_id(header, "LIST", 4) || avi_same_id(header, "RIFF", 4)) {
+            pos += 12;  // a reader goes into lists and further parts
             continue;
         }
         const std::uint32_t length = avi_load_u32le(header + 4);

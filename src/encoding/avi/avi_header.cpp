@@ -79,7 +79,7 @@ bool avi_has_parts(const avi_file* AVI) {
 }
 
 void PutMainHeader(HeaderCursor& out, const avi_file* AVI, std::uint32_t frame_time,
-                   std::uint32_t flags, int header_list_end) {
+                   std::uint32_t flags, int header_list_end, std::uint32_t streams) {
     out.Id("RIFF");
     out.U32(std::uint32_t((avi_has_parts(AVI) ? AVI->first_part_end : AVI->file_pos) - 8));
     out.Id("AVI ");
@@ -94,7 +94,7 @@ void PutMainHeader(HeaderCursor& out, const avi_file* AVI, std::uint32_t frame_t
     out.U32(flags);
     out.U32(std::uint32_t(avi_has_parts(AVI) ? AVI->first_part_frames : AVI->frame_count));
     out.U32(0);  // initial frames
-    out.U32(AVI->audio_total != 0 ? 2 : 1);
+    out.U32(streams);
     out.U32(0);  // suggested buffer size
     out.U32(std::uint32_t(AVI->width));
     out.U32(std::uint32_t(AVI->height));
@@ -235,7 +235,10 @@ long long avi_sample_frame_bytes(int bits, int channels) {
 
 bool avi_build_header(const avi_file* AVI, bool index_written, unsigned char* header) {
     std::memset(header, 0, AVI_HEADER_BYTES);
-    bool with_audio_list = AVI->audio_channels != 0 && AVI->audio_total != 0;
+    // The audio stream is described from the first refresh on, before its first chunk, so that
+    // an unfinished file always tells its sound's format.
+    bool with_audio_list =
+        AVI->audio_channels != 0 && (AVI->stream_count > 1 || AVI->audio_total != 0);
     int super_index_bytes = avi_super_index_bytes(AVI->stream_count);
     int header_list_end = 88 + kVideoListBytes + super_index_bytes + kOdmlListBytes;
     if (with_audio_list) {
@@ -259,7 +262,7 @@ bool avi_build_header(const avi_file* AVI, bool index_written, unsigned char* he
     }
 
     HeaderCursor out(header);
-    PutMainHeader(out, AVI, frame_time, flags, header_list_end);
+    PutMainHeader(out, AVI, frame_time, flags, header_list_end, with_audio_list ? 2 : 1);
     PutVideoStreamList(out, AVI, frame_time, super_index_bytes);
     PutSuperIndex(out, AVI->stream_count > 0 ? &AVI->streams[0] : &kNoStream, super_index_bytes,
                   indexes_shown);

@@ -142,6 +142,21 @@ std::int64_t avi_part_index_bytes(const avi_stream* stream, int added) {
     return entries > 0 ? 8 + kIndexHeadBytes + kPartEntryBytes * entries : 0;
 }
 
+std::int64_t avi_enter_part_indexes(avi_file* AVI, std::int64_t at) {
+    for (int i = 0; i < AVI->stream_count; ++i) {
+        avi_stream* stream = &AVI->streams[i];
+        std::int64_t bytes = avi_part_index_bytes(stream, 0);
+        if (bytes > 0 && stream->parts < AVI_MAX_PARTS) {
+            stream->super_index[stream->parts++] = {at, std::uint32_t(bytes),
+                                                    stream->part_duration};
+        }
+        at += bytes;
+        stream->part_entries = 0;
+        stream->part_duration = 0;
+    }
+    return at;
+}
+
 void avi_append_part_index(const avi_stream* stream, std::int64_t base,
                            std::vector<unsigned char>* out) {
     std::int64_t bytes = avi_part_index_bytes(stream, 0);

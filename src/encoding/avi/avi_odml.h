@@ -40,6 +40,10 @@ std::uint32_t avi_part_entry_offset(const avi_stream* stream, int i);
 // Bytes of the stream's standard index for the open part with `added` more entries; 0 when
 // it would have no entry (no index is written then).
 std::int64_t avi_part_index_bytes(const avi_stream* stream, int added);
+// Names the open part's standard indexes, written one per stream from `at` on at the end of its
+// movi list, in the streams' super indexes, and starts each stream's next part afresh. Returns
+// where the indexes end.
+std::int64_t avi_enter_part_indexes(avi_file* AVI, std::int64_t at);
 // Appends the stream's standard index chunk for the open part, whose base is `base`.
 void avi_append_part_index(const avi_stream* stream, std::int64_t base,
                            std::vector<unsigned char>* out);

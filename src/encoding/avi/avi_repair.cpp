@@ -22,8 +22,11 @@ constexpr char kCompressor[] = "xvid";
 constexpr std::uint32_t kFlagHasIndex = 0x10;
 constexpr std::uint32_t kFlagMustUseIndex = 0x20;
 // Header fields that count what was written so far: the writer refreshes them while it
-// writes, and the repair writes them anew.
+// writes, and the repair writes them anew. The audio stream's list has more (its length, and
+// for MP3 the bytes per second and per frame), at these places from its start.
 constexpr int kCountFields[] = {4, 48, 140, 2040};
+constexpr int kAudioCountFields[] = {52, 100, 116};
+constexpr int kAudioListMinBytes = 108;  // a PCM list; MP3's is longer
 // Where the movi list's head follows the header's lists and filler.
 constexpr int kMoviListAt = 2036;
 // A file of one RIFF part, finished: its sizes and index offsets are 32-bit.
@@ -48,6 +51,28 @@ private:
 };
 
 // The header fields this program writes, read back into a record the header builder takes.
+// The audio stream of a header of two streams: its format, and its counts as the writer
+// derives them from the sound chunks' total and number.
+void avi_read_audio_fields(const unsigned char* header, avi_file* fields) {
+    const int at = avi_audio_list_at(header);
+    if (avi_load_u32le(header + 56) != 2 || at < 0 || at + kAudioListMinBytes > kMoviListAt) {
+        return;
+    }
+    const unsigned char* format = header + at + 92;
+    fields->audio_format = int(avi_load_u16le(format));
+    fields->audio_channels = int(avi_load_u16le(format + 2));
+    fields->audio_rate = int(avi_load_u32le(format + 4));
+    fields->audio_bits = int(avi_load_u16le(format + 14));
+    const std::uint32_t length = avi_load_u32le(header + at + 52);
+    fields->audio_chunk_count = int(length);
+    fields->audio_total =
+        avi_audio_is_mp3(fields)
+            ? std::int64_t(avi_load_u16le(format + 24)) * length
+            : std::int64_t(length) *
+                  avi_sample_frame_bytes(fields->audio_bits, fields->audio_channels);
+    fields->stream_count = 2;
+}
+
 void avi_read_header_fields(const unsigned char* header, avi_file* fields) {
     std::memset(fields, 0, sizeof *fields);
     std::uint32_t frame_time = avi_load_u32le(header + 32);
@@ -59,6 +84,7 @@ void avi_read_header_fields(const unsigned char* header, avi_file* fields) {
     fields->file_pos = avi_load_u32le(header + 4) + 8LL;
     fields->data_end = avi_load_u32le(header + 2040) + 2044LL;
     fields->repeats_via_index = (avi_load_u32le(header + 44) & kFlagMustUseIndex) != 0 ? 1 : 0;
+    avi_read_audio_fields(header, fields);
     avi_read_parts_fields(header, fields);  // a finished file of several parts
 }
 
@@ -67,7 +93,8 @@ bool avi_all_zero(const unsigned char* bytes, std::size_t n) {
 }
 
 // This program's recordings carry exactly the header its writer builds from a handful of
-// fields: one "xvid" video stream, fixed lists and filler. Rebuilding the header from the
+// fields: one "xvid" video stream (and an MP3 sound stream), fixed lists and filler.
+// Rebuilding the header from the
 // fields read back and comparing every byte tells them from any other program's AVI. The
 // counts of an unfinished file, and its filler, may be damaged: the repair writes them anew.
 HeaderKind avi_classify_header(const unsigned char* header, avi_file* fields) {
@@ -86,6 +113,12 @@ HeaderKind avi_classify_header(const unsigned char* header, avi_file* fields) {
     }
     for (int at : kCountFields) {
         std::memcpy(expected + at, header + at, 4);
+    }
+    const int audio_at = fields->stream_count > 1 ? avi_audio_list_at(header) : -1;
+    for (int at : kAudioCountFields) {
+        if (audio_at >= 0 && audio_at + at + 4 <= kMoviListAt) {
+            std::memcpy(expected + audio_at + at, header + audio_at + at, 4);
+        }
     }
     // The bodies of the fillers (the reserved indexes among them) mean nothing while the file
     // is unfinished; a damaged byte there is no reason to give up.
@@ -181,6 +214,8 @@ bool avi_finish(int fd, avi_file* fields, const AviChunkWalk& walk) {
     const std::size_t tail_bytes = std::size_t(chunk + 8 - tail);
 
     fields->frame_count = walk.frames;
+    fields->audio_chunk_count = walk.audio_chunks;
+    fields->audio_total = walk.audio_bytes;
     fields->data_end = walk.data_end;
     fields->file_pos = walk.data_end + 8 + std::int64_t(walk.index.size());
     fields->repeats_via_index = 0;
@@ -261,8 +296,9 @@ AviRepairReport AVI_repair_recording_fd(int fd, const std::atomic<bool>* cancel)
     if (report.outcome != AviRepairOutcome::kRepaired) {
         return report;
     }
-    const AviChunkWalk walk =
-        avi_walk_frame_chunks(fd, AVI_HEADER_BYTES, file_size, kMaxSinglePartBytes, cancel);
+    const bool with_audio = fields.stream_count > 1;
+    const AviChunkWalk walk = avi_walk_frame_chunks(fd, AVI_HEADER_BYTES, file_size,
+                                                    kMaxSinglePartBytes, with_audio, cancel);
     if (walk.cancelled) {
         return avi_outcome(AviRepairOutcome::kFailed, "cancelled");
     }
@@ -270,7 +306,7 @@ AviRepairReport AVI_repair_recording_fd(int fd, const std::atomic<bool>* cancel)
         return avi_outcome(AviRepairOutcome::kRefused, "not enough memory to index it");
     }
     if (walk.next_part) {
-        AviPartsWalk parts = avi_walk_parts(fd, walk, file_size, cancel);
+        AviPartsWalk parts = avi_walk_parts(fd, walk, file_size, with_audio, cancel);
         if (parts.first_closed || parts.cancelled || parts.out_of_memory) {
             return avi_repair_parts(fd, &fields, parts, file_size);
         }

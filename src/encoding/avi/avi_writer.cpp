@@ -110,23 +110,6 @@ std::vector<unsigned char> avi_part_tail(const avi_file* AVI, bool standard_inde
     return tail;
 }
 
-// Names the open part's standard indexes, written at the end of its movi list, in the
-// streams' super indexes, and starts each stream's next part afresh.
-void avi_enter_part_indexes(avi_file* AVI) {
-    std::int64_t at = AVI->file_pos;
-    for (int i = 0; i < AVI->stream_count; ++i) {
-        avi_stream* stream = &AVI->streams[i];
-        std::int64_t bytes = avi_part_index_bytes(stream, 0);
-        if (bytes > 0 && stream->parts < AVI_MAX_PARTS) {
-            stream->super_index[stream->parts++] = {at, std::uint32_t(bytes),
-                                                    stream->part_duration};
-        }
-        at += bytes;
-        stream->part_entries = 0;
-        stream->part_duration = 0;
-    }
-}
-
 // The head of a further part: its RIFF length and its movi list's length.
 void avi_build_part_head(const avi_file* AVI, std::int64_t movi_end, std::int64_t end,
                          unsigned char* head) {
@@ -179,7 +162,7 @@ bool avi_begin_next_part(avi_file* AVI) {
         AVI->first_part_frames = AVI->frame_count;
         AVI->first_part_end = end;
     }
-    avi_enter_part_indexes(AVI);
+    avi_enter_part_indexes(AVI, AVI->file_pos);
     AVI->part_start = end;
     ++AVI->part_count;
     AVI->file_pos = end + kPartHeadBytes;
@@ -643,7 +626,7 @@ int AVI_close_output_file(avi_file* AVI) {
     if (!index_written) {
         AVI_last_error = AVI_ERR_WRITE_INDEX;
     } else if (!avi_in_first_part(AVI)) {
-        avi_enter_part_indexes(AVI);
+        avi_enter_part_indexes(AVI, AVI->file_pos);
     }
     AVI->data_end = movi_end;  // the end of the first part's movi list while there is one
     AVI->file_pos = end;
