@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Single corruptions of an unfinished recording, each repaired with `brintelshot --repair`:
-frames ffmpeg decodes before and after, per kind of damage.
+"""Single corruptions of an unfinished recording (with or without sound), each repaired with
+`brintelshot --repair`: frames ffmpeg decodes before and after (of the picture, and of the sound
+when there is one), per kind of damage.
 
     bench/encoding/repair_sweep.py BRINTELSHOT UNFINISHED.avi [COUNT] [SEED]
 
 Each round copies the file, damages it once (a bit of a chunk id, of a chunk length, of frame
-data, of the header, or anywhere), counts the decoded frames (ffprobe -count_frames), repairs
-it and counts again. A refused repair must leave the file as it was."""
+data, of the header, or anywhere; a chunk is a frame or a sound chunk), counts the decoded
+frames (ffprobe -count_frames), repairs it and counts again. A refused repair must leave the file as it was."""
 import os
 import random
 import shutil
@@ -17,8 +18,8 @@ import sys
 import tempfile
 
 
-def decoded_frames(path):
-    out = subprocess.run(["ffprobe", "-v", "quiet", "-count_frames", "-select_streams", "v:0",
+def decoded_frames(path, stream="v:0"):
+    out = subprocess.run(["ffprobe", "-v", "quiet", "-count_frames", "-select_streams", stream,
                           "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", path],
                          capture_output=True, text=True).stdout.strip()
     return int(out) if out.isdigit() else 0
@@ -26,7 +27,7 @@ def decoded_frames(path):
 
 def chunk_offsets(data):
     offsets, at = [], 2048
-    while at + 8 <= len(data) and data[at:at + 4] == b"00db":
+    while at + 8 <= len(data) and data[at:at + 4] in (b"00db", b"01wb"):
         offsets.append(at)
         at += 8 + ((struct.unpack_from("<I", data, at + 4)[0] + 1) & ~1)
     return offsets
@@ -64,25 +65,29 @@ def main():
             kind = kinds[n % len(kinds)]
             damaged, at = damage(original, rng, kind, chunks)
             open(path, "wb").write(damaged)
-            before = decoded_frames(path)
+            before, sound_before = decoded_frames(path), decoded_frames(path, "a:0")
             run = subprocess.run([program, "--repair", path], capture_output=True, text=True)
-            after = decoded_frames(path)
+            after, sound_after = decoded_frames(path), decoded_frames(path, "a:0")
             untouched = open(path, "rb").read() == damaged
             if run.returncode != 0 and not untouched:
                 print(f"REFUSED BUT CHANGED: {kind} at {at}", file=sys.stderr)
-            rows.append((kind, at, before, after, run.returncode))
+            rows.append((kind, at, before, after, run.returncode, sound_before, sound_after))
             if after < before:
                 shutil.copy(path, os.path.join(tempfile.gettempdir(), f"sweep_loss_{n}.avi"))
                 print(f"LOSS {kind} at {at}: {before} -> {after}: {run.stdout}{run.stderr}",
                       file=sys.stderr)
-    print(f"{len(rows)} single corruptions of {source} ({decoded_frames(source)} frames)")
-    print("kind      rounds  repaired refused  worse  same  better  median before -> after")
+    print(f"{len(rows)} single corruptions of {source} ({decoded_frames(source)} frames, "
+          f"{decoded_frames(source, 'a:0')} sound frames)")
+    print("kind      rounds  repaired refused  worse  same  better  median before -> after"
+          "  sound: worse  median before -> after")
     for kind in kinds + ["all"]:
         sel = [r for r in rows if kind == "all" or r[0] == kind]
         print(f"{kind:9} {len(sel):6} {sum(r[4] == 0 for r in sel):8} "
               f"{sum(r[4] == 2 for r in sel):7} {sum(r[3] < r[2] for r in sel):6} "
               f"{sum(r[3] == r[2] for r in sel):5} {sum(r[3] > r[2] for r in sel):7}  "
-              f"{statistics.median(r[2] for r in sel):13} -> {statistics.median(r[3] for r in sel)}")
+              f"{statistics.median(r[2] for r in sel):13} -> {statistics.median(r[3] for r in sel):5}"
+              f"  {sum(r[6] < r[5] for r in sel):12}  {statistics.median(r[5] for r in sel):13}"
+              f" -> {statistics.median(r[6] for r in sel)}")
 
 
 if __name__ == "__main__":

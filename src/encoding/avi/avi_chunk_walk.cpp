@@ -242,8 +242,8 @@ private:
                FollowedByChunk(ChunkEnd(pos, length));
     }
 
-    // The first place at or after from (chunks begin at even offsets) where a frame begins;
-    // -1 when there is none before the end of the file.
+    // The first place at or after from (chunks begin at even offsets) where a frame or a sound
+    // chunk begins; -1 when there is none before the end of the file.
     std::int64_t Resync(std::int64_t from) {
         from += from & 1;
         if (from >= resync_from_ && from <= resync_found_) {
@@ -260,8 +260,10 @@ private:
             }
             std::size_t i = 0;
             for (; i + 4 <= n; i += 2) {
-                if (block[i] == '0' && (FrameBeginsAt(pos + std::int64_t(i)) ||
-                                        AudioBeginsAt(pos + std::int64_t(i)))) {
+                const unsigned char* id = block + i;
+                if (id[0] == '0' &&
+                    ((avi_is_id(id, kVideoChunkId) && FrameBeginsAt(pos + std::int64_t(i))) ||
+                     (IsAudio(id) && AudioBeginsAt(pos + std::int64_t(i))))) {
                     found = pos + std::int64_t(i);
                     break;
                 }

@@ -22,10 +22,13 @@ constexpr char kCompressor[] = "xvid";
 constexpr std::uint32_t kFlagHasIndex = 0x10;
 constexpr std::uint32_t kFlagMustUseIndex = 0x20;
 // Header fields that count what was written so far: the writer refreshes them while it
-// writes, and the repair writes them anew. The audio stream's list has more (its length, and
-// for MP3 the bytes per second and per frame), at these places from its start.
+// writes, and the repair writes them anew.
 constexpr int kCountFields[] = {4, 48, 140, 2040};
-constexpr int kAudioCountFields[] = {52, 100, 116};
+// Places in the audio stream's list, from its start: its stream header's length and its format
+// record. Its counts are the length and, for MP3, the bytes per second and per frame.
+constexpr int kAudioLengthAt = 52;
+constexpr int kAudioFormatAt = 92;
+constexpr int kAudioCountFields[] = {kAudioLengthAt, kAudioFormatAt + 8, kAudioFormatAt + 24};
 constexpr int kAudioListMinBytes = 108;  // a PCM list; MP3's is longer
 // Where the movi list's head follows the header's lists and filler.
 constexpr int kMoviListAt = 2036;
@@ -50,7 +53,6 @@ private:
     int fd_;
 };
 
-// The header fields this program writes, read back into a record the header builder takes.
 // The audio stream of a header of two streams: its format, and its counts as the writer
 // derives them from the sound chunks' total and number.
 void avi_read_audio_fields(const unsigned char* header, avi_file* fields) {
@@ -58,12 +60,12 @@ void avi_read_audio_fields(const unsigned char* header, avi_file* fields) {
     if (avi_load_u32le(header + 56) != 2 || at < 0 || at + kAudioListMinBytes > kMoviListAt) {
         return;
     }
-    const unsigned char* format = header + at + 92;
+    const unsigned char* format = header + at + kAudioFormatAt;
     fields->audio_format = int(avi_load_u16le(format));
     fields->audio_channels = int(avi_load_u16le(format + 2));
     fields->audio_rate = int(avi_load_u32le(format + 4));
     fields->audio_bits = int(avi_load_u16le(format + 14));
-    const std::uint32_t length = avi_load_u32le(header + at + 52);
+    const std::uint32_t length = avi_load_u32le(header + at + kAudioLengthAt);
     fields->audio_chunk_count = int(length);
     fields->audio_total =
         avi_audio_is_mp3(fields)
@@ -73,6 +75,7 @@ void avi_read_audio_fields(const unsigned char* header, avi_file* fields) {
     fields->stream_count = 2;
 }
 
+// The header fields this program writes, read back into a record the header builder takes.
 void avi_read_header_fields(const unsigned char* header, avi_file* fields) {
     std::memset(fields, 0, sizeof *fields);
     std::uint32_t frame_time = avi_load_u32le(header + 32);
@@ -93,10 +96,10 @@ bool avi_all_zero(const unsigned char* bytes, std::size_t n) {
 }
 
 // This program's recordings carry exactly the header its writer builds from a handful of
-// fields: one "xvid" video stream (and an MP3 sound stream), fixed lists and filler.
-// Rebuilding the header from the
-// fields read back and comparing every byte tells them from any other program's AVI. The
-// counts of an unfinished file, and its filler, may be damaged: the repair writes them anew.
+// fields: one "xvid" video stream (and a sound stream), fixed lists and filler. Rebuilding the
+// header from the fields read back and comparing every byte tells them from any other
+// program's AVI. The counts of an unfinished file, and its filler, may be damaged: the repair
+// writes them anew.
 HeaderKind avi_classify_header(const unsigned char* header, avi_file* fields) {
     if (avi_all_zero(header, AVI_HEADER_BYTES)) {
         return HeaderKind::kNoHeader;
