@@ -1,12 +1,16 @@
 // How faithful a recording's pictures are: the decoded PSNR against the source of the front's
-// planar path (one libyuv pass from the 32-bit grab to I420) and of the codec's own conversion
+// planar path (one pass from the 32-bit grab to I420) and of the codec's own conversion
 // from 32-bit pixels (the grab stretched to the frame, then handed over as BGRA), on the same
 // pictures: the recording benchmark's moving tiles, and a still screen with text.
 //
 //   psnr_bench [frames]   (default 60; ffmpeg decodes the files)
 //
-// Prints per picture and path the mean PSNR over all frames, of blue-green-red and of luma.
+// Prints per picture and path the mean PSNR over all frames, of blue-green-red and of luma,
+// and the median time that our side takes to bring one grab into the codec's input: the
+// one-pass conversion to I420, or the stretch to the frame size that the codec then converts
+// itself.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +23,8 @@
 #include "encoding/venc_interface.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr int kWidth = 1281;  // odd, as a dragged window often is
 constexpr int kHeight = 721;
@@ -87,21 +93,42 @@ cv::Mat LumaOf(const cv::Mat& bgr) {
     return luma;
 }
 
-// The recording front's planar path.
-void RecordPlanar(cv::Mat (*make)(int), int frames, const std::string& path) {
+double Milliseconds(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
+}
+
+// The recording front's planar path; *convertMs gets the median time of the conversion alone.
+void RecordPlanar(cv::Mat (*make)(int), int frames, int width, int height, const std::string& path,
+                  double* convertMs) {
     CAviRecorder recorder;
+    CI420Converter converter;
+    cv::Mat frame;
+    CI420Converter::CreateFrame(width, height, frame);
+    std::vector<double> times;
     if (recorder.BeginRecording(CSvRect{0, 0, kWidth, kHeight}, path)) {
         for (int n = 0; n < frames; ++n) {
             cv::Mat grab = make(n);
-            recorder.AddFrame(CBgrxPicture{grab.data, grab.cols, grab.rows, grab.step[0]});
+            const CBgrxPicture picture{grab.data, grab.cols, grab.rows, grab.step[0]};
+            const Clock::time_point start = Clock::now();
+            converter.Convert(picture, frame);
+            times.push_back(Milliseconds(start));
+            recorder.AddFrame(picture);
         }
         recorder.EndRecording();
     }
+    *convertMs = Median(times);
 }
 
 // The same settings, each grab stretched (nearest) and handed to the codec as BGRA pixels.
 void RecordThroughCodecConversion(cv::Mat (*make)(int), int frames, int width, int height,
-                                  const std::string& path) {
+                                  const std::string& path, double* stretchMs) {
+    std::vector<double> times;
+    cv::Mat stretched;  // kept, as a recording keeps its frame
     Venc_Settings settings;
     Venc_ResetParams(&settings);
     settings.frameWidth = width;
@@ -110,14 +137,17 @@ void RecordThroughCodecConversion(cv::Mat (*make)(int), int frames, int width, i
     Venc_NewEncoder(&handle);
     if (Venc_BeginEncoding(handle, path.c_str(), &settings) == Venc_Status_Ok) {
         for (int n = 0; n < frames; ++n) {
-            cv::Mat stretched;
-            cv::resize(make(n), stretched, cv::Size(width, height), 0, 0, cv::INTER_NEAREST);
+            cv::Mat grab = make(n);
+            const Clock::time_point start = Clock::now();
+            cv::resize(grab, stretched, cv::Size(width, height), 0, 0, cv::INTER_NEAREST);
+            times.push_back(Milliseconds(start));
             Venc_Picture picture{width, height, 4, Venc_Layout_Bgra32, stretched.data};
             Venc_PutFrame(handle, &picture, nullptr);
         }
         Venc_FinishEncoding(handle, nullptr);
     }
     Venc_FreeEncoder(handle);
+    *stretchMs = Median(times);
 }
 
 }  // namespace
@@ -135,15 +165,17 @@ int main(int argc, char** argv) {
         const char* name;
         cv::Mat (*make)(int);
     };
-    std::fprintf(stderr, "%-14s %-22s %10s %10s\n", "picture", "path", "PSNR bgr", "PSNR luma");
+    std::fprintf(stderr, "%-14s %-22s %10s %10s %11s\n", "picture", "path", "PSNR bgr", "PSNR luma",
+                 "convert ms");
     for (const Picture& picture :
          {Picture{"moving tiles", MovingTiles}, Picture{"still text", StillText}}) {
         for (const bool planar : {false, true}) {
             const std::string path = dir + "/" + (planar ? "planar" : "bgra") + ".avi";
+            double convertMs = 0;
             if (planar) {
-                RecordPlanar(picture.make, frames, path);
+                RecordPlanar(picture.make, frames, width, height, path, &convertMs);
             } else {
-                RecordThroughCodecConversion(picture.make, frames, width, height, path);
+                RecordThroughCodecConversion(picture.make, frames, width, height, path, &convertMs);
             }
             const auto bgr = Decode(path, true, width, height);
             const auto yuv = Decode(path, false, width, height);
@@ -158,9 +190,9 @@ int main(int argc, char** argv) {
                 lumaSum += cv::PSNR(LumaOf(sourceBgr), yuv[n].rowRange(0, height));
             }
             const double count = static_cast<double>(std::max<size_t>(1, bgr.size()));
-            std::fprintf(stderr, "%-14s %-22s %10.3f %10.3f   (%zu frames)\n", picture.name,
-                         planar ? "planar (libyuv)" : "32-bit (codec's own)", bgrSum / count,
-                         lumaSum / count, bgr.size());
+            std::fprintf(stderr, "%-14s %-22s %10.3f %10.3f %11.3f   (%zu frames)\n", picture.name,
+                         planar ? "planar (one pass)" : "32-bit (codec's own)", bgrSum / count,
+                         lumaSum / count, convertMs, bgr.size());
         }
     }
     return std::system(("rm -rf '" + dir + "'").c_str()) == 0 ? 0 : 1;

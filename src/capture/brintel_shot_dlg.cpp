@@ -405,24 +405,33 @@ void CBrintelShotDlg::StopBlink() {
 }
 
 // The band is never seen in the colour key: painting fills it with its colour in either
-// phase, and the dark phase only cuts it out of the shape. Where it rejoins the shape it is
-// painted once more, so it shows its current colour (red, or green once the recording ends).
+// phase, and the dark phase only cuts it out of the shape. Where it rejoins the shape in
+// another colour than it was last painted in (red once the recording starts, green once it
+// ends) it is painted once more; a blink that rejoins it in the same colour only changes
+// the shape, and the window's backing store shows it again, so a recording costs no
+// repaint per blink.
 void CBrintelShotDlg::ShowBand(bool visible) {
     ApplyShape(visible);
+    const QColor color = BandColor();
     // The separate bands go see-through (the desktop composes the windows) instead of leaving
     // the screen through an unmap and a map each time.
     QPalette palette;
-    palette.setColor(QPalette::Window, IsRecording() ? kBandRecordingColor : kBandIdleColor);
+    palette.setColor(QPalette::Window, color);
     for (QWidget* band : m_separateBands) {
         if (band != nullptr) {
             band->setPalette(palette);
             band->setWindowOpacity(visible ? 1.0 : 0.0);
         }
     }
-    if (visible && isVisible()) {
+    if (visible && isVisible() && color != m_paintedBandColor) {
         const int bandsTop = m_nToolbarHeight + kCaptionHeight;
         repaint(QRect(0, bandsTop, width(), height() - bandsTop));
+        m_paintedBandColor = color;
     }
+}
+
+QColor CBrintelShotDlg::BandColor() const {
+    return IsRecording() ? kBandRecordingColor : kBandIdleColor;
 }
 
 void CBrintelShotDlg::ApplyShape(bool bandVisible) {
@@ -488,8 +497,7 @@ void CBrintelShotDlg::OnPaint() {
     ++m_nPaintCount;
     painter.fillRect(QRect(0, 0, W, kCaptionHeight), kCaptionColor);
     // In the blink's dark phase the band is cut out of the shape, not painted in the key.
-    const QColor bandColor = IsRecording() ? kBandRecordingColor : kBandIdleColor;
-    painter.fillRect(ToQRect(Inflated(m_rcCapture, kRegionInset)), bandColor);
+    painter.fillRect(ToQRect(Inflated(m_rcCapture, kRegionInset)), BandColor());
     painter.fillRect(ToQRect(m_rcCapture), kColourKey);
 
     painter.setFont(m_fontCaption);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
 #include <QMargins>
 #include <QString>
@@ -161,6 +162,7 @@ private:
     void OnBlinkStep();
     void StopBlink();
     void ShowBand(bool visible);
+    QColor BandColor() const;
     void ShowCaptionToolTip(const QPoint& pos, const QPoint& globalPos);
     void StartFrameDrag(FrameHit hit, const QPoint& globalPos);
     void OnFrameMouseMove(QMouseEvent* event, QWidget* piece);
@@ -221,6 +223,7 @@ private:
     CRecordingBlink m_blink;
     QTimer m_blinkTimer;              // the next blink step while recording
     bool m_bShapeBandVisible = true;  // the band is in the shape: idle, or lit while recording
+    QColor m_paintedBandColor;        // the band's colour at its last repaint by ShowBand
     QString m_strLastCaption;
     QString m_strLastCoordinates;
     int m_nPaintCount = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <libyuv/convert_from_argb.h>
+#include <opencv2/core/hal/intrin.hpp>
 
 namespace {
 
@@ -12,6 +13,50 @@ constexpr int kBgrxBytes = 4;
 // Frame rows stretched and converted at a time: even (the colour planes take two rows per
 // row), and few enough that the stretched rows of a 4K frame stay in the cache.
 constexpr int kStripRows = 16;
+
+// BT.601 limited-range luma, 16 + 0.257 R + 0.504 G + 0.098 B, rounded to the nearest level:
+// (257 R + 504 G + 98 B + 16500) / 1000, exactly. libyuv's own luma takes 8-bit coefficients
+// and is one level off for several per cent of the colours, which costs the decoded picture
+// far more than the rounding does.
+constexpr int kLumaRed = 257;
+constexpr int kLumaGreen = 504;
+constexpr int kLumaBlue = 98;
+constexpr int kLumaOffset = 16500;
+constexpr int kLumaScale = 1000;
+
+void ConvertLumaRow(const uint8_t* bgrx, uint8_t* luma, int width) {
+    int x = 0;
+#if CV_SIMD128
+    using namespace cv;
+    // Each pixel is two 16-bit lanes, blue + 256 green and red + 256 unused: their low bytes
+    // (blue, red) and high bytes (green, unused) are weighed pairwise, which leaves one sum
+    // per pixel, in pixel order.
+    const v_int16x8 blueRed(kLumaBlue, kLumaRed, kLumaBlue, kLumaRed, kLumaBlue, kLumaRed,
+                            kLumaBlue, kLumaRed);
+    const v_int16x8 greenUnused(kLumaGreen, 0, kLumaGreen, 0, kLumaGreen, 0, kLumaGreen, 0);
+    const v_uint16x8 lowByte = v_setall_u16(0xFF);
+    // The sum is below 2^18, so the float quotient is exact to far better than the 0.001 that
+    // separates it from the next whole level; the small addition keeps whole quotients whole.
+    const v_float32x4 inverseScale = v_setall_f32(1.0f / kLumaScale);
+    const v_float32x4 offset = v_setall_f32((kLumaOffset + 0.4f) / kLumaScale);
+    auto fourLevels = [&](const uint8_t* pixels) {
+        const v_uint16x8 lanes = v_load(reinterpret_cast<const ushort*>(pixels));
+        const v_int32x4 sum = v_dotprod(v_reinterpret_as_s16(lanes & lowByte), blueRed) +
+                              v_dotprod(v_reinterpret_as_s16(lanes >> 8), greenUnused);
+        return v_trunc(v_cvt_f32(sum) * inverseScale + offset);
+    };
+    for (; x + 16 <= width; x += 16) {
+        const uint8_t* p = bgrx + static_cast<size_t>(x) * kBgrxBytes;
+        v_store(luma + x, v_pack_u(v_pack(fourLevels(p), fourLevels(p + 16)),
+                                   v_pack(fourLevels(p + 32), fourLevels(p + 48))));
+    }
+#endif
+    for (; x < width; ++x) {
+        const uint8_t* p = bgrx + static_cast<size_t>(x) * kBgrxBytes;
+        luma[x] = static_cast<uint8_t>(
+            (kLumaBlue * p[0] + kLumaGreen * p[1] + kLumaRed * p[2] + kLumaOffset) / kLumaScale);
+    }
+}
 
 }  // namespace
 
@@ -61,6 +106,17 @@ void CI420Converter::StretchRow(const uint8_t* source, uint8_t* target) const {
     }
 }
 
+void CI420Converter::ConvertRows(const uint8_t* bgrx, size_t stride, int rows, uint8_t* luma,
+                                 uint8_t* blue, uint8_t* red, int width) {
+    // libyuv averages each 2 x 2 block's colour; its luma is then replaced by the exact one.
+    libyuv::ARGBToI420(bgrx, static_cast<int>(stride), luma, width, blue, width / 2, red, width / 2,
+                       width, rows);
+    for (int i = 0; i < rows; ++i) {
+        ConvertLumaRow(bgrx + static_cast<size_t>(i) * stride,
+                       luma + static_cast<size_t>(i) * width, width);
+    }
+}
+
 bool CI420Converter::Convert(const CBgrxPicture& source, cv::Mat& frame) {
     const int width = FrameWidthOf(frame);
     const int height = FrameHeightOf(frame);
@@ -70,29 +126,31 @@ bool CI420Converter::Convert(const CBgrxPicture& source, cv::Mat& frame) {
     uint8_t* luma = frame.data;
     uint8_t* blue = luma + static_cast<size_t>(width) * height;
     uint8_t* red = blue + static_cast<size_t>(width / 2) * (height / 2);
-    if (source.width == width && source.height == height) {
-        libyuv::ARGBToI420(source.pixels, static_cast<int>(source.stride), luma, width, blue,
-                           width / 2, red, width / 2, width, height);
-        return true;
-    }
-    if (source.width != m_sourceWidth || width != m_targetWidth) {
+    const bool sameSize = source.width == width && source.height == height;
+    if (!sameSize && (source.width != m_sourceWidth || width != m_targetWidth)) {
         PrepareColumns(source.width, width);
     }
-    if (source.height != m_sourceHeight || static_cast<int>(m_sourceRows.size()) != height) {
+    if (!sameSize &&
+        (source.height != m_sourceHeight || static_cast<int>(m_sourceRows.size()) != height)) {
         PrepareRows(source.height, height);
     }
-    const int stripStride = width * kBgrxBytes;
+    const size_t stripStride = static_cast<size_t>(width) * kBgrxBytes;
     for (int top = 0; top < height; top += kStripRows) {
         const int rows = std::min(kStripRows, height - top);
-        for (int i = 0; i < rows; ++i) {
-            const int sourceRow = m_sourceRows[static_cast<size_t>(top + i)];
-            StretchRow(source.pixels + static_cast<size_t>(sourceRow) * source.stride,
-                       m_strip.data() + static_cast<size_t>(i) * stripStride);
+        const uint8_t* bgrx = source.pixels + static_cast<size_t>(top) * source.stride;
+        size_t stride = source.stride;
+        if (!sameSize) {
+            for (int i = 0; i < rows; ++i) {
+                const int sourceRow = m_sourceRows[static_cast<size_t>(top + i)];
+                StretchRow(source.pixels + static_cast<size_t>(sourceRow) * source.stride,
+                           m_strip.data() + static_cast<size_t>(i) * stripStride);
+            }
+            bgrx = m_strip.data();
+            stride = stripStride;
         }
         const size_t chromaOffset = static_cast<size_t>(top / 2) * (width / 2);
-        libyuv::ARGBToI420(m_strip.data(), stripStride, luma + static_cast<size_t>(top) * width,
-                           width, blue + chromaOffset, width / 2, red + chromaOffset, width / 2,
-                           width, rows);
+        ConvertRows(bgrx, stride, rows, luma + static_cast<size_t>(top) * width,
+                    blue + chromaOffset, red + chromaOffset, width);
     }
     return true;
 }

@@ -9,8 +9,8 @@
 //
 // Every frame pixel takes the grab pixel that cv::resize with INTER_NEAREST takes; a few rows
 // at a time are stretched into a small buffer that stays in the processor's cache (whole runs
-// of neighbouring pixels, copied at once) and converted from there with libyuv (BT.601,
-// limited range, the colour of each 2 x 2 block averaged).
+// of neighbouring pixels, copied at once) and converted from there: BT.601, limited range,
+// luma rounded to the nearest level, the colour of each 2 x 2 block averaged (libyuv).
 
 #include <cstdint>
 #include <vector>
@@ -43,6 +43,10 @@ private:
     void PrepareColumns(int sourceWidth, int targetWidth);
     void PrepareRows(int sourceHeight, int targetHeight);
     void StretchRow(const uint8_t* source, uint8_t* target) const;
+    // Converts rows (an even number, or the frame's last rows) of 32-bit pixels of the frame's
+    // width into the planes from the given rows on.
+    static void ConvertRows(const uint8_t* bgrx, size_t stride, int rows, uint8_t* luma,
+                            uint8_t* blue, uint8_t* red, int width);
 
     std::vector<Run> m_runs;
     int m_sourceWidth = 0;

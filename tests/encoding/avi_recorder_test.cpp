@@ -144,6 +144,11 @@ TEST(AviRecorderTest, EnlargedImagesAreScaledAndUnusableOnesRefused) {
     const auto decoded = DecodeFrames(path, 64, 44, &clean);
     ASSERT_EQ(decoded.size(), 1u);
     EXPECT_GE(cv::PSNR(frame, decoded[0]), 36.0);
+    cv::Mat grab = GrabOf(frame), planes(66, 64, CV_8UC1);  // luma: BT.601's, nearest level
+    ASSERT_TRUE(CI420Converter().Convert(CBgrxPicture{grab.data, 64, 44, grab.step[0]}, planes));
+    for (const uchar *p = grab.data, *y = planes.data; p < grab.dataend; p += 4, ++y) {
+        ASSERT_EQ(*y, (98 * p[0] + 504 * p[1] + 257 * p[2] + 16500) / 1000) << (p - grab.data) / 4;
+    }
 }
 
 // A begin that fails (no folder; a region beyond the 13 bits per dimension of the video
