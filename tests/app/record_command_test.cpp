@@ -319,17 +319,17 @@ static void DoubleClickOnTheDesktop(int x, int y) {
     session.call("Stop");
 }
 
-// On a Wayland desktop (scripts/with-gnome.sh) the region comes through the desktop's portal:
-// --record and F4 show the X11 windows that the X server gives as black. Without the token in
-// the settings the desktop asks in a dialog (a Wayland window): a click on its Cancel through
-// the capture window's region reaches it, and --capture fails (1) with the reason, no picture.
+// On a Wayland desktop (scripts/with-gnome.sh) the region comes through the portal: --record
+// and F4 show the X11 windows the X server gives as black. Without the token the desktop asks in
+// a dialog (a Wayland window): a click on Cancel through the capture window's region reaches it,
+// --capture fails (1) with the reason, no picture. GNOME's missing shortcuts portal is named.
 TEST_F(RecordCommandTest, OnWaylandTheDesktopSharesTheScreen) {
     if (std::getenv("WAYLAND_DISPLAY") == nullptr) {
         GTEST_SKIP() << "runs in scripts/with-gnome.sh";
     }
     const std::string settings = getenv("XDG_CONFIG_HOME");
     const std::vector<std::string> config{"XDG_CONFIG_HOME=" + settings};
-    const cv::Mat expected = Screen();
+    cv::Mat still, expected = Screen();
     CProgramUnderTest asked({}, "", {"--capture", Geometry(), "--output", m_dir.path() + "/s.bmp"});
     CProgramUnderTest record(config, m_dir.path(), Record("1", "rec.avi"));
     ASSERT_EQ(record.WaitForExit(), 0) << record.StandardError();
@@ -347,8 +347,8 @@ TEST_F(RecordCommandTest, OnWaylandTheDesktopSharesTheScreen) {
         return asked.StandardError().find("cancelled in the desktop's dialog") != std::string::npos;
     }));
     EXPECT_TRUE(asked.WaitForExit() == 1 && m_dir.Files("s.bmp").empty()) << "no picture";
+    EXPECT_NE(window.StandardError().find("no GlobalShortcuts portal"), std::string::npos);
     desktop::Xdotool("sleep 1 key ctrl+shift+F4");  // once the dialog has closed
-    cv::Mat still;
     ASSERT_TRUE(desktop::WaitUntil([&] {
         const std::vector<std::string> files = m_dir.Files(R"(Capture_.*)");
         return files.size() == 1 && !(still = cv::imread(m_dir.path() + "/" + files[0])).empty();
