@@ -1,6 +1,9 @@
 #include "app/main_frame.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
@@ -85,6 +88,7 @@ void CMainFrame::OnCreate() {
     if (IsWaylandSession()) {
         m_pWaylandScreen = std::make_unique<CWaylandScreen>(m_settings);
         m_pShotDlg->SetScreenAccess(m_pWaylandScreen.get());
+        m_pShotDlg->BuildFrameFromSeparateWindows();
     }
     connect(m_pShotDlg.get(), &CBrintelShotDlg::aboutRequested, this, &CMainFrame::ShowAboutBox);
     connect(m_pShotDlg.get(), &CBrintelShotDlg::recordingStarted, this,
@@ -110,6 +114,9 @@ void CMainFrame::OnCreate() {
     connect(&m_recordingTipTimer, &QTimer::timeout, this, &CMainFrame::UpdateRecordingTip);
     m_pShotDlg->show();
     GrabGlobalKeys();
+    if (IsWaylandSession()) {
+        CheckGlobalShortcutsPortal();
+    }
     g_pShotDlgAtExit = m_pShotDlg.get();
     static const bool kExitHookSet = std::atexit(FinishRecordingAtExit) == 0;
     (void)kExitHookSet;
@@ -139,7 +146,7 @@ void CMainFrame::ApplySettings() {
             screens.append(screen->geometry());
         }
         if (std::optional<QRect> place = RestoredGeometry(*saved, screens)) {
-            m_pShotDlg->setGeometry(*place);
+            m_pShotDlg->SetFrameGeometry(*place);
         }
     }
 }
@@ -163,6 +170,33 @@ void CMainFrame::GrabGlobalKeys() {
     }
     connect(&m_globalKeys, &CGlobalKeys::pressed, this, &CMainFrame::OnCaptureCommand,
             Qt::UniqueConnection);
+}
+
+// Under XWayland the X server hands keys to this program only while one of its windows has the
+// focus; the grabs above still serve then. A desktop without the GlobalShortcuts portal (GNOME,
+// wlroots) has no other way to give them, and the user hears so once.
+void CMainFrame::CheckGlobalShortcutsPortal() {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.portal.Desktop"),
+        QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call.setArguments(
+        {QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QStringLiteral("version")});
+    auto* reply = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    auto report = [](QDBusPendingCallWatcher* answer) {
+        answer->deleteLater();
+        if (answer->isError()) {
+            std::fprintf(stderr,
+                         "brintelshot: this desktop offers no global shortcuts (no "
+                         "GlobalShortcuts portal): Ctrl+1 and the global keys work only while "
+                         "a BrintelShot window has the focus.\n");
+        }
+    };
+    if (reply->isFinished()) {  // no session bus: failed at once, and no signal follows
+        report(reply);
+        return;
+    }
+    connect(reply, &QDBusPendingCallWatcher::finished, this, report);
 }
 
 void CMainFrame::OnCaptureCommand(int id) {
@@ -270,7 +304,7 @@ void CMainFrame::OnAppExit() {
         }
     }
     if (m_pShotDlg) {
-        m_settings.SetWindowGeometry(m_pShotDlg->geometry());
+        m_settings.SetWindowGeometry(m_pShotDlg->FrameGeometry());
         m_pShotDlg->OnClose();
     }
     QMetaObject::invokeMethod(this, &CMainFrame::OnClose, Qt::QueuedConnection);

@@ -67,6 +67,7 @@ private:
     void UpdateRecordingTip();
     void OnRecordingPaused(bool paused);
     void GrabGlobalKeys();
+    void CheckGlobalShortcutsPortal();
     bool IsShotDlgInView() const;
 
     CAppSettings m_settings;

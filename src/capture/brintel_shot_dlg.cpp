@@ -109,9 +109,80 @@ void CBrintelShotDlg::InitCaptureFrame() {
     LayoutToolBar();
     m_rcCapture = CaptureRegionForSize(width(), height(), m_nToolbarHeight);
     UpdateRegionOnScreen();
-    setMinimumSize(kMinWindowWidth, m_nToolbarHeight + kExtraHeightWithoutToolbar);
+    ApplyMinimumSize();
     m_fontCaption = MakeCaptionFont();
     ApplyShape(true);
+}
+
+void CBrintelShotDlg::BuildFrameFromSeparateWindows() {
+    if (m_separateBands[0] != nullptr) {
+        return;
+    }
+    const QRect frame = FrameGeometry();
+    for (QWidget*& band : m_separateBands) {
+        // Kept above other windows by the window manager, as this one is; never focused.
+        band = new QWidget(this, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                     Qt::WindowDoesNotAcceptFocus);
+        band->setAttribute(Qt::WA_ShowWithoutActivating);
+        band->setAutoFillBackground(true);
+        band->setMouseTracking(true);  // the resize zones show their cursors
+        band->installEventFilter(this);
+    }
+    m_nFrameHeight = frame.height();
+    ApplyMinimumSize();
+    SetFrameGeometry(frame);
+    ShowBand(m_bShapeBandVisible);
+}
+
+QRect CBrintelShotDlg::FrameGeometry() const {
+    if (m_separateBands[0] == nullptr) {
+        return geometry();
+    }
+    return QRect(geometry().topLeft(), QSize(width(), m_nFrameHeight));
+}
+
+void CBrintelShotDlg::SetFrameGeometry(const QRect& frame) {
+    if (m_separateBands[0] == nullptr) {
+        setGeometry(frame);
+        return;
+    }
+    // During a recording the size stays, as a fixed-size window's would.
+    const QSize size = IsRecording() ? FrameGeometry().size() : frame.size();
+    m_nFrameHeight = std::max(size.height(), FrameMinimumSize().height());
+    setGeometry(SeparateFrameParts(QRect(frame.topLeft(), size), m_nToolbarHeight)[0]);
+    OnSize(width(), m_nFrameHeight);  // also when only the frame's height changed
+}
+
+QSize CBrintelShotDlg::FrameMinimumSize() const {
+    return QSize(kMinWindowWidth, m_nToolbarHeight + kExtraHeightWithoutToolbar);
+}
+
+void CBrintelShotDlg::ApplyMinimumSize() {
+    const QSize frame = FrameMinimumSize();
+    if (m_separateBands[0] == nullptr) {
+        setMinimumSize(frame);
+    } else {
+        setMinimumSize(frame.width(), frame.height() - 2 * kRegionInset);
+    }
+}
+
+void CBrintelShotDlg::PlaceSeparateBands() {
+    if (m_separateBands[0] == nullptr) {
+        return;
+    }
+    const std::array<QRect, 4> parts = SeparateFrameParts(FrameGeometry(), m_nToolbarHeight);
+    for (size_t i = 0; i < m_separateBands.size(); ++i) {
+        m_separateBands[i]->setGeometry(parts[i + 1]);
+    }
+}
+
+void CBrintelShotDlg::ShowSeparateBands() {
+    const bool shown = isVisible() && !isMinimized();
+    for (QWidget* band : m_separateBands) {
+        if (band != nullptr) {
+            band->setVisible(shown);
+        }
+    }
 }
 
 void CBrintelShotDlg::CreateToolBar() {
@@ -209,7 +280,7 @@ void CBrintelShotDlg::ShowRegionOnScreen(const CaptureRect& regionOnScreen) {
 }
 
 void CBrintelShotDlg::SnapToWindowRect(const QRect& windowRect) {
-    setGeometry(WindowRectForCaptureRect(windowRect, m_rcMargin, m_nToolbarHeight));
+    SetFrameGeometry(WindowRectForCaptureRect(windowRect, m_rcMargin, m_nToolbarHeight));
     show();
     raise();
 }
@@ -243,7 +314,7 @@ void CBrintelShotDlg::RunRegionSetting() {
         ShowMessage(this, kSizeTooLargeText);
         return;
     }
-    resize(int(windowWidth), int(windowHeight));
+    SetFrameGeometry(QRect(pos(), QSize(int(windowWidth), int(windowHeight))));
     raise();
 }
 
@@ -342,6 +413,16 @@ void CBrintelShotDlg::StopBlink() {
 void CBrintelShotDlg::ShowBand(bool visible) {
     ApplyShape(visible);
     const QColor color = BandColor();
+    // The separate bands go see-through (the desktop composes the windows) instead of leaving
+    // the screen through an unmap and a map each time.
+    QPalette palette;
+    palette.setColor(QPalette::Window, color);
+    for (QWidget* band : m_separateBands) {
+        if (band != nullptr) {
+            band->setPalette(palette);
+            band->setWindowOpacity(visible ? 1.0 : 0.0);
+        }
+    }
     if (visible && isVisible() && color != m_paintedBandColor) {
         const int bandsTop = m_nToolbarHeight + kCaptionHeight;
         repaint(QRect(0, bandsTop, width(), height() - bandsTop));
@@ -361,6 +442,7 @@ void CBrintelShotDlg::ApplyShape(bool bandVisible) {
 void CBrintelShotDlg::OnSize(int cx, int cy) {
     m_rcCapture = CaptureRegionForSize(cx, cy, m_nToolbarHeight);
     UpdateRegionOnScreen();
+    PlaceSeparateBands();
     LayoutToolBar();
     ApplyShape(m_bShapeBandVisible);
     InvalidateBands();
@@ -369,11 +451,12 @@ void CBrintelShotDlg::OnSize(int cx, int cy) {
 // A move changes only the caption's coordinates: the X server moves the window's pixels.
 void CBrintelShotDlg::OnWindowPosChanged() {
     UpdateRegionOnScreen();
+    PlaceSeparateBands();
 }
 
 void CBrintelShotDlg::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    OnSize(width(), height());
+    OnSize(width(), FrameGeometry().height());
 }
 
 void CBrintelShotDlg::moveEvent(QMoveEvent* event) {
@@ -461,7 +544,7 @@ void CBrintelShotDlg::mousePressEvent(QMouseEvent* event) {
 
 // During a recording the frame size is fixed, so only the caption drags (moves the window).
 FrameHit CBrintelShotDlg::DragHitAt(const QPoint& globalPos) const {
-    const FrameHit hit = FrameHitTest(geometry(), globalPos.x(), globalPos.y());
+    const FrameHit hit = FrameHitTest(FrameGeometry(), globalPos.x(), globalPos.y());
     return IsRecording() && hit != FrameHit::Caption ? FrameHit::Nowhere : hit;
 }
 
@@ -469,27 +552,57 @@ void CBrintelShotDlg::LockSize(bool locked) {
     if (locked) {
         setFixedSize(size());  // the window manager's own resizing (Alt+drag) too
     } else {
-        setMinimumSize(kMinWindowWidth, m_nToolbarHeight + kExtraHeightWithoutToolbar);
+        ApplyMinimumSize();
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     }
     setCursor(Qt::ArrowCursor);
 }
 
+// A frame of separate windows resizes itself: the window manager would resize one of them.
 void CBrintelShotDlg::StartFrameDrag(FrameHit hit, const QPoint& globalPos) {
     QWindow* window = windowHandle();
+    const bool separate = m_separateBands[0] != nullptr;
     const bool handledByWindowManager =
         window != nullptr &&
         (hit == FrameHit::Caption ? window->startSystemMove()
-                                  : window->startSystemResize(EdgesForHit(hit)));
+                                  : !separate && window->startSystemResize(EdgesForHit(hit)));
     if (handledByWindowManager) {
         return;
     }
     m_dragHit = hit;
     m_dragStartPos = globalPos;
-    m_dragStartGeometry = geometry();
+    m_dragStartGeometry = FrameGeometry();
 }
 
 void CBrintelShotDlg::mouseMoveEvent(QMouseEvent* event) {
+    OnFrameMouseMove(event, this);
+}
+
+bool CBrintelShotDlg::eventFilter(QObject* watched, QEvent* event) {
+    auto* band = static_cast<QWidget*>(watched);
+    if (std::find(m_separateBands.begin(), m_separateBands.end(), watched) ==
+        m_separateBands.end()) {
+        return QWidget::eventFilter(watched, event);
+    }
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            mousePressEvent(mouse);
+            return true;
+        case QEvent::MouseMove:
+            OnFrameMouseMove(mouse, band);
+            return true;
+        case QEvent::MouseButtonRelease:
+            mouseReleaseEvent(mouse);
+            return true;
+        default:
+            return QWidget::eventFilter(watched, event);
+    }
+}
+
+// piece: the window the pointer is over (this one, or a separate band), whose cursor shows the
+// zone's sizing arrow.
+void CBrintelShotDlg::OnFrameMouseMove(QMouseEvent* event, QWidget* piece) {
     if (m_pressHit != FrameHit::Nowhere && (event->buttons() & Qt::LeftButton)) {
         // The window follows the pointer from here on; a window manager takes this point
         // as the drag's start.
@@ -500,14 +613,16 @@ void CBrintelShotDlg::mouseMoveEvent(QMouseEvent* event) {
     if (m_dragHit == FrameHit::Nowhere) {
         const QPoint global = event->globalPosition().toPoint();
         const Qt::CursorShape shape = CursorForHit(DragHitAt(global));
-        if (cursor().shape() != shape) {
-            setCursor(shape);
+        if (piece->cursor().shape() != shape) {
+            piece->setCursor(shape);
         }
-        QWidget::mouseMoveEvent(event);
+        if (piece == this) {
+            QWidget::mouseMoveEvent(event);
+        }
         return;
     }
     const QPoint delta = event->globalPosition().toPoint() - m_dragStartPos;
-    setGeometry(DraggedGeometry(m_dragStartGeometry, m_dragHit, delta, minimumSize()));
+    SetFrameGeometry(DraggedGeometry(m_dragStartGeometry, m_dragHit, delta, FrameMinimumSize()));
 }
 
 void CBrintelShotDlg::mouseReleaseEvent(QMouseEvent* event) {
@@ -546,6 +661,19 @@ void CBrintelShotDlg::closeEvent(QCloseEvent* event) {
 
 void CBrintelShotDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    ShowSeparateBands();
     activateWindow();
     setFocus();
+}
+
+void CBrintelShotDlg::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    ShowSeparateBands();
+}
+
+void CBrintelShotDlg::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) {
+        ShowSeparateBands();  // minimised or back
+    }
 }

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -36,6 +37,16 @@ class CBrintelShotDlg : public QWidget {
 public:
     explicit CBrintelShotDlg(QWidget* parent = nullptr);
     ~CBrintelShotDlg() override;
+
+    // Builds the frame from separate windows, none of them over the capture region: this
+    // window keeps the caption band and toolbar, three small windows are the other bands. A
+    // Wayland desktop sends a click in a shaped window's hole to whatever X window lies below,
+    // not to the Wayland window the user sees there. Call before the window is first shown.
+    void BuildFrameFromSeparateWindows();
+    // The whole capture window's rectangle in screen pixels, caption to bottom band (this
+    // window's own geometry unless the frame is built of separate windows).
+    QRect FrameGeometry() const;
+    void SetFrameGeometry(const QRect& frame);
 
     // Places the window (shown, topmost) so that its capture region covers exactly
     // windowRect, given in screen pixels.
@@ -129,6 +140,10 @@ protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    // The separate bands' mouse input is this window's.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void OnInitDialog();
@@ -150,6 +165,11 @@ private:
     QColor BandColor() const;
     void ShowCaptionToolTip(const QPoint& pos, const QPoint& globalPos);
     void StartFrameDrag(FrameHit hit, const QPoint& globalPos);
+    void OnFrameMouseMove(QMouseEvent* event, QWidget* piece);
+    QSize FrameMinimumSize() const;
+    void ApplyMinimumSize();
+    void PlaceSeparateBands();
+    void ShowSeparateBands();
     // The zone a press hit, allowing for the size being locked during a recording.
     FrameHit DragHitAt(const QPoint& globalPos) const;
     void LockSize(bool locked);
@@ -216,4 +236,9 @@ private:
     FrameHit m_dragHit = FrameHit::Nowhere;
     QPoint m_dragStartPos;
     QRect m_dragStartGeometry;
+
+    // The left, right and bottom bands where the frame is built of separate windows (this
+    // window then ends above the capture region, and the frame's height is kept here).
+    std::array<QWidget*, 3> m_separateBands{};
+    int m_nFrameHeight = 0;
 };

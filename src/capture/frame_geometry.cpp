@@ -67,6 +67,18 @@ QRect WindowRectForCaptureRect(const QRect& target, const QMargins& margin, int 
                            margin.right(), margin.bottom());
 }
 
+std::array<QRect, 4> SeparateFrameParts(const QRect& frame, int toolbarHeight) {
+    const int top = toolbarHeight + kCaptionHeight + kRegionInset;
+    const int sidesHeight = std::max(kRegionInset, frame.height() - top);
+    const int left = frame.left();
+    const int right = frame.left() + frame.width();
+    return {QRect(left, frame.top(), frame.width(), top),
+            QRect(left, frame.top() + top, kRegionInset, sidesHeight),
+            QRect(right - kRegionInset, frame.top() + top, kRegionInset, sidesHeight),
+            QRect(left + kRegionInset, frame.top() + top + sidesHeight - kRegionInset,
+                  std::max(1, frame.width() - 2 * kRegionInset), kRegionInset)};
+}
+
 Qt::Edges EdgesForHit(FrameHit hit) {
     switch (hit) {
         case FrameHit::Left:

@@ -3,6 +3,8 @@
 #include <QRect>
 #include <QRegion>
 
+#include <array>
+
 #include "capture/capture_rect.h"
 
 // Where a point of the capture window lies, for moving and resizing it. The values are the
@@ -47,6 +49,11 @@ QRegion OpaqueRegion(int width, int height, const CaptureRect& capture, bool ban
 
 // The window rectangle (screen pixels) whose capture region covers exactly target.
 QRect WindowRectForCaptureRect(const QRect& target, const QMargins& margin, int toolbarHeight);
+
+// Where a frame built of separate windows puts them, in screen pixels, for the frame rectangle
+// (the whole capture window): the caption part (caption band, toolbar and the band above the
+// region), then the left, right and bottom bands. Nothing of it lies over the capture region.
+std::array<QRect, 4> SeparateFrameParts(const QRect& frame, int toolbarHeight);
 
 // Which window edges a resize zone moves (for the window manager's resize).
 Qt::Edges EdgesForHit(FrameHit hit);

@@ -34,14 +34,14 @@ namespace {
 
 constexpr unsigned long kMagenta = 0xFF00FF;
 
-// Waits for the program's capture window (its large window) and, when trayIcon is given, its
-// tray icon (its small docked window).
+// Waits for the program's capture window (its large window; on a Wayland desktop the caption
+// part of it) and, when trayIcon is given, its tray icon (its small docked window).
 bool FindWindows(CXWindows& x, pid_t pid, Window& dlg, Window* trayIcon = nullptr) {
     dlg = 0;
     return desktop::WaitUntil([&] {
         for (Window window : x.ShownWindowsOf(pid)) {
             ScreenRect rect = x.Geometry(window);
-            if (rect.w >= 100 && rect.h >= 100) {
+            if (rect.w >= 100 && rect.h >= 50) {
                 dlg = window;
             } else if (trayIcon != nullptr && rect.w <= 64 && rect.h <= 64) {
                 *trayIcon = window;
@@ -324,14 +324,6 @@ TEST_F(ShellDesktopTest, CaptureOptionWritesTheScreenRegionBesideTheRunningProgr
     const cv::Mat expected = PatternImage(4, 123, 77);
     ASSERT_EQ(still.size(), expected.size());
     EXPECT_EQ(cv::norm(still, expected), 0);
-
-    CProgramUnderTest outside({}, m_dir.path(), {"--capture", "10x10+5000+0"});
-    EXPECT_EQ(outside.WaitForExit(), 1);
-    EXPECT_NE(outside.StandardError().find("outside the screen"), std::string::npos);
-    CProgramUnderTest huge({}, m_dir.path(), {"--capture", "32767x32767+0+0"});  // refused at once
-    EXPECT_EQ(huge.WaitForExit(), 1);
-    EXPECT_NE(huge.StandardError().find("BMP file; the format holds at most"), std::string::npos);
-    EXPECT_EQ(m_dir.Files("Capture_.*").size(), 1u);
 }
 
 // While a recording runs, the tray icon's tip shows its length and the file's size so far, also
@@ -457,18 +449,18 @@ TEST(ShellStartTest, NothingAtStartStopsTheProgram) {
 }
 
 // Without a tray host the program says so on standard error, and closing the capture window
-// ends it. The session is made to look like XWayland (which needs no warning), and Qt is
-// asked for a scale factor of 2, which the program must not follow.
+// ends it. The session is made to look like XWayland (with no portal for global keys), and Qt
+// is asked for a scale factor of 2, which the program must not follow.
 TEST(ShellBareTest, WithoutTrayClosingTheCaptureWindowEndsTheProgram) {
     CXWindows x;
     ASSERT_NE(x.display(), nullptr);
-    CProgramUnderTest program(
-        {"WAYLAND_DISPLAY=wayland-0", "QT_SCALE_FACTOR=2", "QT_ENABLE_HIGHDPI_SCALING=1"});
+    CProgramUnderTest program({"WAYLAND_DISPLAY=wayland-0", "DBUS_SESSION_BUS_ADDRESS=x",
+                               "QT_SCALE_FACTOR=2", "QT_ENABLE_HIGHDPI_SCALING=1"});
     Window dlg = 0;
     ASSERT_TRUE(program.Pid() > 0 && FindWindows(x, program.Pid(), dlg));
     std::string errors = program.StandardError();
     EXPECT_NE(errors.find("no notification area"), std::string::npos) << errors;
-    EXPECT_EQ(program.ErrorLines(), 1) << errors;
+    EXPECT_EQ(program.ErrorLines(), 2) << errors;
     // Physical pixels: the start size stays about 335 x 280 screen pixels.
     EXPECT_LT(x.Geometry(dlg).w, 400);
     EXPECT_LT(x.Geometry(dlg).h, 340);

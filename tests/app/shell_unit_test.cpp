@@ -20,9 +20,9 @@ TEST(TrayTipTest, CutsToWholeCharacters) {
     EXPECT_EQ(TrayTipText(hangul.c_str()), QString(127, QChar(0xD55C)));
 }
 
-// Without a reachable X display the program says so in one line and ends with status 1;
-// --help and --version answer without one; anything the parser does not accept ends with
-// status 2, one line and a pointer to --help on standard error.
+// Without a reachable X display the program says so in one line and ends with status 1, as
+// for a still off the screen or too large; --help and --version answer without one; anything the
+// parser does not accept ends with status 2, one line and a pointer to --help on standard error.
 TEST(CommandLineTest, AnswersWithoutADisplay) {
     const std::vector<std::string> noBus{"DISPLAY=" + std::string(getenv("DISPLAY")),
                                          "WAYLAND_DISPLAY=w", "DBUS_SESSION_BUS_ADDRESS=x"};
@@ -36,6 +36,8 @@ TEST(CommandLineTest, AnswersWithoutADisplay) {
         {{"WAYLAND_DISPLAY=wayland-0"}, {}, 1, "", "X11 session"},
         {{"DISPLAY=:4711"}, {}, 1, "", ":4711"},
         {noBus, {"--capture", "9x9"}, 1, "", "no D-Bus session bus to reach the screen-sharing"},
+        {{noBus[0]}, {"--capture", "10x10+5000+0"}, 1, "", "outside the screen"},
+        {{noBus[0]}, {"--capture", "32767x32767+0+0"}, 1, "", "BMP file; the format holds at most"},
         {{}, {"-h", "--capture", "1x1"}, 0, "--repair <FILE>", ""},
         {{}, {"--version"}, 0, "BrintelShot 1.0\n", ""},
         {{}, {"--frobnicate"}, 2, "", "Unknown option 'frobnicate'"},
