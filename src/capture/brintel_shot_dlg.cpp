@@ -124,8 +124,8 @@ void CBrintelShotDlg::BuildFrameFromSeparateWindows() {
         band = new QWidget(this, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                      Qt::WindowDoesNotAcceptFocus);
         band->setAttribute(Qt::WA_ShowWithoutActivating);
-        band->setAutoFillBackground(true);
-        band->setMouseTracking(true);  // the resize zones show their cursors
+        band->setAttribute(Qt::WA_TranslucentBackground);  // see-through in the dark phase
+        band->setMouseTracking(true);                      // the resize zones show their cursors
         band->installEventFilter(this);
     }
     m_nFrameHeight = frame.height();
@@ -170,7 +170,7 @@ void CBrintelShotDlg::PlaceSeparateBands() {
     if (m_separateBands[0] == nullptr) {
         return;
     }
-    const std::array<QRect, 4> parts = SeparateFrameParts(FrameGeometry(), m_nToolbarHeight);
+    const std::array<QRect, 5> parts = SeparateFrameParts(FrameGeometry(), m_nToolbarHeight);
     for (size_t i = 0; i < m_separateBands.size(); ++i) {
         m_separateBands[i]->setGeometry(parts[i + 1]);
     }
@@ -413,14 +413,9 @@ void CBrintelShotDlg::StopBlink() {
 void CBrintelShotDlg::ShowBand(bool visible) {
     ApplyShape(visible);
     const QColor color = BandColor();
-    // The separate bands go see-through (the desktop composes the windows) instead of leaving
-    // the screen through an unmap and a map each time.
-    QPalette palette;
-    palette.setColor(QPalette::Window, color);
     for (QWidget* band : m_separateBands) {
         if (band != nullptr) {
-            band->setPalette(palette);
-            band->setWindowOpacity(visible ? 1.0 : 0.0);
+            band->update();
         }
     }
     if (visible && isVisible() && color != m_paintedBandColor) {
@@ -595,6 +590,13 @@ bool CBrintelShotDlg::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseButtonRelease:
             mouseReleaseEvent(mouse);
             return true;
+        case QEvent::Paint: {
+            // In the dark phase the desktop, which composes every window, shows what is below.
+            QPainter painter(band);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.fillRect(band->rect(), m_bShapeBandVisible ? BandColor() : Qt::transparent);
+            return true;
+        }
         default:
             return QWidget::eventFilter(watched, event);
     }

@@ -39,7 +39,7 @@ public:
     ~CBrintelShotDlg() override;
 
     // Builds the frame from separate windows, none of them over the capture region: this
-    // window keeps the caption band and toolbar, three small windows are the other bands. A
+    // window keeps the caption band and toolbar, four small windows are the bands. A
     // Wayland desktop sends a click in a shaped window's hole to whatever X window lies below,
     // not to the Wayland window the user sees there. Call before the window is first shown.
     void BuildFrameFromSeparateWindows();
@@ -237,8 +237,8 @@ private:
     QPoint m_dragStartPos;
     QRect m_dragStartGeometry;
 
-    // The left, right and bottom bands where the frame is built of separate windows (this
-    // window then ends above the capture region, and the frame's height is kept here).
-    std::array<QWidget*, 3> m_separateBands{};
+    // The bands around the capture region where the frame is built of separate windows (this
+    // window then ends below the toolbar, and the frame's height is kept here).
+    std::array<QWidget*, 4> m_separateBands{};
     int m_nFrameHeight = 0;
 };

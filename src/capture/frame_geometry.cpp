@@ -67,12 +67,14 @@ QRect WindowRectForCaptureRect(const QRect& target, const QMargins& margin, int 
                            margin.right(), margin.bottom());
 }
 
-std::array<QRect, 4> SeparateFrameParts(const QRect& frame, int toolbarHeight) {
-    const int top = toolbarHeight + kCaptionHeight + kRegionInset;
+std::array<QRect, 5> SeparateFrameParts(const QRect& frame, int toolbarHeight) {
+    const int caption = toolbarHeight + kCaptionHeight;
+    const int top = caption + kRegionInset;
     const int sidesHeight = std::max(kRegionInset, frame.height() - top);
     const int left = frame.left();
     const int right = frame.left() + frame.width();
-    return {QRect(left, frame.top(), frame.width(), top),
+    return {QRect(left, frame.top(), frame.width(), caption),
+            QRect(left, frame.top() + caption, frame.width(), kRegionInset),
             QRect(left, frame.top() + top, kRegionInset, sidesHeight),
             QRect(right - kRegionInset, frame.top() + top, kRegionInset, sidesHeight),
             QRect(left + kRegionInset, frame.top() + top + sidesHeight - kRegionInset,

@@ -51,9 +51,9 @@ QRegion OpaqueRegion(int width, int height, const CaptureRect& capture, bool ban
 QRect WindowRectForCaptureRect(const QRect& target, const QMargins& margin, int toolbarHeight);
 
 // Where a frame built of separate windows puts them, in screen pixels, for the frame rectangle
-// (the whole capture window): the caption part (caption band, toolbar and the band above the
-// region), then the left, right and bottom bands. Nothing of it lies over the capture region.
-std::array<QRect, 4> SeparateFrameParts(const QRect& frame, int toolbarHeight);
+// (the whole capture window): the caption band with the toolbar, then the bands above, left
+// of, right of and below the capture region. Nothing of it lies over the region.
+std::array<QRect, 5> SeparateFrameParts(const QRect& frame, int toolbarHeight);
 
 // Which window edges a resize zone moves (for the window manager's resize).
 Qt::Edges EdgesForHit(FrameHit hit);

@@ -341,7 +341,7 @@ TEST_F(RecordCommandTest, OnWaylandTheDesktopSharesTheScreen) {
     std::ofstream(settings + "/Brintel Shot/BrintelShot.ini", std::ios::app)
         << "[window]\ngeometry=@Rect(416 250 348 205)\n";
     CProgramUnderTest window(config, m_dir.path());
-    ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.ShownWindowsOf(window.Pid()).size() == 4; }));
+    ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.ShownWindowsOf(window.Pid()).size() == 5; }));
     EXPECT_TRUE(desktop::WaitUntil([&] {
         DoubleClickOnTheDesktop(750, 412);
         return asked.StandardError().find("cancelled in the desktop's dialog") != std::string::npos;
