@@ -4,6 +4,7 @@
 
 #include <QClipboard>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QImage>
@@ -370,6 +371,12 @@ void CBrintelShotDlg::CopyToClipboard() {
 }
 
 void CBrintelShotDlg::SnapToWindowUnderCursor() {
+    const QPoint cursor = QCursor::pos();
+    for (const QWidget* band : m_separateBands) {
+        if (band != nullptr && band->isVisible() && band->geometry().contains(cursor)) {
+            return;  // a band of this window's own frame
+        }
+    }
     int x = 0;
     int y = 0;
     int w = 0;
