@@ -383,6 +383,8 @@ void CBrintelShotDlg::InvalidateBands() {
 // costs no repaint per frame.
 void CBrintelShotDlg::StartBlink() {
     const uint32_t now = GetTickCount();
+    // A whole-window paint since the last blink may have left the band in another colour.
+    m_paintedBandColor = QColor();
     ShowBand(m_blink.IsLitAt(now));  // red, not the idle green, when it starts lit
     m_blinkTimer.start(int(m_blink.MsUntilNextStep(now)));
 }
@@ -401,6 +403,7 @@ void CBrintelShotDlg::OnBlinkStep() {
 
 void CBrintelShotDlg::StopBlink() {
     m_blinkTimer.stop();
+    m_paintedBandColor = QColor();
     ShowBand(true);  // green again
 }
 
