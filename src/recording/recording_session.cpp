@@ -211,6 +211,13 @@ bool CRecordingSession::WaitWhilePaused() {
     return false;
 }
 
+// The part up to a pause or the stop lasts until then: the slots it still owes are repeats.
+int64_t CRecordingSession::PadUntil(int64_t produced, CFrameRing::Clock::duration elapsed) {
+    const int64_t pad = FramesWithinLimit(pacing::FramesToPadAtStop(produced, elapsed), produced);
+    m_ring.PublishRepeats(pad);
+    return pad;
+}
+
 int64_t CRecordingSession::FramesWithinLimit(int64_t count, int64_t produced) const {
     return m_frameLimit > 0 ? std::max<int64_t>(0, std::min(count, m_frameLimit - produced))
                             : count;
@@ -240,10 +247,7 @@ void CRecordingSession::GrabThreadProc() {
             // due at the resume.
             const Clock::time_point pausedAt{Clock::duration(m_pausedAtNs.load())};
             if (m_bPaced) {
-                const int64_t pad = FramesWithinLimit(
-                    pacing::FramesToPadAtStop(produced, pausedAt - start), produced);
-                m_ring.PublishRepeats(pad);
-                produced += pad;
+                produced += PadUntil(produced, pausedAt - start);
             }
             m_ring.RequestFlush();
             const bool stop = WaitWhilePaused();
@@ -286,8 +290,7 @@ void CRecordingSession::GrabThreadProc() {
         ++produced;
     }
     if (!failed && m_bPaced) {
-        m_ring.PublishRepeats(
-            FramesWithinLimit(pacing::FramesToPadAtStop(produced, Clock::now() - start), produced));
+        PadUntil(produced, Clock::now() - start);
     }
     m_source.Close();
     m_ring.FinishGrabbing();
