@@ -25,6 +25,9 @@ PACKAGES=(
   # frames on Wayland desktops, and the headless GNOME session its tests run on
   libpipewire-0.3-dev mutter xwayland xdg-desktop-portal xdg-desktop-portal-gnome dbus-bin
   libglib2.0-bin
+  # the headless KDE session of the global-keys test: KWin, the KDE portal (GlobalShortcuts),
+  # kglobalaccel and Qt 5's Wayland platform for KWin
+  kwin-wayland xdg-desktop-portal-kde libkf5globalaccel-bin qtwayland5
   # a second player's view of the files (GStreamer's AVI demuxer and libav's MPEG-4 decoder)
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
 )

@@ -42,6 +42,6 @@ for ((round = 1; round <= rounds; round++)); do
   BENCH_INSIDE=1 BENCH_TOOL=ours BENCH_LABEL="X11 ours" "$here/scripts/with-desktop.sh" "$0" "$build"
   BENCH_INSIDE=1 BENCH_TOOL=ffmpeg BENCH_LABEL="X11 ffmpeg" "$here/scripts/with-desktop.sh" "$0" "$build"
   # The GNOME session starts with a clean environment: the settings say what to run.
-  "$here/scripts/with-gnome.sh" env BENCH_INSIDE=1 BENCH_TOOL=ours BENCH_LABEL="GNOME ours" \
+  "$here/scripts/with-wayland.sh" gnome env BENCH_INSIDE=1 BENCH_TOOL=ours BENCH_LABEL="GNOME ours" \
     bash "$0" "$build"
 done

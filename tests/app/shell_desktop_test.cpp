@@ -126,11 +126,9 @@ protected:
         const ScreenRect dlg = m_x.Geometry(m_dlg);
         ASSERT_NE(OpenMenuAt(std::to_string(dlg.x + 60) + " " + std::to_string(dlg.y + 12)), 0u)
             << "the caption menu did not open";
-        std::string keys;
-        for (int i = 0; i < n; ++i) {
-            keys += " Down";
-        }
-        ASSERT_EQ(desktop::Xdotool("key --delay 60" + keys + " Return"), 0);
+        ASSERT_EQ(
+            desktop::Xdotool("key --delay 60 --repeat " + std::to_string(n) + " Down key Return"),
+            0);
     }
 
     static Window FindShown(const std::string& name) {
@@ -164,38 +162,23 @@ TEST_F(ShellDesktopTest, CtrlOneShowsThenSnapsOverTheWindowUnderTheCursor) {
     ASSERT_EQ(desktop::Xdotool("key ctrl+shift+1"), 0);
     ASSERT_TRUE(desktop::WaitUntil([&] { return m_x.Geometry(m_dlg) != placed; }));
     // On screen: the target shows through exactly the capture region, the band surrounds it.
-    const int left = target.x, top = target.y, right = left + target.w - 1,
-              bottom = top + target.h - 1;
+    const auto shows = [&](int x, int y) {
+        return m_x.Pixel(target.x + x, target.y + y) == kMagenta;
+    };
+    const int w = target.w - 1, h = target.h - 1;  // the target's last column and row
     EXPECT_TRUE(desktop::WaitUntil([&] {
-        return m_x.Pixel(left, top) == kMagenta && m_x.Pixel(right, bottom) == kMagenta &&
-               m_x.Pixel(left - 1, top + 5) != kMagenta &&
-               m_x.Pixel(left + 5, top - 1) != kMagenta &&
-               m_x.Pixel(right + 1, bottom - 5) != kMagenta &&
-               m_x.Pixel(right - 5, bottom + 1) != kMagenta;
+        return shows(0, 0) && shows(w, h) && !shows(-1, 5) && !shows(5, -1) &&
+               !shows(w + 1, h - 5) && !shows(w - 5, h + 1);
     })) << "the capture region does not cover exactly "
         << target;
-    m_x.Destroy(window);
-}
-
-// Exit in the tray menu works while a dialog box of the capture window is open: it closes the
-// box and ends the program, finishing a running recording first.
-TEST_F(ShellDesktopTest, TrayExitWhileADialogIsOpenEndsTheProgram) {
-    PlaceDlg(300, 300);
-    ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(m_dlg) + " key F3"), 0);
-    ChooseCaptionItem(1);  // About
-    Window about = FindShown("^BrintelShot 정보$");
-    ASSERT_NE(about, 0u) << "the about box did not open";
-    ASSERT_TRUE(ChooseTrayExit({about})) << "the tray menu did not open";
-    ASSERT_EQ(m_program->WaitForExit(), 0);
-    EXPECT_EQ(m_dir.Files(R"(Recode_\d{8}_\d{6}\.avi)").size(), 1u);
-    EXPECT_NE(m_program->StandardOutput().find(" written: "), std::string::npos)
-        << "the recording was not finished";
 }
 
 // A second start, Ctrl+1 and a double-click on the docked tray icon bring back a minimised
 // or hidden capture window at its last place, also to the desktop the user has gone to (where
-// Ctrl+1 does not snap the window it cannot see); the tray menu's Exit then ends the program.
-// A second start beside a program that does not answer names it and ends with status 1.
+// Ctrl+1 does not snap the window it cannot see). --capture runs beside the program and writes
+// exactly what the screen shows. A second start beside a program that does not answer names it
+// and ends with status 1. The tray menu's Exit, while a dialog box of the capture window is
+// open, closes the box and ends the program, finishing a running recording first.
 TEST_F(ShellDesktopTest, SecondStartCtrlOneAndTrayBringBackTheWindowAndExitEnds) {
     EXPECT_TRUE(m_x.HasAncestorOfClass(m_trayIcon, "trayer")) << "icon not docked in trayer";
     const ScreenRect placed = PlaceDlg(200, 150);
@@ -225,15 +208,32 @@ TEST_F(ShellDesktopTest, SecondStartCtrlOneAndTrayBringBackTheWindowAndExitEnds)
             << how << " left the window unseen (" << hide << ")";
         EXPECT_EQ(m_x.Geometry(m_dlg), placed) << how;
     }
+    PatternWindow picture(700, 400, 123, 77);
+    picture.Show(4);
+    CProgramUnderTest capture({}, m_dir.path(), {"--capture", "123x77+700+400", "--output", "."});
+    ASSERT_EQ(capture.WaitForExit(), 0) << capture.StandardError();
+    const std::vector<std::string> files = m_dir.Files(R"(Capture_\d{6}_\d{6}\.bmp)");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(capture.StandardOutput(), "./" + files[0] + "\n");
+    const cv::Mat still = cv::imread(m_dir.path() + "/" + files[0]),
+                  expected = PatternImage(4, 123, 77);
+    ASSERT_EQ(still.size(), expected.size());
+    EXPECT_EQ(cv::norm(still, expected), 0);
     kill(m_program->Pid(), SIGSTOP);
     CProgramUnderTest second({"XDG_CONFIG_HOME=" + ConfigHome()}, m_dir.path());
     EXPECT_EQ(second.WaitForExit(), 1);
     EXPECT_NE(second.StandardError().find("(process " + std::to_string(m_program->Pid()) + ")"),
               std::string::npos);
     kill(m_program->Pid(), SIGCONT);
-    HideDlg();
-    ASSERT_TRUE(ChooseTrayExit()) << "the tray menu did not open";
-    EXPECT_EQ(m_program->WaitForExit(), 0);
+    ASSERT_EQ(desktop::Xdotool("windowactivate --sync " + std::to_string(m_dlg) + " key F3"), 0);
+    ChooseCaptionItem(1);  // About
+    Window about = FindShown("^BrintelShot 정보$");
+    ASSERT_NE(about, 0u) << "the about box did not open";
+    ASSERT_TRUE(ChooseTrayExit({about})) << "the tray menu did not open";
+    ASSERT_EQ(m_program->WaitForExit(), 0);
+    EXPECT_EQ(m_dir.Files(R"(Recode_\d{8}_\d{6}\.avi)").size(), 1u);
+    EXPECT_NE(m_program->StandardOutput().find(" written: "), std::string::npos)
+        << "the recording was not finished";
 }
 
 // The global keys act while another window has the focus, which never sees them: a recording
@@ -266,8 +266,6 @@ TEST_F(ShellDesktopTest, GlobalKeysRecordAndPauseFromAnotherWindow) {
     while (XCheckWindowEvent(x, focused, KeyPressMask, &event)) {  // Ctrl and Shift only
         EXPECT_TRUE(IsModifierKey(XkbKeycodeToKeysym(x, event.xkey.keycode, 0, 0)));
     }
-    XUngrabKey(x, f4, ControlMask | ShiftMask, DefaultRootWindow(x));
-    m_x.Destroy(focused);
 }
 
 // The window's place and size, the output folder and the pointer option come back at the next
@@ -311,21 +309,6 @@ TEST_F(ShellDesktopTest, SettingsSurviveARestartAndABrokenFileIsIgnored) {
     EXPECT_EQ(SettingsText(), broken) << "the broken file was written over";
 }
 
-// --capture runs beside the running program and writes exactly what the screen shows.
-TEST_F(ShellDesktopTest, CaptureOptionWritesTheScreenRegionBesideTheRunningProgram) {
-    PatternWindow picture(700, 400, 123, 77);
-    picture.Show(4);
-    CProgramUnderTest capture({}, m_dir.path(), {"--capture", "123x77+700+400", "--output", "."});
-    ASSERT_EQ(capture.WaitForExit(), 0) << capture.StandardError();
-    const std::vector<std::string> files = m_dir.Files(R"(Capture_\d{6}_\d{6}\.bmp)");
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(capture.StandardOutput(), "./" + files[0] + "\n");
-    const cv::Mat still = cv::imread(m_dir.path() + "/" + files[0]);
-    const cv::Mat expected = PatternImage(4, 123, 77);
-    ASSERT_EQ(still.size(), expected.size());
-    EXPECT_EQ(cv::norm(still, expected), 0);
-}
-
 // While a recording runs, the tray icon's tip shows its length and the file's size so far, also
 // while the tip is shown; paused, the tip and the caption say so; at its end the tip is the
 // program's name again.
@@ -333,8 +316,7 @@ TEST(ShellFrameTest, TrayTipShowsTheRecordingsLengthAndSize) {
     TempDir dir;
     setenv("XDG_CONFIG_HOME", (dir.path() + "/config").c_str(), 1);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
-    char name[] = "shell_desktop_test";
-    char* argv[] = {name, nullptr};
+    char name[] = "shell_desktop_test", *argv[] = {name, nullptr};
     int argc = 1;
     PrepareQtEnvironment();
     CBrintelShotApp app(argc, argv);
@@ -367,16 +349,13 @@ TEST(ShellFrameTest, TrayTipShowsTheRecordingsLengthAndSize) {
     EXPECT_EQ(frame.TrayIcon().ToolTip(), QStringLiteral("Brintel's Shot"));
 }
 
-// The quit signals in the program's status: held (blocked) or caught.
+// Whether the program holds SIGTERM: blocks or catches it (the masks in its status).
 bool HoldsSigterm(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    unsigned long long held = 0;
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("SigBlk:", 0) == 0 || line.rfind("SigCgt:", 0) == 0) {
-            held |= std::stoull(line.substr(7), nullptr, 16);
-        }
-    }
-    return (held & (1ull << (SIGTERM - 1))) != 0;
+    std::istringstream masks(desktop::Output("awk '/^Sig(Blk|Cgt):/ {print $2}' /proc/" +
+                                             std::to_string(pid) + "/status"));
+    unsigned long long blocked = 0, caught = 0;
+    masks >> std::hex >> blocked >> caught;
+    return ((blocked | caught) >> (SIGTERM - 1) & 1) != 0;
 }
 
 // Nothing at start stops the program: recordings to finish (one a crafted file claiming a

@@ -14,11 +14,8 @@
 TEST(TrayTipTest, CutsToWholeCharacters) {
     EXPECT_TRUE(TrayTipText(nullptr).isEmpty());
     EXPECT_EQ(TrayTipText(std::string(200, 'x').c_str()), QString(127, QLatin1Char('x')));
-    std::string hangul;
-    for (int i = 0; i < 130; ++i) {
-        hangul += "한";  // three UTF-8 bytes each
-    }
-    EXPECT_EQ(TrayTipText(hangul.c_str()), QString(127, QChar(0xD55C)));
+    const QByteArray hangul = QString(130, QChar(0xD55C)).toUtf8();  // three bytes each
+    EXPECT_EQ(TrayTipText(hangul.constData()), QString(127, QChar(0xD55C)));
 }
 
 // Without a reachable X display the program says so in one line and ends with status 1, as
@@ -30,8 +27,7 @@ TEST(CommandLineTest, AnswersWithoutADisplay) {
     const struct {
         std::vector<std::string> environment, arguments;
         int status;
-        const char* out;
-        const char* err;
+        const char *out, *err;
     } cases[] = {
         {{"DISPLAY=", "WAYLAND_DISPLAY="}, {}, 1, "", "X11 session"},
         {{"WAYLAND_DISPLAY=wayland-0"}, {}, 1, "", "X11 session"},
@@ -49,11 +45,7 @@ TEST(CommandLineTest, AnswersWithoutADisplay) {
         {{}, {"--output", "x.bmp"}, 2, "", "--output needs --capture or --record"},
         {{}, {"--capture", "1x1", "--record", "1x1"}, 2, "", "cannot be used together"},
         {{}, {"--record", "8x8", "--duration", "1", "--output", "-"}, 2, "", "seek in"},
-        {{},
-         {"--record", "8x8", "--duration", "1", "--output", "a.mp4"},
-         2,
-         "",
-         "AVI files (.avi)"},
+        {{}, {"--record", "8x8", "--duration", "1", "--output", "a.mp4"}, 2, "", "files (.avi)"},
         {{}, {"--capture", "8x8", "--output", "a.gif"}, 2, "", "(.bmp, .png, .jpg, .jpeg)"},
     };
     for (const auto& c : cases) {
@@ -75,18 +67,16 @@ TEST(CommandLineTest, GeometriesPlaceTheRegionOnTheScreen) {
     CGeometry geometry;
     CSvRect region;
     std::string error;
-    const struct {
-        const char* text;
-        CSvRect region;
-    } placed[] = {{"640x480+100+50", {100, 50, 740, 530}},
-                  {"10X20", {0, 0, 10, 20}},
-                  {"100x50-0-0", {1820, 1030, 1920, 1080}},
-                  {"100x50-10+5", {1810, 5, 1910, 55}},
-                  {"50x50+1900+1070", {1900, 1070, 1950, 1120}}};  // partly off: black there
-    for (const auto& c : placed) {
-        ASSERT_TRUE(ParseGeometry(c.text, &geometry, &error)) << c.text << ": " << error;
-        ASSERT_TRUE(PlaceGeometry(geometry, 1920, 1080, &region, &error)) << c.text;
-        EXPECT_TRUE(region == c.region) << c.text;
+    const std::pair<const char*, CSvRect> placed[] = {
+        {"640x480+100+50", {100, 50, 740, 530}},
+        {"10X20", {0, 0, 10, 20}},
+        {"100x50-0-0", {1820, 1030, 1920, 1080}},
+        {"100x50-10+5", {1810, 5, 1910, 55}},
+        {"50x50+1900+1070", {1900, 1070, 1950, 1120}}};  // partly off: black there
+    for (const auto& [text, expected] : placed) {
+        ASSERT_TRUE(ParseGeometry(text, &geometry, &error)) << text << ": " << error;
+        ASSERT_TRUE(PlaceGeometry(geometry, 1920, 1080, &region, &error)) << text;
+        EXPECT_TRUE(region == expected) << text;
     }
     for (const char* bad : {"", "640x480+1", "-640x480", "640x480+1+1x", "640*480", "1x40000",
                             "10x10+99999999999+0", " 10x10"}) {
