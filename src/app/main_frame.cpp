@@ -1,9 +1,6 @@
 #include "app/main_frame.h"
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
@@ -21,7 +18,7 @@
 #include "platform/window_desktop.h"
 #include "zorvane.h"
 
-// A global key, its setting and its name with the desktop's shortcuts portal.
+// A global key: the command it gives, its setting and default, and how it is named.
 struct CGlobalKeyDefault {
     int command;
     const char* settingsKey;
