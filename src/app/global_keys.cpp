@@ -90,6 +90,15 @@ QList<unsigned int> LockVariants(unsigned int lockMasks) {
 
 }  // namespace
 
+QString KeysymName(Qt::Key key) {
+    KeySym keysym = KeysymOf(key);
+    if (keysym >= XK_A && keysym <= XK_Z) {
+        keysym += XK_a - XK_A;  // the key itself, not its shifted character
+    }
+    const char* name = keysym == NoSymbol ? nullptr : XKeysymToString(keysym);
+    return name != nullptr ? QString::fromLatin1(name) : QString();
+}
+
 QKeySequence KeySequenceFromText(const QString& text, const QKeySequence& fallback) {
     if (text.trimmed().isEmpty()) {
         return fallback;

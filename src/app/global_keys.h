@@ -50,3 +50,7 @@ private:
 // A key sequence from its text in the settings file ("Ctrl+Shift+F3"); fallback when the text
 // is empty, and an empty sequence when the text names no key.
 QKeySequence KeySequenceFromText(const QString& text, const QKeySequence& fallback);
+
+// The X keysym name of a key ("F3", "Prior" for Page Up, "a" for the A key); empty when it has
+// none.
+QString KeysymName(Qt::Key key);

@@ -21,6 +21,16 @@
 #include "platform/window_desktop.h"
 #include "zorvane.h"
 
+// A global key, its setting and its name with the desktop's shortcuts portal.
+struct CGlobalKeyDefault {
+    int command;
+    const char* settingsKey;
+    const char* keys;
+    const char* what;
+    const char* shortcutId;  // its name with the desktop's shortcuts portal
+    const char* description;
+};
+
 namespace {
 
 // The capture window while the frame lives, for the exit hook below.
@@ -36,17 +46,15 @@ void FinishRecordingAtExit() {
     }
 }
 
-struct CGlobalKeyDefault {
-    int command;
-    const char* settingsKey;
-    const char* keys;
-    const char* what;
-};
 constexpr CGlobalKeyDefault kGlobalKeys[] = {
-    {ID_RECORD, "keys/record", "Ctrl+Shift+F3", "record/stop"},
-    {ID_CAPTURE, "keys/capture", "Ctrl+Shift+F4", "still capture"},
-    {ID_PAUSE, "keys/pause", "Ctrl+Shift+F9", "pause/resume"},
+    {ID_RECORD, "keys/record", "Ctrl+Shift+F3", "record/stop", "record",
+     "Start or stop recording the capture region"},
+    {ID_CAPTURE, "keys/capture", "Ctrl+Shift+F4", "still capture", "capture",
+     "Save a still picture of the capture region"},
+    {ID_PAUSE, "keys/pause", "Ctrl+Shift+F9", "pause/resume", "pause",
+     "Pause or resume the recording"},
 };
+const char kSnapShortcutId[] = "snap";
 
 }  // namespace
 
@@ -115,7 +123,7 @@ void CMainFrame::OnCreate() {
     m_pShotDlg->show();
     GrabGlobalKeys();
     if (IsWaylandSession()) {
-        CheckGlobalShortcutsPortal();
+        BindDesktopShortcuts();
     }
     g_pShotDlgAtExit = m_pShotDlg.get();
     static const bool kExitHookSet = std::atexit(FinishRecordingAtExit) == 0;
@@ -151,14 +159,19 @@ void CMainFrame::ApplySettings() {
     }
 }
 
+QKeySequence CMainFrame::GlobalKeySequence(const CGlobalKeyDefault& key) const {
+    const QKeySequence fallback(QString::fromLatin1(key.keys), QKeySequence::PortableText);
+    return KeySequenceFromText(m_settings.Text(key.settingsKey), fallback);
+}
+
 // A key that cannot be had is named on standard error and in the caption; the others work.
-void CMainFrame::GrabGlobalKeys() {
+// Keys the desktop already gives (`fromDesktop`, by shortcut id) are not grabbed again.
+void CMainFrame::GrabGlobalKeys(const QStringList& fromDesktop) {
     QList<CGlobalKeys::Binding> bindings;
     for (const CGlobalKeyDefault& key : kGlobalKeys) {
-        const QKeySequence fallback(QString::fromLatin1(key.keys), QKeySequence::PortableText);
-        bindings.append({key.command,
-                         KeySequenceFromText(m_settings.Text(key.settingsKey), fallback),
-                         QString::fromLatin1(key.what)});
+        if (!fromDesktop.contains(QLatin1String(key.shortcutId))) {
+            bindings.append({key.command, GlobalKeySequence(key), QString::fromLatin1(key.what)});
+        }
     }
     const QStringList problems = m_globalKeys.Grab(bindings);
     for (const QString& problem : problems) {
@@ -173,30 +186,51 @@ void CMainFrame::GrabGlobalKeys() {
 }
 
 // Under XWayland the X server hands keys to this program only while one of its windows has the
-// focus; the grabs above still serve then. A desktop without the GlobalShortcuts portal (GNOME,
-// wlroots) has no other way to give them, and the user hears so once.
-void CMainFrame::CheckGlobalShortcutsPortal() {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.portal.Desktop"),
-        QStringLiteral("/org/freedesktop/portal/desktop"),
-        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    call.setArguments(
-        {QStringLiteral("org.freedesktop.portal.GlobalShortcuts"), QStringLiteral("version")});
-    auto* reply = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
-    auto report = [](QDBusPendingCallWatcher* answer) {
-        answer->deleteLater();
-        if (answer->isError()) {
-            std::fprintf(stderr,
-                         "brintelshot: this desktop offers no global shortcuts (no "
-                         "GlobalShortcuts portal): Ctrl+1 and the global keys work only while "
-                         "a BrintelShot window has the focus.\n");
-        }
-    };
-    if (reply->isFinished()) {  // no session bus: failed at once, and no signal follows
-        report(reply);
+// focus; the grabs above still serve then. Where the desktop offers the GlobalShortcuts portal
+// (KDE Plasma), the keys it binds reach the program whichever window has the focus, and their
+// grabs and Ctrl+1's hook are let go, so that one press acts once. A desktop without the portal
+// (GNOME, wlroots) has no other way to give them, and the user hears so once.
+void CMainFrame::BindDesktopShortcuts() {
+    QList<CPortalShortcut> shortcuts{{kSnapShortcutId,
+                                      "Bring the capture window, or snap it over the window "
+                                      "under the pointer",
+                                      QKeySequence(Qt::CTRL | Qt::Key_1)}};
+    for (const CGlobalKeyDefault& key : kGlobalKeys) {
+        shortcuts.append({key.shortcutId, key.description, GlobalKeySequence(key)});
+    }
+    connect(&m_shortcutsPortal, &CGlobalShortcutsPortal::unavailable, this,
+            [](const QString& reason) {
+                std::fprintf(stderr,
+                             "brintelshot: %s: Ctrl+1 and the global keys work only while a "
+                             "BrintelShot window has the focus.\n",
+                             qPrintable(reason));
+            });
+    connect(&m_shortcutsPortal, &CGlobalShortcutsPortal::bound, this,
+            [this](const QMap<QString, QString>& triggers) {
+                QStringList fromDesktop;
+                for (auto bound = triggers.begin(); bound != triggers.end(); ++bound) {
+                    if (!bound.value().isEmpty()) {
+                        fromDesktop.append(bound.key());
+                    }
+                }
+                m_bSnapKeyFromDesktop = fromDesktop.contains(kSnapShortcutId);
+                GrabGlobalKeys(fromDesktop);
+            });
+    connect(&m_shortcutsPortal, &CGlobalShortcutsPortal::activated, this,
+            &CMainFrame::OnDesktopShortcut);
+    m_shortcutsPortal.Bind(shortcuts);
+}
+
+void CMainFrame::OnDesktopShortcut(const QString& id) {
+    if (id == kSnapShortcutId) {
+        OnSnapKey();
         return;
     }
-    connect(reply, &QDBusPendingCallWatcher::finished, this, report);
+    for (const CGlobalKeyDefault& key : kGlobalKeys) {
+        if (id == QLatin1String(key.shortcutId)) {
+            OnCaptureCommand(key.command);
+        }
+    }
 }
 
 void CMainFrame::OnCaptureCommand(int id) {
@@ -315,7 +349,14 @@ void CMainFrame::OnHookKey(unsigned int virtualKey, unsigned int flags) {
     if (virtualKey == VK_CONTROL) {
         m_bCtrlDown = !released;
     }
-    if (released || virtualKey != VK_DIGIT_1 || !IsCtrlDown() || !m_pShotDlg) {
+    if (released || virtualKey != VK_DIGIT_1 || !IsCtrlDown() || m_bSnapKeyFromDesktop) {
+        return;
+    }
+    OnSnapKey();
+}
+
+void CMainFrame::OnSnapKey() {
+    if (!m_pShotDlg) {
         return;
     }
     if (!IsShotDlgInView()) {

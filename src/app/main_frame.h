@@ -10,11 +10,13 @@
 
 #include "app/app_settings.h"
 #include "app/global_keys.h"
+#include "app/global_shortcuts_portal.h"
 #include "app/startup_repair.h"
 #include "app/wayland_screen.h"
 #include "app/tray_icon.h"
 
 class CBrintelShotDlg;
+struct CGlobalKeyDefault;
 
 // The hidden main frame: never shown, it owns the notification-area icon, the keyboard hook and
 // the capture window, carries the global hot key Ctrl+1, the global keys for recording, still
@@ -39,6 +41,8 @@ public:
     // One keystroke reported by the hook: Ctrl+1 brings a hidden or minimised capture window
     // forward, or snaps a shown one over the window under the mouse cursor.
     void OnHookKey(unsigned int virtualKey, unsigned int flags);
+    // Ctrl+1's action, from the hook or the desktop's shortcut.
+    void OnSnapKey();
 
     // Queues a command (1025, 32792) for the frame, as a menu or the tray icon would.
     void PostCommand(int id);
@@ -66,8 +70,10 @@ private:
     void OnRecordingFinished(const QString& summary);
     void UpdateRecordingTip();
     void OnRecordingPaused(bool paused);
-    void GrabGlobalKeys();
-    void CheckGlobalShortcutsPortal();
+    QKeySequence GlobalKeySequence(const CGlobalKeyDefault& key) const;
+    void GrabGlobalKeys(const QStringList& fromDesktop = {});
+    void BindDesktopShortcuts();
+    void OnDesktopShortcut(const QString& id);
     bool IsShotDlgInView() const;
 
     CAppSettings m_settings;
@@ -80,6 +86,8 @@ private:
     bool m_bCtrlDown = false;  // Ctrl as seen in the hook's reports, in keystroke order
 
     CGlobalKeys m_globalKeys;
+    CGlobalShortcutsPortal m_shortcutsPortal;
+    bool m_bSnapKeyFromDesktop = false;  // Ctrl+1 comes from the desktop's shortcuts portal
 
     // The tray tip shows how long the running recording is (pauses left out) and how large
     // its file.

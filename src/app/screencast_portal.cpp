@@ -1,5 +1,7 @@
 #include "app/screencast_portal.h"
 
+#include "app/portal_request.h"
+
 #include <unistd.h>
 
 #include <QDBusArgument>
@@ -7,7 +9,6 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QDBusUnixFileDescriptor>
@@ -15,10 +16,7 @@
 
 namespace {
 
-const char kService[] = "org.freedesktop.portal.Desktop";
-const char kPath[] = "/org/freedesktop/portal/desktop";
 const char kInterface[] = "org.freedesktop.portal.ScreenCast";
-const char kRequestInterface[] = "org.freedesktop.portal.Request";
 
 constexpr uint kMonitor = 1;
 constexpr uint kPointerHidden = 1;
@@ -26,7 +24,7 @@ constexpr uint kPointerEmbedded = 2;
 constexpr uint kPersistUntilRevoked = 2;
 
 QDBusMessage PortalCall(const QString& interface, const QString& method) {
-    return QDBusMessage::createMethodCall(kService, kPath, interface, method);
+    return QDBusMessage::createMethodCall(kPortalService, kPortalPath, interface, method);
 }
 
 // A property of the ScreenCast interface; 0 when the portal does not say.
@@ -98,8 +96,8 @@ CScreenCastPortal::~CScreenCastPortal() {
     }
     if (!m_strSession.isEmpty()) {
         QDBusConnection::sessionBus().call(
-            QDBusMessage::createMethodCall(kService, m_strSession, "org.freedesktop.portal.Session",
-                                           "Close"),
+            QDBusMessage::createMethodCall(kPortalService, m_strSession,
+                                           "org.freedesktop.portal.Session", "Close"),
             QDBus::NoBlock);
     }
 }
@@ -116,8 +114,8 @@ void CScreenCastPortal::Start(bool pointer, const QString& restoreToken) {
         Fail("no D-Bus session bus to reach the screen-sharing portal");
         return;
     }
-    if (!bus.interface()->isServiceRegistered(kService).value() &&
-        !bus.interface()->startService(kService).isValid()) {
+    if (!bus.interface()->isServiceRegistered(kPortalService).value() &&
+        !bus.interface()->startService(kPortalService).isValid()) {
         Fail("this desktop has no screen-sharing portal (xdg-desktop-portal)");
         return;
     }
@@ -126,8 +124,8 @@ void CScreenCastPortal::Start(bool pointer, const QString& restoreToken) {
         return;
     }
     // A portal that goes away answers no request: that ends the wait, too.
-    auto* watcher =
-        new QDBusServiceWatcher(kService, bus, QDBusServiceWatcher::WatchForUnregistration, this);
+    auto* watcher = new QDBusServiceWatcher(kPortalService, bus,
+                                            QDBusServiceWatcher::WatchForUnregistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this,
             [this] { Fail("the screen-sharing portal went away"); });
     m_bPointer = pointer;
@@ -139,33 +137,15 @@ void CScreenCastPortal::Start(bool pointer, const QString& restoreToken) {
 
 void CScreenCastPortal::Request(Step step, const QString& method, const QVariantList& arguments,
                                 QVariantMap options) {
-    // The reply names the request object, but its Response may come before the reply does:
-    // the object's path is known from the handle token, and is listened to first.
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    const QString handle = QString("brintel%1_%2").arg(::getpid()).arg(++m_requestCount);
-    options["handle_token"] = handle;
-    QString sender = bus.baseService().mid(1);
-    sender.replace('.', '_');
-    m_strRequestPath = QString("/org/freedesktop/portal/desktop/request/%1/%2").arg(sender, handle);
-    bus.connect(kService, m_strRequestPath, kRequestInterface, "Response", this,
-                SLOT(OnResponse(uint, QVariantMap)));
     m_step = step;
-    QDBusMessage call = PortalCall(kInterface, method);
-    call.setArguments(QVariantList(arguments) << options);
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, -1), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, &CScreenCastPortal::OnCallDone);
-}
-
-void CScreenCastPortal::OnCallDone(QDBusPendingCallWatcher* call) {
-    call->deleteLater();
-    if (call->isError()) {
-        Fail("the screen-sharing portal failed: " + call->error().message());
-    }
+    CPortalRequest* request = CPortalRequest::Send(kInterface, method, arguments, options, this);
+    connect(request, &CPortalRequest::answered, this, &CScreenCastPortal::OnResponse);
+    connect(request, &CPortalRequest::failed, this, [this](const QString& message) {
+        Fail("the screen-sharing portal failed: " + message);
+    });
 }
 
 void CScreenCastPortal::OnResponse(uint code, const QVariantMap& results) {
-    QDBusConnection::sessionBus().disconnect(kService, m_strRequestPath, kRequestInterface,
-                                             "Response", this, SLOT(OnResponse(uint, QVariantMap)));
     const Step step = m_step;
     m_step = Step::kIdle;
     const char* names[] = {"", "CreateSession", "SelectSources", "Start"};

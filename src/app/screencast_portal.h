@@ -8,8 +8,6 @@
 
 #include "recording/stream_picture.h"
 
-class QDBusPendingCallWatcher;
-
 // One stream the portal shares: its PipeWire node and where its picture lies on the screen.
 struct CPortalStream {
     uint32_t node = 0;
@@ -47,15 +45,12 @@ public:
 signals:
     void finished(bool ok);
 
-private slots:
-    void OnResponse(uint code, const QVariantMap& results);
-
 private:
     enum class Step { kIdle, kCreate, kSelect, kStart };
 
     void Request(Step step, const QString& method, const QVariantList& arguments,
                  QVariantMap options);
-    void OnCallDone(QDBusPendingCallWatcher* call);
+    void OnResponse(uint code, const QVariantMap& results);
     void SelectSources();
     void OpenRemote();
     void Fail(const QString& reason);
@@ -63,12 +58,10 @@ private:
     Step m_step = Step::kIdle;
     bool m_bPointer = false;
     QString m_strToken;
-    QString m_strRequestPath;
     QString m_strSession;
     CPortalStream m_stream;
     QString m_strRestoreToken;
     int m_remoteFd = -1;
     QString m_strError;
     bool m_bFinished = false;  // `finished` has come
-    uint m_requestCount = 0;
 };

@@ -6,6 +6,7 @@
 #include "common/program_under_test.h"
 #include "app/app_settings.h"
 #include "app/command_args.h"
+#include "app/global_shortcuts_portal.h"
 #include "app/single_instance.h"
 #include "app/tray_icon.h"
 
@@ -96,6 +97,15 @@ TEST(SettingsTest, SavedWindowPlaceIsKeptOnAScreenOrDropped) {
     EXPECT_EQ(RestoredGeometry({4000, 100, 335, 280}, screens), std::nullopt);
     EXPECT_EQ(RestoredGeometry({0, 0, 2000, 300}, screens), std::nullopt);
     EXPECT_EQ(RestoredGeometry({}, screens), std::nullopt);
+}
+
+// The desktop's shortcuts portal takes a key as its modifiers and its X keysym name.
+TEST(DesktopShortcutsTest, KeysAreNamedAsThePortalTakesThem) {
+    EXPECT_EQ(PortalTrigger(QKeySequence("Ctrl+Shift+F3")), "CTRL+SHIFT+F3");
+    EXPECT_EQ(PortalTrigger(QKeySequence("Meta+Alt+A")), "ALT+LOGO+a");
+    EXPECT_EQ(PortalTrigger(QKeySequence("Ctrl+PgUp")), "CTRL+Prior");  // X names Page_Up so
+    EXPECT_EQ(PortalTrigger(QKeySequence("Ctrl+1, F2")), "CTRL+1");
+    EXPECT_EQ(PortalTrigger(QKeySequence()), "");
 }
 
 TEST(SingleInstanceTest, OneSocketPerUserAndDisplay) {
