@@ -109,12 +109,7 @@ QMap<QString, QString> ReadBoundShortcuts(const QVariantMap& results) {
 CGlobalShortcutsPortal::CGlobalShortcutsPortal(QObject* parent) : QObject(parent) {}
 
 CGlobalShortcutsPortal::~CGlobalShortcutsPortal() {
-    if (!m_strSession.isEmpty()) {
-        QDBusConnection::sessionBus().call(
-            QDBusMessage::createMethodCall(kPortalService, m_strSession,
-                                           "org.freedesktop.portal.Session", "Close"),
-            QDBus::NoBlock);
-    }
+    ClosePortalSession(m_strSession);
 }
 
 void CGlobalShortcutsPortal::Bind(const QList<CPortalShortcut>& shortcuts) {
@@ -157,8 +152,7 @@ void CGlobalShortcutsPortal::OnSessionCreated(uint code, const QVariantMap& resu
         return;
     }
     m_strSession = results.value("session_handle").toString();
-    const QMap<QString, QString> bound = ReadBoundShortcuts(results);
-    if (!bound.isEmpty()) {
+    if (!ReadBoundShortcuts(results).isEmpty()) {
         OnShortcutsBound(0, results);
         return;
     }

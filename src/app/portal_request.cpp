@@ -15,6 +15,15 @@ const char kRequestInterface[] = "org.freedesktop.portal.Request";
 
 }  // namespace
 
+void ClosePortalSession(const QString& session) {
+    if (!session.isEmpty()) {
+        QDBusConnection::sessionBus().call(
+            QDBusMessage::createMethodCall(kPortalService, session,
+                                           "org.freedesktop.portal.Session", "Close"),
+            QDBus::NoBlock);
+    }
+}
+
 CPortalRequest* CPortalRequest::Send(const QString& interface, const QString& method,
                                      const QVariantList& arguments, QVariantMap options,
                                      QObject* parent) {

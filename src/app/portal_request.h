@@ -11,6 +11,9 @@ class QDBusPendingCallWatcher;
 extern const char kPortalService[];
 extern const char kPortalPath[];
 
+// Ends a portal session (its object path; nothing when empty), without waiting for the answer.
+void ClosePortalSession(const QString& session);
+
 // One request to the desktop portal: the method is called with a handle token of its own, and
 // the answer comes later as the Response signal of the request object that token names.
 // `answered` (the portal's response code, 0 for success, and its results) or `failed` (the

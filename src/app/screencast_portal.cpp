@@ -94,12 +94,7 @@ CScreenCastPortal::~CScreenCastPortal() {
     if (m_remoteFd >= 0) {
         ::close(m_remoteFd);
     }
-    if (!m_strSession.isEmpty()) {
-        QDBusConnection::sessionBus().call(
-            QDBusMessage::createMethodCall(kPortalService, m_strSession,
-                                           "org.freedesktop.portal.Session", "Close"),
-            QDBus::NoBlock);
-    }
+    ClosePortalSession(m_strSession);
 }
 
 int CScreenCastPortal::TakeRemoteFd() {
