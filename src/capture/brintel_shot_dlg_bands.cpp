@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "capture/frame_geometry.h"
+#include "platform/window_type.h"
 
 using namespace frame_geometry;
 
@@ -18,8 +19,10 @@ void CBrintelShotDlg::BuildFrameFromSeparateWindows() {
     }
     const QRect frame = FrameGeometry();
     for (QWidget*& band : m_separateBands) {
-        // Kept above other windows by the window manager, as this one is; never focused.
-        band = new QWidget(this, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+        // Kept above other windows by the window manager, as this one is; never focused. A
+        // utility window (marked when shown), but no transient tool window: KWin hides those of
+        // inactive programs, and the region would lose its frame at the first click into it.
+        band = new QWidget(this, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                      Qt::WindowDoesNotAcceptFocus);
         band->setAttribute(Qt::WA_ShowWithoutActivating);
         band->setAttribute(Qt::WA_TranslucentBackground);  // see-through in the dark phase
@@ -107,6 +110,9 @@ bool CBrintelShotDlg::eventFilter(QObject* watched, QEvent* event) {
             painter.fillRect(band->rect(), m_bShapeBandVisible ? BandColor() : Qt::transparent);
             return true;
         }
+        case QEvent::Show:  // the window exists now and is mapped right after
+            MarkAsUtilityWindow(band->winId());
+            return false;
         default:
             return QWidget::eventFilter(watched, event);
     }

@@ -371,4 +371,7 @@ TEST_F(RecordCommandTest, OnKdeThePortalBindsTheGlobalKeys) {
         return program.StandardError().find("cancelled in the desktop's dialog") != infos.npos;
     })) << program.StandardError();
     EXPECT_EQ(program.StandardError().find("no GlobalShortcuts portal"), std::string::npos);
+    // Another program active: the bands stay (KWin hides the transient tools of inactive ones).
+    desktop::Xdotool("windowactivate --sync " + std::to_string(m_windows[0]) + " sleep 0.5");
+    EXPECT_EQ(m_x.ShownWindowsOf(program.Pid()).size(), 5u);
 }
