@@ -30,6 +30,9 @@ void MarkAsUtilityWindow(unsigned long window) {
     if (data != nullptr) {
         XFree(data);
     }
+    if (types.size() > 1 && types[1] == types[0]) {
+        return;  // marked at an earlier show
+    }
     XChangeProperty(display, window, property, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(types.data()),
                     static_cast<int>(types.size()));
