@@ -488,7 +488,7 @@ void CBrintelShotDlg::LockSize(bool locked) {
 // A frame of separate windows resizes itself: the window manager would resize one of them.
 void CBrintelShotDlg::StartFrameDrag(FrameHit hit, const QPoint& globalPos) {
     QWindow* window = windowHandle();
-    const bool separate = m_separateBands[0] != nullptr;
+    const bool separate = HasSeparateBands();
     const bool handledByWindowManager =
         window != nullptr &&
         (hit == FrameHit::Caption ? window->startSystemMove()

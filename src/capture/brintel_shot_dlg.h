@@ -168,6 +168,7 @@ private:
     void OnFrameMouseMove(QMouseEvent* event, QWidget* piece);
     QSize FrameMinimumSize() const;
     void ApplyMinimumSize();
+    bool HasSeparateBands() const { return m_separateBands[0] != nullptr; }
     void PlaceSeparateBands();
     void ShowSeparateBands();
     // The zone a press hit, allowing for the size being locked during a recording.

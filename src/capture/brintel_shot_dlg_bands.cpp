@@ -14,7 +14,7 @@
 using namespace frame_geometry;
 
 void CBrintelShotDlg::BuildFrameFromSeparateWindows() {
-    if (m_separateBands[0] != nullptr) {
+    if (HasSeparateBands()) {
         return;
     }
     const QRect frame = FrameGeometry();
@@ -36,14 +36,14 @@ void CBrintelShotDlg::BuildFrameFromSeparateWindows() {
 }
 
 QRect CBrintelShotDlg::FrameGeometry() const {
-    if (m_separateBands[0] == nullptr) {
+    if (!HasSeparateBands()) {
         return geometry();
     }
     return QRect(geometry().topLeft(), QSize(width(), m_nFrameHeight));
 }
 
 void CBrintelShotDlg::SetFrameGeometry(const QRect& frame) {
-    if (m_separateBands[0] == nullptr) {
+    if (!HasSeparateBands()) {
         setGeometry(frame);
         return;
     }
@@ -60,7 +60,7 @@ QSize CBrintelShotDlg::FrameMinimumSize() const {
 
 void CBrintelShotDlg::ApplyMinimumSize() {
     const QSize frame = FrameMinimumSize();
-    if (m_separateBands[0] == nullptr) {
+    if (!HasSeparateBands()) {
         setMinimumSize(frame);
     } else {
         setMinimumSize(frame.width(), frame.height() - 2 * kRegionInset);
@@ -68,7 +68,7 @@ void CBrintelShotDlg::ApplyMinimumSize() {
 }
 
 void CBrintelShotDlg::PlaceSeparateBands() {
-    if (m_separateBands[0] == nullptr) {
+    if (!HasSeparateBands()) {
         return;
     }
     const std::array<QRect, 5> parts = SeparateFrameParts(FrameGeometry(), m_nToolbarHeight);

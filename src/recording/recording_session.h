@@ -140,9 +140,9 @@ private:
     bool WaitWhilePaused();
     void PublishRegion(const CSvRect& region);
     CCaptureTarget CurrentTarget() const;
-    // How many of `count` frames still fit under the frame limit after `produced`.
     // Publishes the repeats that fill the slots due by elapsed; returns how many.
     int64_t PadUntil(int64_t produced, CFrameRing::Clock::duration elapsed);
+    // How many of `count` frames still fit under the frame limit after `produced`.
     int64_t FramesWithinLimit(int64_t count, int64_t produced) const;
 
     void EncodeThreadProc();

@@ -31,17 +31,16 @@ struct AviChunkWalk {
 };
 
 // Walks the frame chunks (with_audio: and the "01wb" sound chunks) from start to the end of the
-// file. A chunk header where one must begin that is not a readable chunk is passed over: the
-// walk looks for the next place where a frame chunk begins (its id, a length within the file,
-// an MPEG-4 start code at the start of its data and a picture start code in it), or a sound
-// chunk (an MP3 frame sync at the start of its data and a chunk right after it), and goes on
-// from there; only what follows the last
-// such place is left out, but for a last frame that the end of the file cuts short: players
-// decode what there is of it, so after complete frames it is kept with the length there is. It
-// stops early at an "idx1" chunk (the index of a repair that was interrupted), at the end of the
-// RIFF part (its standard index "ix##" or the next "RIFF"), or when the finished file would exceed
-// max_file_bytes. Work and memory grow with the file's size and its chunks, never with a length
-// read from the file.
+// file. A chunk header where one must begin that is not a readable chunk is passed over: the walk
+// looks for the next place where a frame chunk begins (its id, a length within the file, an MPEG-4
+// start code at the start of its data and a picture start code in it), or a sound chunk (an MP3
+// frame sync at the start of its data and a chunk right after it), and goes on from there; only
+// what follows the last such place is left out, but for a last frame that the end of the file cuts
+// short: players decode what there is of it, so after complete frames it is kept with the length
+// there is. It stops early at an "idx1" chunk (the index of a repair that was interrupted), at the
+// end of the RIFF part (its standard index "ix##" or the next "RIFF"), or when the finished file
+// would exceed max_file_bytes. Work and memory grow with the file's size and its chunks, never with
+// a length read from the file.
 AviChunkWalk avi_walk_frame_chunks(int fd, std::int64_t start, std::int64_t file_size,
                                    std::int64_t max_file_bytes, bool with_audio,
                                    const std::atomic<bool>* cancel);
